@@ -1,0 +1,10 @@
+#pragma once
+// Entry points of the lumivor subcommands. Each returns the process exit code;
+// argv[0] is the subcommand's own name.
+
+int CliKitMain(int argc, char** argv);      // kit: exercises the runtime kit
+int CliBundleMain(int argc, char** argv);   // bundle: attribute documents to an image
+int CliDresserMain(int argc, char** argv);  // dresser: scripts to word code
+int CliAudioMain(int argc, char** argv);    // audio: WAV to ZAF
+int CliReduceMain(int argc, char** argv);   // reduce: colour reduction of PNG images
+int CliQrMain(int argc, char** argv);       // qr: text to a QR symbol bitmap

@@ -1,0 +1,62 @@
+// lumivor: the command-line front end of the tool chain.
+#include "cli/CliCommands.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+struct Subcommand {
+    const char* name;
+    const char* summary;
+    int (*main)(int, char**);
+};
+
+const Subcommand kSubcommands[] = {
+#ifdef LUMIVOR_HAVE_KIT
+    {"kit", "exercise the runtime kit and print what it did", CliKitMain},
+#endif
+#ifdef LUMIVOR_HAVE_BUNDLE
+    {"bundle", "compile an instance and a template text into a binary image", CliBundleMain},
+#endif
+#ifdef LUMIVOR_HAVE_DRESSER
+    {"dresser", "compile Dresser scripts into word code", CliDresserMain},
+#endif
+#ifdef LUMIVOR_HAVE_AUDIO
+    {"audio", "encode a WAV file into ZAF", CliAudioMain},
+#endif
+#ifdef LUMIVOR_HAVE_REDUCE
+    {"reduce", "reduce true-colour PNG images to palettes or 16-bit pixels", CliReduceMain},
+#endif
+#ifdef LUMIVOR_HAVE_QR
+    {"qr", "render a text as a QR Code bitmap", CliQrMain},
+#endif
+    {nullptr, nullptr, nullptr},
+};
+
+void Usage(FILE* out)
+{
+    std::fprintf(out, "usage: lumivor <command> [options]\n\ncommands:\n");
+    for (const Subcommand* s = kSubcommands; s->name; ++s)
+        std::fprintf(out, "  %-8s %s\n", s->name, s->summary);
+    std::fprintf(out, "\n'lumivor <command> --help' describes a command's options.\n");
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2) {
+        Usage(stderr);
+        return 2;
+    }
+    if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
+        Usage(stdout);
+        return 0;
+    }
+    for (const Subcommand* s = kSubcommands; s->name; ++s)
+        if (std::strcmp(argv[1], s->name) == 0) return s->main(argc - 1, argv + 1);
+    std::fprintf(stderr, "lumivor: unknown command '%s'\n", argv[1]);
+    Usage(stderr);
+    return 2;
+}
