@@ -1,0 +1,1 @@
+// Keeps corvanta non-empty until the kit's first sources arrive.
