@@ -293,6 +293,16 @@ bool ZafBitReader::Read(int count, uint32_t& value) {
 }
 
 int ZafBitReader::Peek(int count, uint32_t& value) const {
+  if (count > 0 && static_cast<size_t>(count) <= Remaining()) {
+    // The whole field lies inside: gather the (at most five) bytes it spans.
+    const size_t first = m_pos >> 3;
+    const size_t last = (m_pos + static_cast<size_t>(count) - 1) >> 3;
+    uint64_t window = 0;
+    for (size_t i = first; i <= last; ++i) window = (window << 8) | m_data[i];
+    const int drop = static_cast<int>(((last + 1) << 3) - (m_pos + static_cast<size_t>(count)));
+    value = static_cast<uint32_t>((window >> drop) & ((uint64_t{1} << count) - 1));
+    return count;
+  }
   uint64_t v = 0;
   int inside = 0;
   size_t pos = m_pos;
