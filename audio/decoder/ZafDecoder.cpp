@@ -920,7 +920,13 @@ bool ZafDecodeBuffer(const uint8_t* data, size_t size, const ZafDecodeOptions& o
   decoded.header = decoder.Header();
   std::vector<float> samples;
   const int64_t count = decoder.Header().SampleCount();
-  samples.reserve(static_cast<size_t>(count) * decoder.Header().channels);
+  // Reserve only what the frames present can hold: the header's frame
+  // count is not trusted before the frames have been read.
+  const ZafHeader& h = decoder.Header();
+  const uint64_t present = (size - static_cast<size_t>(h.headerSize)) / static_cast<size_t>(h.frameSize);
+  const uint64_t frames = std::min<uint64_t>(present, h.frameCount);
+  samples.reserve(static_cast<size_t>(std::min<uint64_t>(frames * ZAF_FRAME_SAMPLES, static_cast<uint64_t>(count))) *
+                  static_cast<size_t>(h.channels));
   while (!decoder.Finished()) {
     if (!decoder.DecodeNextFrame(samples, v)) return false;
   }

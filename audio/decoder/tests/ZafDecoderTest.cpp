@@ -621,4 +621,14 @@ TEST(ZafStream, RejectsCorruptedStreamsAtTheFirstViolation) {
   const std::vector<uint8_t> layout = Stream(hf, {SilentFrame(64), SilentFrame(64), MonoFrame(bad)});
   EXPECT_FALSE(ZafDecodeBuffer(layout.data(), layout.size(), ZafDecodeOptions(), d, v));
   EXPECT_EQ(v.Describe(), "frame 2, bit 32: channel 0: scale-factor mode 7");
+
+  // A header that claims four billion frames, followed by one frame: a
+  // truncation at frame 1, not an attempt to hold all those samples.
+  HeaderFields huge = hf;
+  huge.frames = 0xFFFFFFFFu;
+  huge.channels = 16;
+  huge.tracks = 16;
+  const std::vector<uint8_t> claim = Stream(huge, {SilentFrame(64)});
+  EXPECT_FALSE(ZafDecodeBuffer(claim.data(), claim.size(), ZafDecodeOptions(), d, v));
+  EXPECT_EQ(v.Describe(), "frame 1, bit 0: file truncated: 0 of 64 frame bytes present");
 }
