@@ -1,0 +1,6 @@
+#include "audio/ZafDriver.h"
+
+int main(int argc, char** argv)
+{
+    return ZafEncoderMain(argc, argv, stdout, stderr);
+}
