@@ -34,14 +34,21 @@ const char* const kEncoder = "";
 const char* const kDecoder = ZAF_DECODE_TOOL;
 const char* const kEmulator = ZAF_TOOL_EMULATOR;
 
-std::string TempDir() {
-  static std::string dir;
-  if (dir.empty()) {
+// A private folder for the files of this run, removed at exit.
+struct ScratchDir {
+  std::string path;
+  ScratchDir() {
     char pattern[] = "/tmp/zafdec_roundtrip_XXXXXX";
-    const char* made = mkdtemp(pattern);
-    dir = made ? made : "/tmp";
+    if (const char* made = mkdtemp(pattern)) path = made;
   }
-  return dir;
+  ~ScratchDir() {
+    if (!path.empty()) std::system(("rm -rf '" + path + "'").c_str());
+  }
+};
+
+std::string TempDir() {
+  static ScratchDir dir;
+  return dir.path.empty() ? "/tmp" : dir.path;
 }
 
 std::string Quote(const std::string& s) { return "'" + s + "'"; }
