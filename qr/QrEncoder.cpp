@@ -128,7 +128,7 @@ void MergeBytes(QrSegment* s, int& n, int group)
     }
 }
 
-bool MaskBit(int mask, int x, int y)
+constexpr bool MaskBit(int mask, int x, int y)
 {
     switch (mask) {
     case 0: return (x + y) % 2 == 0;
@@ -142,30 +142,47 @@ bool MaskBit(int mask, int x, int y)
     }
 }
 
+// Every mask repeats every 12 columns and 12 rows, so one 12 x 12 tile per
+// mask spares the divisions in the module loops.
+struct MaskTiles {
+    uint8_t bit[8][12][12]{};
+};
+
+constexpr MaskTiles MakeMaskTiles()
+{
+    MaskTiles t;
+    for (int m = 0; m < 8; ++m)
+        for (int x = 0; x < 12; ++x)
+            for (int y = 0; y < 12; ++y) t.bit[m][x][y] = MaskBit(m, x, y) ? 1 : 0;
+    return t;
+}
+
+constexpr MaskTiles kMaskTiles = MakeMaskTiles();
+
 // Runs of five or more and finder-like 1:1:3:1:1 patterns along one line;
 // positions past either end count as light.
 int LinePenalty(const uint8_t* line, int n)
 {
     int score = 0;
     int run = 1;
-    for (int i = 1; i <= n; ++i) {
-        if (i < n && line[i] == line[i - 1]) {
-            ++run;
-        } else {
-            if (run >= 5) score += run - 2;
-            run = 1;
-        }
+    for (int i = 1; i < n; ++i) {
+        // Branch-free: data modules are close to random.
+        const int same = line[i] == line[i - 1];
+        score += (1 - same) * (run >= 5) * (run - 2);
+        run = same * run + 1;
     }
-    auto at = [line, n](int i) -> uint8_t { return (i < 0 || i >= n) ? 0 : line[i]; };
-    for (int i = 0; i + 7 <= n; ++i) {
-        if (line[i] && !line[i + 1] && line[i + 2] && line[i + 3] && line[i + 4] && !line[i + 5] &&
-            line[i + 6] && !at(i - 1) && !at(i + 7)) {
-            const bool before = !at(i - 2) && !at(i - 3) && !at(i - 4);
-            const bool after = !at(i + 8) && !at(i + 9) && !at(i + 10);
-            if (before || after) score += 40;
-        }
+    if (run >= 5) score += run - 2;
+    // A 15-module window slides along the line with four light modules of
+    // margin at each end; bit 14 is the oldest module. A pattern starting at
+    // i needs light at i-1 and i+7 (the core 0 1011101 0 in bits 11..3) and
+    // light at i-4..i-2 (bits 14..12) or at i+8..i+10 (bits 2..0).
+    uint32_t w = 0;
+    int finders = 0;
+    for (int j = 0; j < n + 4; ++j) {
+        w = ((w << 1) | (j < n ? line[j] : 0u)) & 0x7FFFu;
+        if ((w & 0xFF8u) == 0x5D0u && (!(w & 0x7000u) || !(w & 0x7u))) ++finders;
     }
-    return score;
+    return score + 40 * finders;
 }
 
 } // namespace
@@ -239,10 +256,12 @@ int QrPenalty(const uint8_t* dark, int n)
         for (int y = 0; y < n; ++y) darkCount += c0[y];
         if (x + 1 == n) break;
         const uint8_t* c1 = c0 + n;
+        int blocks = 0;
         for (int y = 0; y + 1 < n; ++y) {
             const uint8_t v = c0[y];
-            if (c0[y + 1] == v && c1[y] == v && c1[y + 1] == v) score += 3;
+            blocks += ((c0[y + 1] ^ v) | (c1[y] ^ v) | (c1[y + 1] ^ v)) == 0;
         }
+        score += 3 * blocks;
     }
     const int light = n * n - darkCount;
     const int k = 100 * light / (n * n);
@@ -281,9 +300,8 @@ bool QrEncoder::Encode(const uint8_t* data, size_t length, int level, int versio
     if (mask_ < 0) {
         int best = 0;
         for (int m = 0; m < 8; ++m) {
-            _applyMask(m);
             _placeFormat(m);
-            maskPenalty_[m] = _score();
+            maskPenalty_[m] = _score(m);
             if (maskPenalty_[m] < maskPenalty_[best]) best = m;
         }
         mask_ = best;
@@ -510,21 +528,31 @@ void QrEncoder::_applyMask(int mask)
     const int n = size_;
     for (int x = 0; x < n; ++x) {
         uint8_t* col = modules_[x];
-        for (int y = 0; y < n; ++y) {
+        const uint8_t* tile = kMaskTiles.bit[mask][x % 12];
+        for (int y = 0, ty = 0; y < n; ++y, ty = ty == 11 ? 0 : ty + 1) {
             uint8_t m = col[y];
             if (m & QR_MODULE_FUNCTION) continue;
             m &= static_cast<uint8_t>(~QR_MODULE_MASKED_DARK);
-            if (((m & QR_MODULE_DATA_DARK) != 0) != MaskBit(mask, x, y)) m |= QR_MODULE_MASKED_DARK;
+            if (((m & QR_MODULE_DATA_DARK) != 0) != (tile[ty] != 0)) m |= QR_MODULE_MASKED_DARK;
             col[y] = m;
         }
     }
 }
 
-int QrEncoder::_score()
+int QrEncoder::_score(int mask)
 {
+    // The symbol as it would be with this mask, without touching the
+    // working matrix's data modules.
     const int n = size_;
-    for (int x = 0; x < n; ++x)
-        for (int y = 0; y < n; ++y)
-            scratch_[x * n + y] = (modules_[x][y] & (QR_MODULE_FUNCTION_DARK | QR_MODULE_MASKED_DARK)) ? 1 : 0;
+    for (int x = 0; x < n; ++x) {
+        const uint8_t* col = modules_[x];
+        const uint8_t* tile = kMaskTiles.bit[mask][x % 12];
+        uint8_t* out = scratch_ + x * n;
+        for (int y = 0, ty = 0; y < n; ++y, ty = ty == 11 ? 0 : ty + 1) {
+            const uint8_t m = col[y];
+            out[y] = (m & QR_MODULE_FUNCTION) ? ((m & QR_MODULE_FUNCTION_DARK) ? 1 : 0)
+                                              : static_cast<uint8_t>(((m & QR_MODULE_DATA_DARK) ? 1 : 0) ^ tile[ty]);
+        }
+    }
     return QrPenalty(scratch_, n);
 }

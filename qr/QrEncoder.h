@@ -87,7 +87,7 @@ private:
     void _placeFormat(int mask);
     void _placeData();
     void _applyMask(int mask);
-    int _score();
+    int _score(int mask);
 
     int level_ = 1;
     int requested_ = 0;
