@@ -1,1 +1,0 @@
-// Keeps corvanta non-empty until the kit's first sources arrive.
