@@ -201,7 +201,6 @@ void* CvkHeapTrace::AllocAlign(uint32_t size, uint32_t alignment, const char* fi
         return nullptr;
     }
 
-    _freeRemove(block);
     uint64_t serial = a.ld64(H_SERIAL);
     uint32_t used;
     if (how == 2) {
@@ -219,10 +218,21 @@ void* CvkHeapTrace::AllocAlign(uint32_t size, uint32_t alignment, const char* fi
         a.st(used + B_ANEXT, next);
         if (next) a.st(next + B_APREV, used);
         a.st(block + B_ANEXT, used);
-        a.st(block + B_SIZE, used - (block + HDR));
-        _freeInsert(block);
+        // The shrunken block goes back before the first block at least as
+        // large. When its list predecessor is still smaller, that place is
+        // where it already is, and the list and the tree stay as they are.
+        uint32_t rest = used - (block + HDR);
+        uint32_t pred = a.ld(block + B_LPREV);
+        if (pred && a.ld(pred + B_SIZE) >= rest) {
+            _freeRemove(block);
+            a.st(block + B_SIZE, rest);
+            _freeInsert(block);
+        } else {
+            a.st(block + B_SIZE, rest);
+        }
         a.st(H_BLOCKCOUNT, a.ld(H_BLOCKCOUNT) + 1);
     } else {
+        _freeRemove(block);
         used = block;
         a.st(used + B_TAG, TAG_USED);
         a.st(used + B_LINE, static_cast<uint32_t>(line));
@@ -335,10 +345,17 @@ void CvkHeapTrace::Free(void* pointer, const char* fileName, int line) {
         --blockCount;
     }
     uint32_t prev = a.ld(block + B_APREV);
+    bool listed = false;
     if (prev && a.ld(prev + B_TAG) == TAG_FREE) {
-        _freeRemove(prev);
+        uint32_t grown = a.ld(prev + B_SIZE) + HDR + a.ld(block + B_SIZE);
+        // The grown block belongs before the first block at least as large;
+        // when its list successor is already that large (or it has none), it
+        // stays where it is.
+        uint32_t succ = a.ld(prev + B_LNEXT);
+        if (!succ || a.ld(succ + B_SIZE) >= grown) listed = true;
+        else _freeRemove(prev);
         uint32_t after = a.ld(block + B_ANEXT);
-        a.st(prev + B_SIZE, a.ld(prev + B_SIZE) + HDR + a.ld(block + B_SIZE));
+        a.st(prev + B_SIZE, grown);
         a.st(prev + B_ANEXT, after);
         if (after) a.st(after + B_APREV, prev);
         block = prev;
@@ -347,7 +364,7 @@ void CvkHeapTrace::Free(void* pointer, const char* fileName, int line) {
     }
     a.st(H_FREECOUNT, freeCount);
     a.st(H_BLOCKCOUNT, blockCount);
-    _freeInsert(block);
+    if (!listed) _freeInsert(block);
 }
 
 // ---- the free list and its index ---------------------------------------
