@@ -140,3 +140,238 @@ int CvkPointerOffsetClear(CvChunk* chunk, const void* table, const void* image, 
 {
     return Bounded(chunk, table, image, imageSize, false);
 }
+
+#include "kit/CvkHeap.h"
+
+namespace {
+
+constexpr uint32_t kDistanceLimit = 1u << 30;
+
+uint32_t SlotOf(const uint8_t* address, uint32_t slotCount)
+{
+    const uint64_t h = (uint64_t(reinterpret_cast<uintptr_t>(address)) >> 2) * 0x9E3779B97F4A7C15ull;
+    return static_cast<uint32_t>(h >> 32) & (slotCount - 1);
+}
+
+} // namespace
+
+CvkPofControl::CvkPofControl(void* chunk)
+    : m_chunk(static_cast<uint8_t*>(chunk)), m_tableSize(0), m_head(nullptr), m_tail(nullptr), m_count(0),
+      m_built(false), m_slots(nullptr), m_slotCount(0)
+{
+    SetTag(CvChunkMakeTag("POFC"));
+    if (!m_chunk) SetError();
+}
+
+CvkPofControl::~CvkPofControl()
+{
+    for (Entry* e = m_head; e;) {
+        Entry* next = e->next;
+        t_cvkMainHeapFree(e, __FILE__, __LINE__);
+        e = next;
+    }
+    if (m_slots) t_cvkMainHeapFree(m_slots, __FILE__, __LINE__);
+}
+
+bool CvkPofControl::_indexed(const uint8_t* address) const
+{
+    if (!m_slotCount) return false;
+    for (uint32_t i = SlotOf(address, m_slotCount);; i = (i + 1) & (m_slotCount - 1)) {
+        if (!m_slots[i]) return false;
+        if (m_slots[i]->address == address) return true;
+    }
+}
+
+bool CvkPofControl::_index(Entry* entry)
+{
+    // Keep the load at most one half.
+    if (uint64_t(m_count + 1) * 2 > m_slotCount) {
+        const uint32_t newCount = m_slotCount ? m_slotCount * 2 : 64;
+        if (newCount < m_slotCount) return false;
+        Entry** slots = static_cast<Entry**>(
+            t_cvkMainHeapAlloc(newCount * uint32_t(sizeof(Entry*)), alignof(Entry*), __FILE__, __LINE__));
+        if (!slots) return false;
+        for (uint32_t i = 0; i < newCount; ++i) slots[i] = nullptr;
+        for (uint32_t i = 0; i < m_slotCount; ++i)
+            if (Entry* e = m_slots[i]) {
+                uint32_t j = SlotOf(e->address, newCount);
+                while (slots[j]) j = (j + 1) & (newCount - 1);
+                slots[j] = e;
+            }
+        if (m_slots) t_cvkMainHeapFree(m_slots, __FILE__, __LINE__);
+        m_slots = slots;
+        m_slotCount = newCount;
+    }
+    uint32_t j = SlotOf(entry->address, m_slotCount);
+    while (m_slots[j]) j = (j + 1) & (m_slotCount - 1);
+    m_slots[j] = entry;
+    return true;
+}
+
+int CvkPofControl::Attach(const void* address)
+{
+    const uint8_t* a = static_cast<const uint8_t*>(address);
+    if (!m_chunk || !a) return 0;
+    // The table counts in words from the chunk start: a pointer before the
+    // chunk, off the word grid or 4 GiB away could not be listed.
+    const uintptr_t at = reinterpret_cast<uintptr_t>(a), start = reinterpret_cast<uintptr_t>(m_chunk);
+    if (at < start || (at - start) % 4 != 0 || (uint64_t(at - start) >> 32) != 0) return 0;
+    if (_indexed(a)) return 0;
+    Entry* e = static_cast<Entry*>(t_cvkMainHeapAlloc(sizeof(Entry), alignof(Entry), __FILE__, __LINE__));
+    if (!e) return 0;
+    e->address = a;
+    e->distance = 0;
+    e->sizeClass = 0;
+    e->next = nullptr;
+    if (!_index(e)) {
+        t_cvkMainHeapFree(e, __FILE__, __LINE__);
+        return 0;
+    }
+    if (m_tail)
+        m_tail->next = e;
+    else
+        m_head = e;
+    m_tail = e;
+    ++m_count;
+    m_built = false;
+    return 1;
+}
+
+int CvkPofControl::Attach(uint32_t offset)
+{
+    if (!m_chunk) return 0;
+    uint8_t* p = m_chunk + offset;
+    const uint32_t word = ReadWord(p);
+    if (word == 0) return 1;
+    const int result = Attach(static_cast<const void*>(p));
+    // Only a newly recorded word is made relative: a repeated Attach of the
+    // same offset must not subtract the chunk start a second time.
+    if (result) WriteWord(p, word - static_cast<uint32_t>(reinterpret_cast<uintptr_t>(m_chunk)));
+    return result;
+}
+
+void CvkPofControl::_sort()
+{
+    // Nothing to do for the usual case of pointers attached in address order.
+    bool sorted = true;
+    for (Entry* e = m_head; e && e->next; e = e->next)
+        if (e->next->address < e->address) {
+            sorted = false;
+            break;
+        }
+    if (sorted) return;
+
+    // Bottom-up merge sort of the list: O(n log n), no extra memory, stable.
+    Entry* list = m_head;
+    for (uint32_t width = 1;; width *= 2) {
+        Entry* head = nullptr;
+        Entry** tail = &head;
+        uint32_t merges = 0;
+        while (list) {
+            ++merges;
+            Entry* a = list;
+            uint32_t na = 0;
+            Entry* b = a;
+            while (b && na < width) {
+                b = b->next;
+                ++na;
+            }
+            uint32_t nb = width;
+            while (na > 0 || (nb > 0 && b)) {
+                Entry* take;
+                if (na == 0) {
+                    take = b;
+                    b = b->next;
+                    --nb;
+                } else if (nb == 0 || !b || a->address <= b->address) {
+                    take = a;
+                    a = a->next;
+                    --na;
+                } else {
+                    take = b;
+                    b = b->next;
+                    --nb;
+                }
+                *tail = take;
+                tail = &take->next;
+            }
+            list = b;
+        }
+        *tail = nullptr;
+        list = head;
+        if (merges <= 1) break;
+    }
+    m_head = list;
+    m_tail = list;
+    while (m_tail->next) m_tail = m_tail->next;
+}
+
+int CvkPofControl::Build()
+{
+    if (!m_chunk) return 0;
+    _sort();
+    const uint8_t* previous = m_chunk;
+    uint64_t size = 4;
+    for (Entry* e = m_head; e; e = e->next) {
+        const uint64_t distance =
+            uint64_t(reinterpret_cast<uintptr_t>(e->address) - reinterpret_cast<uintptr_t>(previous)) / 4;
+        if (distance >= kDistanceLimit) return 0;
+        e->distance = static_cast<uint32_t>(distance);
+        e->sizeClass = distance < 64 ? CVK_POF_CLASS_BYTE : distance < 16384 ? CVK_POF_CLASS_SHORT : CVK_POF_CLASS_LONG;
+        size += e->sizeClass == CVK_POF_CLASS_LONG ? 4 : e->sizeClass;
+        previous = e->address;
+    }
+    size = (size + 3) & ~uint64_t(3);
+    if (size > UINT32_MAX - CVK_CHUNK_HEAD_SIZE) return 0;
+    m_tableSize = static_cast<uint32_t>(size);
+    m_built = true;
+    return 1;
+}
+
+uint32_t CvkPofControl::GetTableSize()
+{
+    if (!m_built) Build();
+    return m_tableSize;
+}
+
+uint32_t CvkPofControl::GetChunkSize() { return GetTableSize() + CVK_CHUNK_HEAD_SIZE; }
+
+int CvkPofControl::Write(void* buffer)
+{
+    if (!m_chunk || !m_head || !buffer) return 0;
+    if (!m_built && !Build()) return 0;
+    uint8_t* out = static_cast<uint8_t*>(buffer);
+    std::memset(out, 0, m_tableSize);
+    WriteWord(out, m_tableSize);
+    uint8_t* p = out + 4;
+    for (const Entry* e = m_head; e; e = e->next) {
+        const uint32_t d = e->distance;
+        switch (e->sizeClass) {
+        case CVK_POF_CLASS_BYTE:
+            *p++ = static_cast<uint8_t>(0x40 | d);
+            break;
+        case CVK_POF_CLASS_SHORT:
+            *p++ = static_cast<uint8_t>(0x80 | (d >> 8));
+            *p++ = static_cast<uint8_t>(d);
+            break;
+        default:
+            *p++ = static_cast<uint8_t>(0xC0 | (d >> 24));
+            *p++ = static_cast<uint8_t>(d >> 16);
+            *p++ = static_cast<uint8_t>(d >> 8);
+            *p++ = static_cast<uint8_t>(d);
+            break;
+        }
+    }
+    return 1;
+}
+
+int CvkPofControl::WriteChunk(void* buffer)
+{
+    if (!m_chunk || !m_head || !buffer) return 0;
+    if (!m_built && !Build()) return 0;
+    CvChunk* c = static_cast<CvChunk*>(buffer);
+    c->Clear();
+    c->SetTag(CVK_CHUNK_TAG_POF0);
+    c->SetSize(m_tableSize);
+    return Write(static_cast<uint8_t*>(buffer) + CVK_CHUNK_HEAD_SIZE);
+}

@@ -39,3 +39,81 @@ LUMIVOR_EXPORT int CvkPointerOffsetClear(CvChunk* chunk, const void* table);
 // the chunk. Any violation gives 0 with the image untouched.
 LUMIVOR_EXPORT int CvkPointerOffsetMapping(CvChunk* chunk, const void* table, const void* image, size_t imageSize);
 LUMIVOR_EXPORT int CvkPointerOffsetClear(CvChunk* chunk, const void* table, const void* image, size_t imageSize);
+
+#include "kit/CvkBase.h"
+
+#include <cstdint>
+
+// Size classes of a table entry: 1, 2 or 4 bytes.
+enum : uint32_t {
+    CVK_POF_CLASS_BYTE = 1,  // distance < 64
+    CVK_POF_CLASS_SHORT = 2, // distance < 16384
+    CVK_POF_CLASS_LONG = 3,  // distance < 2^30
+};
+
+// Collects the pointer words of one chunk and writes its "POF0" table.
+//
+//     CvkPofControl pof(chunk);
+//     pof.Attach(40u);                 // the word at chunk + 40 holds a pointer
+//     pof.Build();
+//     pof.WriteChunk(behindTheChunk);  // GetChunkSize() bytes
+//
+// Entries come from the main heap slot. A pointer word must lie at a
+// multiple of 4 bytes from the chunk start (the table counts in words), at
+// or after it, and within 2^32 bytes of it.
+class LUMIVOR_EXPORT CvkPofControl : public CvkBase {
+public:
+    // chunk: the start of the chunk the table serves. A null chunk sets the
+    // Error flag; every Attach then fails.
+    explicit CvkPofControl(void* chunk);
+    ~CvkPofControl() override;
+    CvkPofControl(const CvkPofControl&) = delete;
+    CvkPofControl& operator=(const CvkPofControl&) = delete;
+
+    // The word at chunk + offset holds an absolute address: when it is 0
+    // nothing is recorded (result 1); otherwise its place is recorded and,
+    // when that succeeds, the word is made relative to the chunk start (its
+    // low 32 bits minus the chunk start's, wrapping). Result as Attach(address).
+    int Attach(uint32_t offset);
+    // Records the pointer word at `address`: 1, or 0 without a chunk, for a
+    // null, already recorded or misplaced address, or when no entry can be
+    // allocated.
+    int Attach(const void* address);
+
+    // Sorts the entries by address and sizes the table. 1, or 0 without a
+    // chunk or when two pointers lie 2^32 bytes or more apart.
+    int Build();
+    // Table size in bytes (after Build; built on demand) and that + 32.
+    uint32_t GetTableSize();
+    uint32_t GetChunkSize();
+    // Number of recorded pointers.
+    uint32_t GetCount() const { return m_count; }
+
+    // Writes the table (GetTableSize() bytes) / a "POF0" header and the table
+    // (GetChunkSize() bytes). 0 without a chunk or without an entry.
+    int Write(void* buffer);
+    int WriteChunk(void* buffer);
+
+private:
+    struct Entry {
+        const uint8_t* address;
+        uint32_t distance;  // in 32-bit words from the previous pointer
+        uint32_t sizeClass; // CVK_POF_CLASS_*
+        Entry* next;
+    };
+
+    bool _indexed(const uint8_t* address) const;
+    bool _index(Entry* entry);
+    void _sort();
+
+    uint8_t* m_chunk;
+    uint32_t m_tableSize;
+    Entry* m_head;
+    Entry* m_tail;
+    uint32_t m_count;
+    bool m_built;
+    // Open-addressed hash set over the entries, so that the duplicate test
+    // of Attach costs O(1) (kept in the main heap as well).
+    Entry** m_slots;
+    uint32_t m_slotCount; // a power of two, or 0
+};
