@@ -27,6 +27,8 @@ void PrintChain(const std::vector<uint8_t>& image)
                 CvChunk::CheckImage(base, image.size()) ? "yes" : "no");
 }
 
+void RunDemo();
+
 } // namespace
 
 int CliKitMain(int argc, char** argv)
@@ -40,6 +42,18 @@ int CliKitMain(int argc, char** argv)
     CvkHeapSetMain(&heap);
     CvkHeapSetBuffer(&heap);
     std::printf("heap: CvkHeapSimple (alignment 16) in the system, main and buffer slots\n");
+    RunDemo();
+    // Every kit object is gone before the slots are emptied.
+    CvkHeapSetSystem(nullptr);
+    CvkHeapSetMain(nullptr);
+    CvkHeapSetBuffer(nullptr);
+    return 0;
+}
+
+namespace {
+
+void RunDemo()
+{
 
     // An "ATRB" chunk of 96 data bytes with three chunk-relative pointers.
     std::vector<uint8_t> image(32 + 96, 0);
@@ -90,8 +104,6 @@ int CliKitMain(int argc, char** argv)
         std::printf("CvString \"Shift_JIS text\" has length %d; CvVariant 42 as text: %s\n", text.GetLength(),
                     number.GetString());
     }
-    CvkHeapSetSystem(nullptr);
-    CvkHeapSetMain(nullptr);
-    CvkHeapSetBuffer(nullptr);
-    return 0;
 }
+
+} // namespace
