@@ -1,0 +1,256 @@
+#include "attribute/AtrCompilerExtChunk.h"
+
+#include "kit/CvkEndian.h"
+#include "kit/CvkHeap.h"
+
+#include <cstring>
+#include <initializer_list>
+
+namespace {
+
+const char kSourceTag[] = "AtrCompilerExtChunk";
+
+struct StructCode {
+    const char* name;
+    uint32_t code;
+};
+
+const StructCode kStructCodes[] = {
+    {"GlimmetPack", 0x2001},
+    {"CorePack", 0x2002},
+    {"EssencePack", 0x2003},
+    {"MomentumPack", 0x2004},
+    {"GlimmetPackHeader", 0x2005},
+    {"GlimmetPackArray", 0x2006},
+    {"MomentumListArray", 0x2007},
+    {"MomentumList", 0x2008},
+    {"MomentumPackArray", 0x2009},
+    {"GlimmetPackSubArray", 0x200A},
+    {"GlimmetPackSub", 0x200B},
+    {"GlmParticle2", 0x200C},
+    {"CvVector", 0x200D},
+    {"GlmParticle2ColorArray", 0x200E},
+    {"GlmParticle2ColorParam", 0x200F},
+    {"MouseCollisionParamArray", 0x2010},
+    {"MouseCollisionParam", 0x2011},
+    {"MomMultiWorkParamArray", 0x2012},
+    {"MomMultiWorkParam", 0x2013},
+    {"MomMatrixParamArray", 0x2014},
+    {"MomMatrixParam", 0x2015},
+    {"GlimmetResourceHeader", 0x3000},
+    {"GlimmetResourceArray", 0x3001},
+    {"GlimmetResource", 0x3002},
+};
+
+uint8_t* PutWord(uint8_t* p, uint32_t v)
+{
+    v = CvkSwapTarget32(v);
+    std::memcpy(p, &v, 4);
+    return p + 4;
+}
+
+} // namespace
+
+AtrCompilerExtChunk::AtrCompilerExtChunk()
+    : m_table(nullptr), m_tableEntries(0), m_writePos(0), m_requested(0), m_sintCount(0), m_uintCount(0),
+      m_colorCount(0), m_floatCount(0), m_structCount(0), m_depth(0), m_maxDepth(0), m_ptrWriteIndex(0)
+{
+    SetTag(CvChunkMakeTag("ATEX"));
+}
+
+AtrCompilerExtChunk::~AtrCompilerExtChunk()
+{
+    ExitChunk();
+}
+
+int AtrCompilerExtChunk::InitChunk(uint32_t entryCount)
+{
+    ExitChunk();
+    if (entryCount > 0) {
+        if (entryCount > 0x3FFFFFFFu) return 0;
+        m_table = static_cast<uint32_t*>(t_cvkMainHeapAlloc(entryCount * 4, 0, kSourceTag, __LINE__));
+        if (m_table == nullptr) return 0;
+        std::memset(m_table, 0, size_t(entryCount) * 4);
+    }
+    m_tableEntries = entryCount;
+    return 1;
+}
+
+void AtrCompilerExtChunk::ExitChunk()
+{
+    if (m_table != nullptr) t_cvkMainHeapFree(m_table, kSourceTag, __LINE__);
+    m_table = nullptr;
+    m_tableEntries = 0;
+    m_writePos = 0;
+    m_requested = 0;
+    m_sintCount = m_uintCount = m_colorCount = m_floatCount = 0;
+    m_structCount = m_depth = m_maxDepth = 0;
+    _free(m_ptr);
+    _free(m_str);
+    _free(m_mem);
+    _free(m_file);
+    m_ptrWriteIndex = 0;
+}
+
+int AtrCompilerExtChunk::_push(List& list, int32_t value)
+{
+    if (list.count == list.capacity) {
+        const uint32_t capacity = list.capacity == 0 ? 64 : list.capacity * 2;
+        if (capacity > 0x3FFFFFFFu) return 0;
+        int32_t* data = static_cast<int32_t*>(t_cvkMainHeapAlloc(capacity * 4, 0, kSourceTag, __LINE__));
+        if (data == nullptr) return 0;
+        if (list.count > 0) std::memcpy(data, list.data, size_t(list.count) * 4);
+        if (list.data != nullptr) t_cvkMainHeapFree(list.data, kSourceTag, __LINE__);
+        list.data = data;
+        list.capacity = capacity;
+    }
+    list.data[list.count++] = value;
+    return 1;
+}
+
+void AtrCompilerExtChunk::_free(List& list)
+{
+    if (list.data != nullptr) t_cvkMainHeapFree(list.data, kSourceTag, __LINE__);
+    list = List{};
+}
+
+int AtrCompilerExtChunk::_add(uint32_t code)
+{
+    ++m_requested;
+    if (m_writePos >= m_tableEntries) return 0;
+    m_table[m_writePos++] = code;
+    return 1;
+}
+
+int AtrCompilerExtChunk::AddTypeS32() { ++m_sintCount; return _add(ATRC_EXT_S32); }
+int AtrCompilerExtChunk::AddTypeS16() { ++m_sintCount; return _add(ATRC_EXT_S16); }
+int AtrCompilerExtChunk::AddTypeS8() { ++m_sintCount; return _add(ATRC_EXT_S8); }
+int AtrCompilerExtChunk::AddTypeU32() { ++m_uintCount; return _add(ATRC_EXT_U32); }
+int AtrCompilerExtChunk::AddTypeU16() { ++m_uintCount; return _add(ATRC_EXT_U16); }
+int AtrCompilerExtChunk::AddTypeU8() { ++m_uintCount; return _add(ATRC_EXT_U8); }
+int AtrCompilerExtChunk::AddTypeC32() { ++m_colorCount; return _add(ATRC_EXT_C32); }
+int AtrCompilerExtChunk::AddTypeC16() { ++m_colorCount; return _add(ATRC_EXT_C16); }
+int AtrCompilerExtChunk::AddTypeC8() { ++m_colorCount; return _add(ATRC_EXT_C8); }
+int AtrCompilerExtChunk::AddTypeF32() { ++m_floatCount; return _add(ATRC_EXT_F32); }
+
+int AtrCompilerExtChunk::AddTypePtr()
+{
+    const int listed = _push(m_ptr, -1);
+    return _add(ATRC_EXT_PTR) && listed;
+}
+
+int AtrCompilerExtChunk::AddTypeStr(int32_t stringIndex)
+{
+    if (stringIndex < 0) return 0;
+    const int listed = _push(m_str, stringIndex);
+    return _add(ATRC_EXT_STR) && listed;
+}
+
+int AtrCompilerExtChunk::AddTypeMem(int32_t blockIndex)
+{
+    if (blockIndex < 0) return 0;
+    const int listed = _push(m_mem, blockIndex);
+    return _add(ATRC_EXT_MEM) && listed;
+}
+
+int AtrCompilerExtChunk::AddTypeFile(int32_t fileIndex)
+{
+    const int listed = _push(m_file, fileIndex);
+    return _add(ATRC_EXT_FILE) && listed;
+}
+
+uint32_t AtrCompilerExtChunk::GetStructCode(const char* element)
+{
+    if (element != nullptr) {
+        for (const StructCode& s : kStructCodes)
+            if (std::strcmp(s.name, element) == 0) return s.code;
+    }
+    return ATRC_EXT_STRUCT;
+}
+
+int AtrCompilerExtChunk::AddTypeStructBegin(const char* element)
+{
+    ++m_structCount;
+    ++m_depth;
+    if (m_depth > m_maxDepth) m_maxDepth = m_depth;
+    return _add(GetStructCode(element));
+}
+
+int AtrCompilerExtChunk::AddTypeStructEnd()
+{
+    if (m_depth == 0) return 0;
+    --m_depth;
+    return _add(ATRC_EXT_STRUCT_END);
+}
+
+int AtrCompilerExtChunk::SetTypePtrIndex(int32_t index)
+{
+    if (m_ptrWriteIndex >= m_ptr.count) return 0;
+    m_ptr.data[m_ptrWriteIndex++] = index;
+    return 1;
+}
+
+int AtrCompilerExtChunk::IncrementPtrWriteIndex()
+{
+    if (m_ptrWriteIndex >= m_ptr.count) return 0;
+    ++m_ptrWriteIndex;
+    return 1;
+}
+
+uint32_t AtrCompilerExtChunk::CalcDataSize(uint32_t entryCount, uint32_t stringCount, uint32_t blockCount,
+                                           uint32_t fileCount) const
+{
+    return ATRC_EXT_HEAD_WORDS_SIZE + 4 * (entryCount + m_ptr.count + m_str.count + m_mem.count + m_file.count +
+                                           stringCount + blockCount + fileCount);
+}
+
+int AtrCompilerExtChunk::CheckValid() const
+{
+    return m_requested == m_tableEntries && m_writePos == m_tableEntries && m_depth == 0 ? 1 : 0;
+}
+
+uint8_t* AtrCompilerExtChunk::WriteExtChunkHead(CvChunk* chunk, uint32_t entryCount, uint32_t structSize,
+                                                uint32_t wideSize, uint32_t stringCount, uint32_t stringOffset,
+                                                uint32_t blockCount, uint32_t blockOffset, uint32_t fileCount,
+                                                uint32_t fileOffset)
+{
+    if (chunk == nullptr) return nullptr;
+    const uint32_t size = chunk->GetSize(); // set by the compiler before or after
+    chunk->Clear();
+    chunk->SetTag(CVK_CHUNK_TAG_EXT0);
+    chunk->SetSize(size);
+    uint8_t* p = reinterpret_cast<uint8_t*>(chunk) + CVK_CHUNK_HEAD_SIZE;
+    p = PutWord(p, 0);
+    p = PutWord(p, CvkEndianGetTarget() == 1 ? 1u : 0u);
+    p = PutWord(p, entryCount);
+    p = PutWord(p, m_ptr.count);
+    p = PutWord(p, m_str.count);
+    p = PutWord(p, m_mem.count);
+    p = PutWord(p, m_file.count);
+    p = PutWord(p, m_structCount);
+    p = PutWord(p, structSize);
+    p = PutWord(p, wideSize);
+    p = PutWord(p, m_maxDepth);
+    p = PutWord(p, stringCount);
+    p = PutWord(p, blockCount);
+    p = PutWord(p, fileCount);
+    p = PutWord(p, stringOffset);
+    p = PutWord(p, blockOffset);
+    p = PutWord(p, fileOffset);
+    return p;
+}
+
+uint8_t* AtrCompilerExtChunk::WriteParamTypes(uint8_t* position, uint32_t entryCount)
+{
+    if (position == nullptr) return nullptr;
+    for (uint32_t i = 0; i < entryCount && i < m_writePos; ++i) position = PutWord(position, m_table[i]);
+    return position;
+}
+
+uint8_t* AtrCompilerExtChunk::WritePtrIndex(uint8_t* position)
+{
+    if (position == nullptr) return nullptr;
+    for (const List* list : {&m_ptr, &m_str, &m_mem, &m_file})
+        for (uint32_t i = 0; i < list->count; ++i) position = PutWord(position, uint32_t(list->data[i]));
+    return position;
+}

@@ -1,0 +1,148 @@
+// The type description builder: entries, lists, validity and the "EXT0"
+// words in both byte orders.
+#include "attribute/AtrCompilerExtChunk.h"
+#include "kit/CvkEndian.h"
+#include "kit/CvkHeapSimple.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+class ExtChunkTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        CvkHeapSetSystem(&heap);
+        CvkHeapSetMain(&heap);
+        CvkHeapSetBuffer(&heap);
+        CvkEndianSetTarget(0);
+    }
+    void TearDown() override
+    {
+        CvkEndianSetTarget(0);
+        CvkHeapSetSystem(nullptr);
+        CvkHeapSetMain(nullptr);
+        CvkHeapSetBuffer(nullptr);
+    }
+    static uint32_t Word(const uint8_t* p)
+    {
+        uint32_t v;
+        std::memcpy(&v, p, 4);
+        return v;
+    }
+    CvkHeapSimple heap{nullptr, 0, 16};
+};
+
+TEST_F(ExtChunkTest, StructureOfTwoSignedFieldsGivesFourEntries)
+{
+    AtrCompilerExtChunk ext;
+    ASSERT_EQ(ext.InitChunk(4), 1);
+    EXPECT_EQ(ext.AddTypeStructBegin("Anything"), 1);
+    EXPECT_EQ(ext.AddTypeS32(), 1);
+    EXPECT_EQ(ext.AddTypeS32(), 1);
+    EXPECT_EQ(ext.AddTypeStructEnd(), 1);
+    EXPECT_EQ(ext.CheckValid(), 1);
+    ASSERT_EQ(ext.GetEntryCount(), 4u);
+    EXPECT_EQ(ext.GetEntry(0), 0x2000u);
+    EXPECT_EQ(ext.GetEntry(1), 0x0000u);
+    EXPECT_EQ(ext.GetEntry(3), 0x4000u);
+    EXPECT_EQ(ext.GetMaxDepth(), 1u);
+    EXPECT_EQ(ext.CalcDataSize(4, 0, 0, 0), 84u);
+}
+
+TEST_F(ExtChunkTest, NamedStructuresHaveTheirOwnCodes)
+{
+    EXPECT_EQ(AtrCompilerExtChunk::GetStructCode("GlimmetPack"), 0x2001u);
+    EXPECT_EQ(AtrCompilerExtChunk::GetStructCode("MomMatrixParam"), 0x2015u);
+    EXPECT_EQ(AtrCompilerExtChunk::GetStructCode("GlimmetResource"), 0x3002u);
+    EXPECT_EQ(AtrCompilerExtChunk::GetStructCode("glimmetpack"), 0x2000u);
+    EXPECT_EQ(AtrCompilerExtChunk::GetStructCode(nullptr), 0x2000u);
+}
+
+TEST_F(ExtChunkTest, RefusesWhatDoesNotFit)
+{
+    AtrCompilerExtChunk ext;
+    ASSERT_EQ(ext.InitChunk(2), 1);
+    EXPECT_EQ(ext.AddTypeStructEnd(), 0) << "no structure open";
+    EXPECT_EQ(ext.GetEntryCount(), 0u);
+    EXPECT_EQ(ext.AddTypeStr(-1), 0);
+    EXPECT_EQ(ext.AddTypeMem(-1), 0);
+    EXPECT_EQ(ext.AddTypeU8(), 1);
+    EXPECT_EQ(ext.AddTypeU16(), 1);
+    EXPECT_EQ(ext.AddTypeF32(), 0) << "table full";
+    EXPECT_EQ(ext.CheckValid(), 0) << "three added for a table of two";
+    EXPECT_EQ(ext.SetTypePtrIndex(3), 0) << "no pointer entry";
+    EXPECT_EQ(ext.IncrementPtrWriteIndex(), 0);
+}
+
+TEST_F(ExtChunkTest, PointerTargetsAreSetInOrderAndDefaultToMinusOne)
+{
+    AtrCompilerExtChunk ext;
+    ASSERT_EQ(ext.InitChunk(3), 1);
+    ext.AddTypePtr();
+    ext.AddTypePtr();
+    ext.AddTypePtr();
+    EXPECT_EQ(ext.SetTypePtrIndex(7), 1);
+    EXPECT_EQ(ext.IncrementPtrWriteIndex(), 1);
+    EXPECT_EQ(ext.SetTypePtrIndex(2), 1);
+    EXPECT_EQ(ext.SetTypePtrIndex(9), 0);
+    EXPECT_EQ(ext.GetPtrTarget(0), 7);
+    EXPECT_EQ(ext.GetPtrTarget(1), -1);
+    EXPECT_EQ(ext.GetPtrTarget(2), 2);
+    EXPECT_EQ(ext.CheckValid(), 1);
+}
+
+// Writes a description with one entry of each list and returns the chunk.
+std::vector<uint8_t> WriteSample(AtrCompilerExtChunk& ext)
+{
+    ext.InitChunk(6);
+    ext.AddTypeStructBegin("CvVector");
+    ext.AddTypeU32();
+    ext.AddTypeStr(0);
+    ext.AddTypeMem(0);
+    ext.AddTypePtr();
+    ext.AddTypeStructEnd();
+    ext.SetTypePtrIndex(0);
+    const uint32_t size = ext.CalcDataSize(6, 1, 1, 0);
+    std::vector<uint8_t> chunk(32 + size, 0xEE);
+    CvChunk* c = reinterpret_cast<CvChunk*>(chunk.data());
+    c->SetSize(size);
+    uint8_t* p = ext.WriteExtChunkHead(c, 6, 64, 96, 1, 128, 1, 160, 0, 192);
+    p = ext.WriteParamTypes(p, 6);
+    const uint32_t lengths[2] = {CvkSwapTarget32(5), CvkSwapTarget32(32)};
+    std::memcpy(p, lengths, 8);
+    p = ext.WritePtrIndex(p + 8);
+    EXPECT_EQ(p, chunk.data() + chunk.size());
+    return chunk;
+}
+
+TEST_F(ExtChunkTest, ChunkWordsInWriterOrder)
+{
+    AtrCompilerExtChunk ext;
+    const std::vector<uint8_t> c = WriteSample(ext);
+    ASSERT_EQ(c.size(), 32u + 68 + 4 * (6 + 3 + 2));
+    EXPECT_EQ(std::memcmp(c.data(), "EXT0", 4), 0);
+    EXPECT_EQ(Word(&c[8]), 32u);
+    const uint32_t expected[] = {0, 0, 6, 1, 1, 1, 0, 1, 64, 96, 1, 1, 1, 0, 128, 160, 192,
+                                 0x200D, 0x0100, 0x1001, 0x1002, 0x1000, 0x4000, 5, 32, 0, 0, 0};
+    for (size_t i = 0; i < sizeof expected / 4; ++i) EXPECT_EQ(Word(&c[32 + 4 * i]), expected[i]) << "word " << i;
+}
+
+TEST_F(ExtChunkTest, SwappedTargetReversesDataWordsButNotTheHeader)
+{
+    CvkEndianSetTarget(1);
+    AtrCompilerExtChunk ext;
+    const std::vector<uint8_t> c = WriteSample(ext);
+    EXPECT_EQ(std::memcmp(c.data(), "EXT0", 4), 0);
+    EXPECT_EQ(Word(&c[8]), 32u) << "header stays in the writer's order";
+    const uint8_t mark[4] = {0, 0, 0, 1};
+    EXPECT_EQ(std::memcmp(&c[36], mark, 4), 0) << "byte-order mark reads 1 big-endian";
+    const uint8_t u32Entry[4] = {0x00, 0x00, 0x01, 0x00};
+    EXPECT_EQ(std::memcmp(&c[100 + 4], u32Entry, 4), 0);
+    EXPECT_EQ(Word(&c[64]), CvkSwap32(64));
+}
+
+} // namespace
