@@ -424,7 +424,7 @@ void CvkFileList::_load(const void* source, uint32_t size)
     const uint64_t namesAt = root.sibling;
     if (count > static_cast<uint32_t>(CVK_FILELIST_MAX_ENTRIES) || align == 0 || align > CVK_FILELIST_MAX_ALIGN ||
         namesAt == 0 || !GetHeader(in, size, namesAt, names) || names.tag != TAG_FLNM || names.sibling == 0 ||
-        names.headSize < CVK_CHUNK_HEAD_SIZE || names.headSize > names.sibling) {
+        names.headSize < CVK_CHUNK_HEAD_SIZE || names.headSize > names.sibling || root.headSize > namesAt) {
         SetError();
         return;
     }

@@ -182,6 +182,7 @@ TEST_F(CvkFileListTest, MalformedImagesAreRefused)
         {"file data larger than its chunk", 48 + 4, 1000, 0},
         {"root child past the names", 20, 0x10000, 0},
         {"alignment zero", 40, 0, 0},
+        {"root header reaching into the names", 8, 250, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
