@@ -31,6 +31,9 @@ protected:
         env->GetFileServer()->AttachCurrentProtocol(CvkFcpCurrent::SetUp, CvkFcpCurrent::CheckEnableControl);
         dir = fs::temp_directory_path() / ("lumivor_fthread_" + std::to_string(getpid()));
         fs::create_directories(dir);
+        // The lock file lives in the runtime directory: a private one keeps
+        // test programs that run at the same time apart.
+        setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
     }
     void TearDown() override
     {
@@ -122,6 +125,9 @@ TEST_F(CvkFileThreadTest, DestructionWaitsForTheWorker)
 
 TEST(PlatformNamedLockTest, OpenNeedsACreator)
 {
+    const fs::path runtime = fs::temp_directory_path() / ("lumivor_lock_" + std::to_string(getpid()));
+    fs::create_directories(runtime);
+    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
     PlatformNamedLockRemove("lumivor-test-lock");
     EXPECT_EQ(PlatformNamedLockOpen("lumivor-test-lock"), nullptr);
     PlatformNamedLock* created = PlatformNamedLockCreate("lumivor-test-lock");
@@ -132,6 +138,7 @@ TEST(PlatformNamedLockTest, OpenNeedsACreator)
     PlatformNamedLockClose(created);
     PlatformNamedLockRemove("lumivor-test-lock");
     EXPECT_EQ(PlatformNamedLockOpen("lumivor-test-lock"), nullptr);
+    fs::remove_all(runtime);
 }
 
 } // namespace
