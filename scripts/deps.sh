@@ -5,7 +5,7 @@ packages=(
   cmake ninja-build g++ gcc-multilib g++-multilib qemu-user
   googletest libbenchmark-dev
   libpng-dev libcurl4-openssl-dev
-  zbar-tools imagemagick python3 time
+  zbar-tools imagemagick python3 time curl
 )
 missing=()
 for p in "${packages[@]}"; do
