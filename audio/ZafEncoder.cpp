@@ -1,4 +1,5 @@
 #include "audio/ZafEncoder.h"
+#include "audio/ZafTransform.h"
 
 #include <cstring>
 #include <new>
@@ -51,9 +52,22 @@ const float kWindowHalf[128] = {
 #include "audio/ZafWindow.inc"
 };
 
+// sin(pi * m / 512) for any integer m.
+double SinPi512(int m)
+{
+    return CosPi512(256 - m);
+}
+
 struct Tables {
     float window[256];
-    float dct[128][128];  // dct[n][k] = cos(pi / 128 * (n + 0.5) * (k + 0.5))
+    // The DCT-IV of length 128 runs as a 64-point complex FFT between a pre-
+    // and a post-rotation: pre[n] = exp(-i pi (4n + 1) / 512), post[k] =
+    // exp(-i pi k / 128) / 8 (the transform's factor 1/8 is exact in the
+    // table), fft[j] = exp(-2 i pi j / 64). Stored as cosine and sine parts.
+    float preCos[64], preSin[64];
+    float postCos[64], postSin[64];
+    float fftCos[32], fftSin[32];
+    uint8_t bitReverse[64];
     float scale[64];
     float step[16];
     Tables()
@@ -62,9 +76,20 @@ struct Tables {
             window[n] = kWindowHalf[n];
             window[255 - n] = kWindowHalf[n];
         }
-        for (int n = 0; n < 128; ++n)
-            for (int k = 0; k < 128; ++k)
-                dct[n][k] = static_cast<float>(CosPi512((2 * n + 1) * (2 * k + 1)));
+        for (int n = 0; n < 64; ++n) {
+            preCos[n] = static_cast<float>(CosPi512(4 * n + 1));
+            preSin[n] = static_cast<float>(SinPi512(4 * n + 1));
+            postCos[n] = static_cast<float>(CosPi512(4 * n) * 0.125);
+            postSin[n] = static_cast<float>(SinPi512(4 * n) * 0.125);
+            int r = 0;
+            for (int b = 0; b < 6; ++b)
+                r |= ((n >> b) & 1) << (5 - b);
+            bitReverse[n] = static_cast<uint8_t>(r);
+        }
+        for (int j = 0; j < 32; ++j) {
+            fftCos[j] = static_cast<float>(CosPi512(16 * j));
+            fftSin[j] = static_cast<float>(SinPi512(16 * j));
+        }
         for (int i = 0; i < 64; ++i) {
             // 2^(3.5 + 53 (i - 63) / 128) = 2^(e / 128), split into a whole
             // power of two and a fraction.
@@ -213,6 +238,18 @@ struct BitWriter {
     bool overflow;
     void Put(uint32_t value, int bits)
     {
+        if (pos + static_cast<size_t>(bits) <= capacityBits) {
+            // Whole bytes at a time: the rest of the current byte, then the next.
+            while (bits > 0) {
+                const int room = 8 - static_cast<int>(pos & 7);
+                const int take = bits < room ? bits : room;
+                const uint32_t chunk = (value >> (bits - take)) & ((1u << take) - 1);
+                out[pos >> 3] |= static_cast<uint8_t>(chunk << (room - take));
+                pos += static_cast<size_t>(take);
+                bits -= take;
+            }
+            return;
+        }
         for (int b = bits - 1; b >= 0; --b) {
             if (pos >= capacityBits) {
                 overflow = true;
@@ -227,6 +264,75 @@ struct BitWriter {
 
 // ---------------------------------------------------------------------------
 // Frame pipeline helpers.
+
+// X[k] = (1/8) sum_n u[n] cos(pi / 128 (n + 0.5) (k + 0.5)), k = 0..127.
+// The even and mirrored odd inputs form 64 complex values z[n] = u[2n] +
+// i u[127 - 2n]; after the pre-rotation, a radix-2 FFT and the post-rotation,
+// the real parts are the even outputs and the negated imaginary parts the odd
+// outputs from the top: X[2k] = Re y[k], X[127 - 2k] = -Im y[k].
+// Plain single-precision arithmetic in a fixed order (no contraction), so
+// every build computes the same bits.
+void DctIv128(const float* u, float* out)
+{
+    const Tables& t = g_tables;
+    float re[64], im[64];
+    for (int n = 0; n < 64; ++n) {
+        const float a = u[2 * n], b = u[127 - 2 * n];
+        const float c = t.preCos[n], s = t.preSin[n];
+        const int r = t.bitReverse[n];
+        re[r] = a * c + b * s;  // (a + ib)(c - is)
+        im[r] = b * c - a * s;
+    }
+    // Stage of length 2: the twiddle is 1.
+    for (int i = 0; i < 64; i += 2) {
+        const float ar = re[i], ai = im[i], br = re[i + 1], bi = im[i + 1];
+        re[i] = ar + br;
+        im[i] = ai + bi;
+        re[i + 1] = ar - br;
+        im[i + 1] = ai - bi;
+    }
+    // Stage of length 4: twiddles 1 and -i.
+    for (int i = 0; i < 64; i += 4) {
+        float ar = re[i], ai = im[i], br = re[i + 2], bi = im[i + 2];
+        re[i] = ar + br;
+        im[i] = ai + bi;
+        re[i + 2] = ar - br;
+        im[i + 2] = ai - bi;
+        // (br + i bi)(-i) = bi - i br
+        ar = re[i + 1];
+        ai = im[i + 1];
+        br = im[i + 3];
+        bi = -re[i + 3];
+        re[i + 1] = ar + br;
+        im[i + 1] = ai + bi;
+        re[i + 3] = ar - br;
+        im[i + 3] = ai - bi;
+    }
+    for (int len = 8; len <= 64; len <<= 1) {
+        const int half = len >> 1, step = 64 / len;
+        for (int base = 0; base < 64; base += len) {
+            float* r0 = re + base;
+            float* i0 = im + base;
+            float* r1 = r0 + half;
+            float* i1 = i0 + half;
+            for (int j = 0; j < half; ++j) {
+                const float wc = t.fftCos[j * step], ws = t.fftSin[j * step];
+                const float xr = r1[j], xi = i1[j];
+                const float tr = xr * wc + xi * ws;  // (xr + i xi)(wc - i ws)
+                const float ti = xi * wc - xr * ws;
+                r1[j] = r0[j] - tr;
+                i1[j] = i0[j] - ti;
+                r0[j] = r0[j] + tr;
+                i0[j] = i0[j] + ti;
+            }
+        }
+    }
+    for (int k = 0; k < 64; ++k) {
+        const float c = t.postCos[k], s = t.postSin[k];
+        out[2 * k] = re[k] * c + im[k] * s;
+        out[127 - 2 * k] = re[k] * s - im[k] * c;  // -Im of (re + i im)(c - is)
+    }
+}
 
 void Transform(ZafChannel* c)
 {
@@ -245,17 +351,7 @@ void Transform(ZafChannel* c)
             u[n] = -y[191 - n] - y[192 + n];
         for (int n = 64; n < 128; ++n)
             u[n] = y[n - 64] - y[191 - n];
-        float acc[128];
-        for (int k = 0; k < 128; ++k)
-            acc[k] = 0.0f;
-        for (int n = 0; n < 128; ++n) {
-            const float un = u[n];
-            const float* row = t.dct[n];
-            for (int k = 0; k < 128; ++k)
-                acc[k] += un * row[k];
-        }
-        for (int k = 0; k < 128; ++k)
-            c->spectrum[s][k] = acc[k] * 0.125f;
+        DctIv128(u, c->spectrum[s]);
     }
 }
 
@@ -312,12 +408,19 @@ void IntensityStereo(ZafEncoder* e, ZafChannel* L, ZafChannel* R)
     }
 }
 
+// The first i with S[i] > a, or 63 if none. The table rises strictly, so a
+// binary search finds the same index as a scan from the bottom.
 int ScaleIndex(float a)
 {
-    for (int i = 0; i < 64; ++i)
-        if (g_tables.scale[i] > a)
-            return i;
-    return 63;
+    int lo = 0, hi = 64;  // S[lo - 1] <= a (or lo = 0), S[hi] > a (or hi = 64)
+    while (lo < hi) {
+        const int mid = (lo + hi) >> 1;
+        if (g_tables.scale[mid] > a)
+            hi = mid;
+        else
+            lo = mid + 1;
+    }
+    return lo < 64 ? lo : 63;
 }
 
 // Bands a channel analyses: base bands for the second of a pair, all others.
@@ -512,18 +615,21 @@ int EncodeFramePipeline(ZafEncoder* e, uint8_t* out)
         }
         // Scale factors, level values and normalisation.
         const int n = AnalysedBands(e, c);
+        float peak[128];  // largest magnitude of each band over the subframes
+        for (int p = 0; p < 128; ++p)
+            peak[p] = 0.0f;
+        for (int s = 0; s < 8; ++s) {
+            const float* row = c->spectrum[s];
+            for (int p = 0; p < 128; ++p) {
+                float v = row[p];
+                v = v < 0 ? -v : v;
+                peak[p] = v > peak[p] ? v : peak[p];
+            }
+        }
         for (int p = 0; p < 128; ++p) {
             int sf = 0;
-            if (p < n) {
-                float a = 0.0f;
-                for (int s = 0; s < 8; ++s) {
-                    float v = c->spectrum[s][p];
-                    v = v < 0 ? -v : v;
-                    if (v > a)
-                        a = v;
-                }
-                sf = ScaleIndex(a);
-            }
+            if (p < n)
+                sf = ScaleIndex(peak[p]);
             c->scale[p] = static_cast<uint8_t>(sf);
             c->level[p] = static_cast<uint8_t>(p < c->coded ? (5 * sf) / 2 + 2 : 0);
             float* x = &c->norm[p * 8];
@@ -936,6 +1042,11 @@ void WriteHeader(const ZafEncoder* e, uint8_t* out)
 
 // ---------------------------------------------------------------------------
 // Public calls.
+
+void ZafDctIv128(const float* u, float* out)
+{
+    DctIv128(u, out);
+}
 
 uint16_t ZafCrc16(const uint8_t* data, size_t size, uint16_t crc)
 {

@@ -120,16 +120,17 @@ const float kFactor[16] = {1.4142135f, 1.7320508f, 1.7320508f, 1.7320508f, kA, k
 // Stages `count` sample frames into slot buffers from position `at` on.
 void Stage(Job& job, Slot& slot, int at, int count)
 {
+    float block[16 * 128];
     for (int n = 0; n < count; ++n) {
-        float v[16];
-        slot.reader->ReadSample(v, 16);
-        for (int k = job.channels; k < 16; ++k)
-            v[k] = 0.0f;
+        const int i = n & 127;
+        if (i == 0)
+            slot.reader->ReadSamples16(block, count - n < 128 ? count - n : 128);
+        float* v = block + 16 * i;
         if (job.ambisonic) {
             float w[16];
             for (int k = 0; k < 16; ++k)
                 w[k] = v[kFrom[k]] * kFactor[k];
-            std::memcpy(v, w, sizeof v);
+            std::memcpy(v, w, sizeof w);
         }
         for (int k = 0; k < job.channels; ++k)
             slot.buffers[k][at + n] = v[k];

@@ -251,6 +251,55 @@ int64_t WaveReader::SeekSample(int64_t index)
     return index;
 }
 
+namespace {
+
+// One sample of `bytes` bytes (little-endian, 8-bit unsigned) as a float
+// in -1 .. 1.
+inline float DecodeSample(const uint8_t* p, int bytes)
+{
+    uint32_t u = 0;
+    for (int b = 0; b < bytes; ++b)
+        u |= static_cast<uint32_t>(p[b]) << (8 * b);
+    if (bytes == 1)
+        u -= 128;
+    const int shift = (4 - bytes) * 8;
+    const int32_t v = static_cast<int32_t>(u << shift) >> shift;
+    const float scale = 1.0f / static_cast<float>(1u << (8 * bytes - 1));
+    return static_cast<float>(v) * scale;
+}
+
+}  // namespace
+
+int WaveReader::ReadSamples16(float* values, int count)
+{
+    const int bytes = bitsPerSample_ / 8;
+    const size_t need = static_cast<size_t>(channels_) * bytes;
+    int whole = 0;
+    if (bytes >= 1 && bytes <= 4 && channels_ <= 16 && need <= sizeof frame_) {
+        const int perRead = static_cast<int>(sizeof block_ / need);
+        for (int done = 0; done < count;) {
+            const int want = count - done < perRead ? count - done : perRead;
+            const size_t got = source_->Read(block_, need * want);
+            const int frames = static_cast<int>(got / need);
+            for (int f = 0; f < frames; ++f) {
+                float* v = values + 16 * (done + f);
+                const uint8_t* p = block_ + need * f;
+                for (int ch = 0; ch < channels_; ++ch)
+                    v[ch] = DecodeSample(p + ch * bytes, bytes);
+                for (int ch = channels_; ch < 16; ++ch)
+                    v[ch] = 0.0f;
+            }
+            done += frames;
+            whole = done;
+            if (frames < want)
+                break;  // end of file: the rest stays zero
+        }
+    }
+    for (int i = 16 * whole; i < 16 * count; ++i)
+        values[i] = 0.0f;
+    return whole;
+}
+
 bool WaveReader::ReadSample(float* values, int capacity)
 {
     if (!values)
@@ -268,18 +317,7 @@ bool WaveReader::ReadSample(float* values, int capacity)
             values[i] = 0.0f;
         return false;
     }
-    const float scale = 1.0f / static_cast<float>(1u << (8 * bytes - 1));
-    const uint8_t* p = frame_;
-    for (int c = 0; c < channels_; ++c) {
-        uint32_t u = 0;
-        for (int b = 0; b < bytes; ++b)
-            u |= static_cast<uint32_t>(p[b]) << (8 * b);
-        p += bytes;
-        if (bytes == 1)
-            u -= 128;
-        const int shift = (4 - bytes) * 8;
-        const int32_t v = static_cast<int32_t>(u << shift) >> shift;
-        values[c] = static_cast<float>(v) * scale;
-    }
+    for (int c = 0; c < channels_; ++c)
+        values[c] = DecodeSample(frame_ + c * bytes, bytes);
     return true;
 }

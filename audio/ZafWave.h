@@ -65,6 +65,11 @@ public:
     // Reads one sample frame into values[0 .. capacity-1]; false (and zeros)
     // past the end of the file or when the capacity is below the channel count.
     bool ReadSample(float* values, int capacity);
+    // Reads up to `count` sample frames of 16 values each (channels beyond the
+    // file's are zero) with one read of the stream; the same values as
+    // `count` calls of ReadSample(values + 16 * i, 16). Frames past the end
+    // of the file are zeros. Returns the number of whole frames read.
+    int ReadSamples16(float* values, int count);
 
 private:
     WaveReader() {}
@@ -87,4 +92,5 @@ private:
     int64_t dataStart_ = 0;
     int64_t sampleCount_ = 0;
     uint8_t frame_[64] = {};
+    uint8_t block_[64 * 256] = {};  // ReadSamples16: up to 256 frames a read
 };
