@@ -40,7 +40,11 @@ CvkSrpa::CvkSrpa(CvChunk* chunk) : m_chunk(chunk)
         SetError();
         return;
     }
+    // The counts are kept as validated: a setter whose cell overlaps the
+    // tables of a malformed chunk must not widen them afterwards.
+    m_sheetNum = int32_t(_word(0));
     m_rowTable = m_data + rowTable;
+    std::memcpy(&m_rowNum, m_rowTable, 4);
     RelocateAddress();
     ResetError();
     SetReady();
@@ -203,12 +207,7 @@ bool CvkSrpa::_typedCell(int32_t row, int32_t col, uint32_t type, uint32_t* offs
 
 int32_t CvkSrpa::GetRowNum() const
 {
-    if (CheckError()) {
-        return 0;
-    }
-    uint32_t v;
-    std::memcpy(&v, m_rowTable, 4);
-    return int32_t(v);
+    return CheckError() ? 0 : m_rowNum;
 }
 
 int32_t CvkSrpa::GetParamNum(int32_t row) const
@@ -218,7 +217,7 @@ int32_t CvkSrpa::GetParamNum(int32_t row) const
     return _row(row, &offset, &count) ? int32_t(count) : 0;
 }
 
-int32_t CvkSrpa::DebugGetSheetNum() const { return CheckError() ? 0 : int32_t(_word(0)); }
+int32_t CvkSrpa::DebugGetSheetNum() const { return CheckError() ? 0 : m_sheetNum; }
 
 int32_t CvkSrpa::DebugGetSheetRowNum(int32_t sheet) const
 {

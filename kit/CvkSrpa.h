@@ -137,6 +137,8 @@ private:
     uint8_t* m_data = nullptr;     // data area
     uint32_t m_size = 0;           // data bytes
     uint8_t* m_rowTable = nullptr; // row count word, then the row words
+    int32_t m_sheetNum = 0;        // S and R as checked at construction
+    int32_t m_rowNum = 0;
     uint8_t* m_typeTable = nullptr;
     Override* m_overrides = nullptr;
 };

@@ -412,6 +412,27 @@ TEST_F(CvkSrpaTest, ProcessWideSheetAndHotSwap)
     CvkExitSrpa();
 }
 
+// A row placed over the tables: writing its cell changes the row count in
+// the chunk, but the sheet keeps the counts it checked.
+TEST_F(CvkSrpaTest, SetterOverTheTablesCannotWidenThem)
+{
+    SrpaImage img = Sample(false);
+    const uint32_t rowCountWord = img.RowTableOffset(0) - 4;
+    // Row 1's count word becomes sheet 1's row count (1), its only
+    // parameter the row count of the row table.
+    img.SetWord(img.RowTableOffset(1), rowCountWord - 4);
+    CvkSrpa s(img.chunk());
+    ASSERT_FALSE(s.CheckError());
+    EXPECT_EQ(s.GetParamNum(1), 1);
+    EXPECT_EQ(s.GetParamS32(1, 0, 0), 3);
+    EXPECT_EQ(s.SetParamS32(1, 0, 0x3FFFFFFF), 1);
+    EXPECT_EQ(img.Word(rowCountWord), 0x3FFFFFFFu);
+    EXPECT_EQ(s.GetRowNum(), 3);
+    s.FloatAddress();
+    s.RelocateAddress();
+    EXPECT_EQ(s.GetParamS32(2, 1, 0), 42);
+}
+
 // Corruptions of a well-formed chunk, each in a buffer of exactly its size.
 TEST_F(CvkSrpaTest, MalformedChunksNeverReadOutside)
 {
