@@ -1,0 +1,108 @@
+#include "attribute/AtrAttribute.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// atoi clamped to the 32-bit range, the same in both word sizes.
+int32_t ClampedAtoi(const char* text)
+{
+    const long long v = std::strtoll(text != nullptr ? text : "", nullptr, 10);
+    if (v > INT32_MAX) {
+        return INT32_MAX;
+    }
+    if (v < INT32_MIN) {
+        return INT32_MIN;
+    }
+    return static_cast<int32_t>(v);
+}
+
+} // namespace
+
+AtrAttribute::~AtrAttribute() = default;
+
+void AtrAttribute::SetS32(int32_t v, const char* newName)
+{
+    data.SetS32(v);
+    if (newName != nullptr) {
+        name = newName;
+    }
+}
+
+void AtrAttribute::SetU32(uint32_t v, const char* newName)
+{
+    data.SetU32(v);
+    if (newName != nullptr) {
+        name = newName;
+    }
+}
+
+void AtrAttribute::SetF32(float v, const char* newName)
+{
+    data.SetF32(v);
+    if (newName != nullptr) {
+        name = newName;
+    }
+}
+
+void AtrAttribute::SetString(const char* text, const char* newName)
+{
+    data.SetString(text);
+    if (newName != nullptr) {
+        name = newName;
+    }
+}
+
+void AtrAttribute::SetString(const CvString& text, const char* newName)
+{
+    data.SetString(text);
+    if (newName != nullptr) {
+        name = newName;
+    }
+}
+
+void AtrAttribute::SetBuffer(const void* bytes, uint32_t size, const char* newName)
+{
+    data.SetBuffer(bytes, size);
+    if (newName != nullptr) {
+        name = newName;
+    }
+}
+
+void AtrAttribute::SetFlag(uint32_t mask, uint32_t bits, const char* newName)
+{
+    data.SetFlag(mask, bits);
+    if (newName != nullptr) {
+        name = newName;
+    }
+}
+
+void AtrAttribute::SetData(const CvVariant& value, const char* newName)
+{
+    data = value;
+    if (newName != nullptr) {
+        name = newName;
+    }
+}
+
+void AtrAttribute::Set(const CvString& newName, const CvVariant& value)
+{
+    name = newName;
+    data = value;
+}
+
+void AtrAttribute::Set(const CvString& newName, const char* text, const char* kind)
+{
+    name = newName;
+    const char* k = kind != nullptr ? kind : "STRING";
+    if (std::strcmp(k, "SINT") == 0) {
+        data.SetS32(ClampedAtoi(text));
+    } else if (std::strcmp(k, "UINT") == 0) {
+        data.SetU32(static_cast<uint32_t>(ClampedAtoi(text)));
+    } else if (std::strcmp(k, "FLOAT") == 0) {
+        data.SetF32(static_cast<float>(std::atof(text != nullptr ? text : "")));
+    } else {
+        data.SetString(text);
+    }
+}

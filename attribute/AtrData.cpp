@@ -1,0 +1,3 @@
+#include "attribute/AtrData.h"
+
+AtrData::~AtrData() = default;
