@@ -1,0 +1,1217 @@
+#include "attribute/AtrCompiler.h"
+
+#include "attribute/AtrNode.h"
+#include "kit/CvChunk.h"
+#include "kit/CvkEndian.h"
+#include "kit/CvkFile.h"
+#include "kit/CvkFileList.h"
+#include "kit/CvkFileName.h"
+#include "kit/CvkCodec.h"
+#include "kit/CvkRandom.h"
+#include "kit/CvkHeap.h"
+#include "kit/CvkPointerOffset.h"
+#include "platform/PlatformCodePage.h"
+
+#include <cmath>
+#include <cstring>
+#include <deque>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace {
+
+const char kSourceTag[] = "AtrCompiler";
+
+// Node flags the compiler reads.
+constexpr uint32_t kFlagInstruction = 0x8;
+constexpr uint32_t kFlagComment = 0x10;
+constexpr uint32_t kFlagLeftOut = 0x100;
+constexpr uint32_t kFlagNoStruct = 0x200;
+constexpr uint32_t kFlagWritten = 0x400;
+constexpr uint32_t kFlagNoFile = 0x800;
+
+// ---- access to the tree ----------------------------------------------------
+
+const char* Txt(const CvString& s)
+{
+    const char* p = s.GetBuffer();
+    return p != nullptr ? p : "";
+}
+
+bool Flag(const AtrNode* n, uint32_t mask) { return (const_cast<AtrNode*>(n)->GetFlag() & mask) != 0; }
+void Mark(AtrNode* n) { n->SetFlag(0xFFFFFFFFu, kFlagWritten, nullptr); }
+void Unmark(AtrNode* n) { n->SetFlag(~kFlagWritten, 0, nullptr); }
+AtrNode* FirstChild(const AtrNode* n) { return const_cast<AtrNode*>(n)->GetChild(0); }
+AtrNode* NextSibling(const AtrNode* n) { return const_cast<AtrNode*>(n)->GetNext(); }
+AtrNode* Parent(const AtrNode* n) { return const_cast<AtrNode*>(n)->GetParent(); }
+const char* Element(const AtrNode* n) { return Txt(const_cast<AtrNode*>(n)->GetElement()); }
+
+AtrAttribute* FindAttr(const AtrNode* n, const char* name)
+{
+    for (AtrAttribute* a = const_cast<AtrNode*>(n)->GetAttribute(0); a != nullptr; a = a->GetNext())
+        if (std::strcmp(Txt(a->GetName()), name) == 0) return a;
+    return nullptr;
+}
+const CvVariant* AttrValue(const AtrNode* n, const char* name)
+{
+    AtrAttribute* a = FindAttr(n, name);
+    return a != nullptr ? static_cast<const CvVariant*>(a->GetData()) : nullptr;
+}
+const CvVariant* FirstAttrValue(const AtrNode* n)
+{
+    AtrAttribute* a = const_cast<AtrNode*>(n)->GetAttribute(0);
+    return a != nullptr ? static_cast<const CvVariant*>(a->GetData()) : nullptr;
+}
+const CvVariant* DataValue(const AtrNode* n, int32_t i)
+{
+    return static_cast<const CvVariant*>(const_cast<AtrNode*>(n)->GetData(i));
+}
+int32_t DataCount(const AtrNode* n) { return const_cast<AtrNode*>(n)->GetDataSize(); }
+
+AtrNode* FindChild(const AtrNode* n, const char* element)
+{
+    for (AtrNode* c = FirstChild(n); c != nullptr; c = NextSibling(c))
+        if (std::strcmp(Element(c), element) == 0) return c;
+    return nullptr;
+}
+
+bool TextIs(const CvVariant* v, const char* text)
+{
+    return v != nullptr && std::strcmp(v->GetString() ? v->GetString() : "", text) == 0;
+}
+
+// The bytes of a value used by "DATA" pointers and "DATA_SIZE".
+bool ValueBytes(const CvVariant* v, const void** bytes, uint32_t* size)
+{
+    if (v == nullptr) return false;
+    if (v->GetType() == CVK_VARIANT_TYPE_BUF) {
+        *bytes = v->GetBuffer();
+        *size = v->GetBufferSize();
+        return *bytes != nullptr || *size == 0;
+    }
+    if (v->GetType() == CVK_VARIANT_TYPE_STRING) {
+        *bytes = v->GetString();
+        *size = uint32_t(v->GetStrLength());
+        return true;
+    }
+    return false;
+}
+
+uint64_t RoundUp(uint64_t x, uint32_t a) { return (x + a - 1) / a * a; }
+
+// ---- messages -------------------------------------------------------------
+
+const char* const kMessagesUtf8[] = {
+    "こう造体検索中に [ELEMENT]:%s [ATRC_NAME]:%s が見つかりませんでした。\n",
+    "インスタンスに %s が見つかりませんでした。\n",
+    "インスタンスに配列のノード[%s]が見つかりませんでした。\n",
+    "ファイル %s が開けませんでした。\n",
+    "ファイル名のアトリビュートが見つかりませんでした。\n",
+    "ポインタを指定しているテンプレートに %s が見つかりませんでした。\n",
+    "ポインタを指定しているテンプレートに %s が見つかりませんでした。\n",
+    "ポインタを指定しているテンプレートに %s が見つかりませんでした。\n",
+    "拡張チャンクの内容が不正です。\n",
+    "拡張チャンクのアルゴリズムエラーです。\n",
+    "メモリの確保に失敗しました。\n",
+};
+constexpr int kMessageCount = int(sizeof(kMessagesUtf8) / sizeof(kMessagesUtf8[0]));
+
+const std::vector<std::string>& Messages()
+{
+    static const std::vector<std::string> messages = [] {
+        std::vector<std::string> m;
+        for (const char* text : kMessagesUtf8) m.push_back(PlatformUtf8ToCp932(text));
+        return m;
+    }();
+    return messages;
+}
+
+// ---- template ---------------------------------------------------------------
+
+enum FieldKind {
+    K_SINT,
+    K_UINT,
+    K_FLOAT,
+    K_COLOR,
+    K_STRING,
+    K_POINTER,
+    K_DATA_SIZE,
+    K_FILE_INDEX,
+    K_FILE_SIZE,
+    K_ARRAY_SIZE,
+    K_NESTED,
+    K_NO_TYPE,
+};
+enum LinkKind { L_STRUCT, L_DATA, L_FILE };
+enum Convert { C_NONE, C_COLOR_SWAP, C_COLOR_SWAP_ARGB, C_DEG_ANG };
+
+struct StructDef;
+
+struct Field {
+    FieldKind kind = K_NO_TYPE;
+    std::string type, name, link, def, target, arrayText;
+    bool hasName = false, hasLink = false, hasSize = false, hasTarget = false, hasDefault = false;
+    int32_t size = 0;
+    int32_t array = 1;
+    Convert convert = C_NONE;
+    LinkKind linkKind = L_STRUCT;
+    const StructDef* nested = nullptr; // the structure of a nested field
+};
+
+struct StructDef {
+    std::string element;
+    std::vector<Field> fields;
+};
+
+FieldKind KindOf(const std::string& type)
+{
+    static const std::unordered_map<std::string_view, FieldKind> kinds = {
+        {"SINT", K_SINT},           {"UINT", K_UINT},           {"FLOAT", K_FLOAT},
+        {"COLOR_ARGB", K_COLOR},    {"STRING", K_STRING},       {"POINTER", K_POINTER},
+        {"DATA_SIZE", K_DATA_SIZE}, {"FILE_INDEX", K_FILE_INDEX}, {"FILE_SIZE", K_FILE_SIZE},
+        {"ARRAY_SIZE", K_ARRAY_SIZE},
+    };
+    auto it = kinds.find(type);
+    return it != kinds.end() ? it->second : K_NESTED;
+}
+
+std::string TextOf(const CvVariant* v)
+{
+    const char* s = v != nullptr ? v->GetString() : nullptr;
+    return s != nullptr ? s : "";
+}
+
+// The text form of a value, valid until the value is read again.
+std::string_view ViewOf(const CvVariant* v)
+{
+    if (v == nullptr) return {};
+    const char* s = v->GetString();
+    if (s == nullptr) return {};
+    if (v->GetType() == CVK_VARIANT_TYPE_STRING) return std::string_view(s, size_t(v->GetStrLength()));
+    return std::string_view(s);
+}
+
+// ---- the distinct strings ---------------------------------------------------
+
+class StringTable {
+public:
+    // Index of text, added when new.
+    uint32_t Add(std::string_view text, bool* added)
+    {
+        auto it = m_index.find(text);
+        if (it != m_index.end()) {
+            *added = false;
+            return it->second;
+        }
+        m_texts.emplace_back(text);
+        const uint32_t index = uint32_t(m_texts.size() - 1);
+        m_offsets.push_back(m_bytes);
+        m_bytes += text.size() + 1;
+        m_index.emplace(std::string_view(m_texts.back()), index);
+        *added = true;
+        return index;
+    }
+    int64_t Find(std::string_view text) const
+    {
+        auto it = m_index.find(text);
+        return it != m_index.end() ? int64_t(it->second) : -1;
+    }
+    void Clear()
+    {
+        m_index.clear();
+        m_texts.clear();
+        m_offsets.clear();
+        m_bytes = 0;
+    }
+    size_t Count() const { return m_texts.size(); }
+    const std::string& Text(size_t i) const { return m_texts[i]; }
+    uint64_t Offset(size_t i) const { return m_offsets[i]; }
+    uint64_t Bytes() const { return m_bytes; }
+
+private:
+    std::unordered_map<std::string_view, uint32_t> m_index;
+    std::deque<std::string> m_texts; // stable addresses for the index's keys
+    std::vector<uint64_t> m_offsets;
+    uint64_t m_bytes = 0;
+};
+
+struct Block {
+    const void* bytes;
+    uint32_t size;
+    uint64_t padded;
+    uint64_t offset; // from the byte-block area's start
+};
+
+struct LocalFile {
+    std::string path; // as written in the instance
+    uint32_t size;
+    uint64_t padded;
+    uint64_t offset; // from the file area's start
+};
+
+// A structure-pointer slot waiting for its target's address.
+struct PendingPointer {
+    uint64_t slot;        // offset of the slot from the chunk start
+    const AtrNode* target; // null: the slot stays 0
+};
+
+// One structure being walked.
+struct Frame {
+    AtrNode* node;
+    const StructDef* def;
+    uint32_t field;
+    bool begun;
+    bool inList;       // writing the children of a nested field in place
+    bool skipFlagged;  // in that list, leave out 0x100 and 0x200 children
+    AtrNode* iter;     // next child of that list
+    int64_t remaining; // children of that list still to write
+    uint64_t wide;     // running offset in the wide layout
+    int32_t lastFileIndex;
+};
+
+enum Pass { PASS_SIZE, PASS_WRITE };
+
+} // namespace
+
+struct AtrCompiler::Impl {
+    AtrCompiler* owner = nullptr;
+    std::unordered_map<std::string_view, StructDef*> defs;
+    std::deque<StructDef> defStore;
+
+    StringTable strings;
+    std::vector<Block> blocks;
+    std::vector<LocalFile> files;
+    std::unordered_map<std::string, uint32_t> fileIndex;
+    CvkFileList* resources = nullptr;
+    std::vector<PendingPointer> pending;
+    std::vector<Frame> stack;              // reused by every structure walk
+    std::vector<AtrNode*> sources;         // scratch of file pointer fields
+    std::vector<const AtrNode*> targets;   // scratch of structure pointer fields
+
+    Pass pass = PASS_SIZE;
+    uint32_t align = 16;
+    uint64_t pos = 0;        // running offset from the chunk start
+    uint64_t entries = 0;    // type entries counted by the sizing pass
+    uint64_t wideTotal = 0;  // wide structure bytes
+    uint32_t blockCursor = 0;
+    uint32_t structIndex = 0;
+    bool failed = false;
+
+    // Layout.
+    uint32_t headSize = 32;
+    uint64_t structEnd = 0, stringStart = 0, blockStart = 0, fileStart = 0;
+    uint8_t* buffer = nullptr; // first buffer: the "ATRB" chunk
+    uint64_t bufferSize = 0;
+    CvkPofControl* pof = nullptr;
+    AtrCompilerExtChunk ext;
+
+    void Fail(int code, const char* a = nullptr, const char* b = nullptr)
+    {
+        if (failed) return;
+        failed = true;
+        owner->SetError();
+        if (code >= 0 && code < kMessageCount) {
+            const std::string& m = Messages()[code];
+            owner->m_errorLog.AppendFormat(m.c_str(), a != nullptr ? a : "", b != nullptr ? b : "");
+        }
+    }
+    void FailQuiet()
+    {
+        failed = true;
+        owner->SetError();
+    }
+
+    void BuildDefinitions(AtrNode* definition);
+    const StructDef* DefOf(const AtrNode* n) const
+    {
+        auto it = defs.find(std::string_view(Element(n)));
+        return it != defs.end() ? it->second : nullptr;
+    }
+
+    void ResetTree(AtrNode* data);
+    void ClearMarks(AtrNode* data);
+    bool Walk(AtrNode* data);
+    void WalkStructure(AtrNode* node, const StructDef* def);
+    void Field_(Frame& f, const Field& fd);
+
+    // Writers (writing pass only; bounded by the structure area).
+    void Put(uint64_t at, uint32_t value, int32_t size);
+    void AddEntry(int ok)
+    {
+        if (pass == PASS_WRITE && !ok) Fail(ATRC_ERR_EXT_ALGORITHM);
+    }
+    void Count(uint64_t n)
+    {
+        if (pass == PASS_SIZE) entries += n;
+    }
+    void Scalar(Frame& f, const Field& fd, FieldKind kind, const CvVariant* v, uint64_t at);
+    void ScalarEntry(FieldKind kind, const Field& fd);
+    void StringSlot(std::string_view text, uint64_t at);
+    void Pointer(Frame& f, const Field& fd);
+    void RecordPointer(uint64_t at);
+    int64_t AddLocalFile(const std::string& path);
+    int64_t AddResource(const std::string& path, int kind);
+    uint32_t FileSize(const std::string& path);
+};
+
+// ---- template ---------------------------------------------------------------
+
+void AtrCompiler::Impl::BuildDefinitions(AtrNode* definition)
+{
+    defs.clear();
+    defStore.clear();
+    for (AtrNode* s = FirstChild(definition); s != nullptr; s = NextSibling(s)) {
+        if (Flag(s, kFlagInstruction | kFlagComment)) continue;
+        if (defs.count(std::string_view(Element(s))) != 0) continue; // the first definition wins
+        defStore.emplace_back();
+        StructDef& d = defStore.back();
+        d.element = Element(s);
+        for (AtrNode* c = FirstChild(s); c != nullptr; c = NextSibling(c)) {
+            if (Flag(c, kFlagInstruction | kFlagComment)) continue;
+            Field fd;
+            const CvVariant* type = AttrValue(c, "type");
+            if (type != nullptr) {
+                fd.type = TextOf(type);
+                fd.kind = KindOf(fd.type);
+            }
+            if (const CvVariant* v = AttrValue(c, "name")) fd.name = TextOf(v), fd.hasName = true;
+            if (const CvVariant* v = AttrValue(c, "link")) {
+                fd.link = TextOf(v);
+                fd.hasLink = true;
+                fd.linkKind = fd.link == "DATA" ? L_DATA : fd.link == "FILE" ? L_FILE : L_STRUCT;
+            }
+            if (const CvVariant* v = AttrValue(c, "size")) fd.size = v->GetS32(), fd.hasSize = fd.size >= 0;
+            if (const CvVariant* v = AttrValue(c, "default")) fd.def = TextOf(v), fd.hasDefault = true;
+            if (const CvVariant* v = AttrValue(c, "array")) {
+                fd.arrayText = TextOf(v);
+                fd.array = v->GetType() == CVK_VARIANT_TYPE_STRING ? std::atoi(fd.arrayText.c_str()) : v->GetS32();
+            }
+            if (const CvVariant* v = AttrValue(c, "target")) fd.target = TextOf(v), fd.hasTarget = true;
+            if (const CvVariant* v = AttrValue(c, "convert")) {
+                const std::string cv = TextOf(v);
+                fd.convert = cv == "CVK_COLOR_SWAP"        ? C_COLOR_SWAP
+                             : cv == "CVK_COLOR_SWAP_ARGB" ? C_COLOR_SWAP_ARGB
+                             : cv == "CVK_DEG_ANG"         ? C_DEG_ANG
+                                                           : C_NONE;
+            }
+            d.fields.push_back(std::move(fd));
+        }
+        defs.emplace(std::string_view(d.element), &d);
+    }
+    for (StructDef& d : defStore)
+        for (Field& fd : d.fields)
+            if (fd.kind == K_NESTED) {
+                auto it = defs.find(std::string_view(fd.type));
+                fd.nested = it != defs.end() ? it->second : nullptr;
+            }
+}
+
+// ---- walking ----------------------------------------------------------------
+
+// Pre-order over the subtree of data (data's siblings excluded), calling
+// visit(node) and descending unless visit returns false.
+template <typename Visit>
+static void PreOrder(AtrNode* data, Visit visit)
+{
+    AtrNode* n = data;
+    while (n != nullptr) {
+        const bool descend = visit(n);
+        AtrNode* c = descend ? FirstChild(n) : nullptr;
+        if (c != nullptr) {
+            n = c;
+            continue;
+        }
+        while (n != data && NextSibling(n) == nullptr) n = Parent(n);
+        if (n == data) break;
+        n = NextSibling(n);
+    }
+}
+
+void AtrCompiler::Impl::ResetTree(AtrNode* data)
+{
+    PreOrder(data, [](AtrNode* n) {
+        if (Flag(n, kFlagWritten)) Unmark(n);
+        n->_setPtrIndex(-1);
+        n->_setAddress(0);
+        return true;
+    });
+}
+
+void AtrCompiler::Impl::ClearMarks(AtrNode* data)
+{
+    PreOrder(data, [](AtrNode* n) {
+        if (Flag(n, kFlagWritten)) Unmark(n);
+        return true;
+    });
+}
+
+bool AtrCompiler::Impl::Walk(AtrNode* data)
+{
+    PreOrder(data, [this](AtrNode* n) {
+        if (failed) return false;
+        if (Flag(n, kFlagLeftOut)) return false;
+        if (Flag(n, kFlagWritten)) {
+            Unmark(n);
+            return true;
+        }
+        if (Flag(n, kFlagNoStruct)) return true;
+        if (Element(n)[0] == '\0') {
+            FailQuiet(); // a comment node in the instance
+            return false;
+        }
+        const StructDef* def = DefOf(n);
+        if (def != nullptr) WalkStructure(n, def);
+        return !failed;
+    });
+    return !failed;
+}
+
+void AtrCompiler::Impl::WalkStructure(AtrNode* root, const StructDef* rootDef)
+{
+    stack.clear();
+    stack.push_back(Frame{root, rootDef, 0, false, false, false, nullptr, 0, 0, -1});
+    while (!stack.empty() && !failed) {
+        Frame& f = stack.back();
+        if (f.inList) {
+            AtrNode* c = f.remaining > 0 ? f.iter : nullptr;
+            if (c == nullptr) {
+                f.inList = false;
+                ++f.field;
+                continue;
+            }
+            f.iter = NextSibling(c);
+            if (f.skipFlagged && Flag(c, kFlagLeftOut | kFlagNoStruct | kFlagComment | kFlagInstruction)) continue;
+            --f.remaining;
+            const StructDef* d = DefOf(c);
+            if (d == nullptr) continue;
+            Mark(c);
+            stack.push_back(Frame{c, d, 0, false, false, false, nullptr, 0, 0, -1});
+            continue;
+        }
+        if (!f.begun) {
+            f.begun = true;
+            f.node->_setAddress(uint32_t(pos));
+            if (!f.def->fields.empty()) {
+                Count(2);
+                if (pass == PASS_WRITE) {
+                    f.node->_setPtrIndex(int32_t(structIndex++));
+                    AddEntry(ext.AddTypeStructBegin(f.def->element.c_str()));
+                }
+            }
+        }
+        if (f.field >= f.def->fields.size()) {
+            if (pass == PASS_WRITE && !f.def->fields.empty()) AddEntry(ext.AddTypeStructEnd());
+            const uint64_t wide = f.wide;
+            stack.pop_back();
+            if (stack.empty())
+                wideTotal += wide;
+            else
+                stack.back().wide += wide;
+            continue;
+        }
+        const Field& fd = f.def->fields[f.field];
+        if (fd.kind != K_NESTED) {
+            Field_(f, fd);
+            ++f.field;
+            continue;
+        }
+        if (fd.nested == nullptr) {
+            Fail(ATRC_ERR_STRUCT_NOT_FOUND, fd.type.c_str(), fd.name.c_str());
+            break;
+        }
+        if (fd.array == 1) {
+            AtrNode* c = nullptr;
+            for (AtrNode* k = FirstChild(f.node); k != nullptr; k = NextSibling(k))
+                if (std::strcmp(Element(k), fd.type.c_str()) == 0 && TextIs(AttrValue(k, "ATRC_NAME"), fd.name.c_str())) {
+                    c = k;
+                    break;
+                }
+            if (c == nullptr) {
+                Fail(ATRC_ERR_STRUCT_NOT_FOUND, fd.type.c_str(), fd.name.c_str());
+                break;
+            }
+            ++f.field;
+            Mark(c);
+            stack.push_back(Frame{c, fd.nested, 0, false, false, false, nullptr, 0, 0, -1});
+            continue;
+        }
+        if (fd.array < 1) {
+            f.inList = true;
+            f.skipFlagged = true;
+            f.iter = FirstChild(f.node);
+            f.remaining = INT64_MAX;
+        } else {
+            AtrNode* list = FindChild(f.node, fd.name.c_str());
+            if (list == nullptr) {
+                Fail(ATRC_ERR_ARRAY_NOT_FOUND, fd.name.c_str());
+                break;
+            }
+            f.inList = true;
+            f.skipFlagged = false;
+            f.iter = FirstChild(list);
+            f.remaining = fd.array;
+        }
+    }
+}
+
+// ---- fields -----------------------------------------------------------------
+
+void AtrCompiler::Impl::Put(uint64_t at, uint32_t value, int32_t size)
+{
+    if (pass != PASS_WRITE || failed) return;
+    uint8_t bytes[4];
+    uint32_t n = 0;
+    if (size == 1) {
+        bytes[0] = uint8_t(value);
+        n = 1;
+    } else if (size == 2) {
+        const uint16_t v = CvkSwapTarget16(uint16_t(value));
+        std::memcpy(bytes, &v, 2);
+        n = 2;
+    } else if (size == 4) {
+        const uint32_t v = CvkSwapTarget32(value);
+        std::memcpy(bytes, &v, 4);
+        n = 4;
+    }
+    // A 32-bit value in a narrower field is cut at the structure area's end.
+    if (at >= structEnd) return;
+    if (at + n > structEnd) n = uint32_t(structEnd - at);
+    std::memcpy(buffer + at, bytes, n);
+}
+
+void AtrCompiler::Impl::RecordPointer(uint64_t at)
+{
+    if (pass != PASS_WRITE || failed) return;
+    if (pof->Attach(static_cast<const void*>(buffer + at)) == 0) Fail(ATRC_ERR_EXT_ALGORITHM);
+}
+
+void AtrCompiler::Impl::ScalarEntry(FieldKind kind, const Field& fd)
+{
+    if (pass != PASS_WRITE) return;
+    const int32_t s = fd.size;
+    int ok = 0;
+    switch (kind) {
+    case K_SINT: ok = s == 2 ? ext.AddTypeS16() : s == 1 ? ext.AddTypeS8() : ext.AddTypeS32(); break;
+    case K_UINT:
+        if (fd.convert == C_COLOR_SWAP || fd.convert == C_COLOR_SWAP_ARGB)
+            ok = s == 2 ? ext.AddTypeC16() : s == 1 ? ext.AddTypeC8() : ext.AddTypeC32();
+        else
+            ok = s == 2 ? ext.AddTypeU16() : s == 1 ? ext.AddTypeU8() : ext.AddTypeU32();
+        break;
+    case K_COLOR: ok = s == 2 ? ext.AddTypeC16() : s == 1 ? ext.AddTypeC8() : ext.AddTypeC32(); break;
+    default: ok = ext.AddTypeF32(); break;
+    }
+    AddEntry(ok);
+}
+
+void AtrCompiler::Impl::Scalar(Frame&, const Field& fd, FieldKind kind, const CvVariant* v, uint64_t at)
+{
+    ScalarEntry(kind, fd);
+    if (pass != PASS_WRITE || v == nullptr) return;
+    const int colorType = owner->m_colorType;
+    switch (kind) {
+    case K_SINT: Put(at, uint32_t(v->GetS32()), fd.size); break;
+    case K_UINT: {
+        uint32_t u = v->GetU32();
+        if (fd.convert == C_COLOR_SWAP) u = AtrCompiler::ConvertColor(u, colorType);
+        if (fd.convert == C_COLOR_SWAP_ARGB) u = AtrCompiler::ConvertColor(CvkSwap32(u), colorType);
+        Put(at, u, fd.size);
+        break;
+    }
+    case K_COLOR: Put(at, AtrCompiler::ConvertColor(CvkSwap32(v->GetU32()), colorType), fd.size); break;
+    default: {
+        float x = v->GetF32();
+        uint32_t bits;
+        if (fd.convert == C_DEG_ANG) {
+            if (x > 360.0f) x -= 360.0f * float(int64_t(x) / 360);
+            const float a = x * 182.04445f;
+            bits = std::isfinite(a) && a > -2147483648.0f && a < 2147483648.0f ? uint32_t(int32_t(a)) : 0u;
+        } else if (owner->m_fxShift >= 1) {
+            const double scaled = double(x) * std::ldexp(1.0, owner->m_fxShift > 30 ? 30 : owner->m_fxShift);
+            const double r = scaled < 0 ? -std::floor(-scaled + 0.5) : std::floor(scaled + 0.5);
+            bits = std::isfinite(r) && r > -2147483649.0 && r < 2147483648.0 ? uint32_t(int32_t(r)) : 0u;
+        } else {
+            std::memcpy(&bits, &x, 4);
+        }
+        Put(at, bits, 4);
+        break;
+    }
+    }
+}
+
+void AtrCompiler::Impl::StringSlot(std::string_view text, uint64_t at)
+{
+    if (pass == PASS_SIZE) {
+        bool added;
+        strings.Add(text, &added);
+        return;
+    }
+    const int64_t index = strings.Find(text);
+    if (index < 0) {
+        Fail(ATRC_ERR_EXT_ALGORITHM);
+        return;
+    }
+    Put(at, uint32_t(stringStart + strings.Offset(size_t(index))), 4);
+    RecordPointer(at);
+    AddEntry(ext.AddTypeStr(int32_t(index)));
+}
+
+uint32_t AtrCompiler::Impl::FileSize(const std::string& path)
+{
+    const CvString full = CvkFileNameExtractEnvName(path.c_str());
+    if (full.GetLength() == 0) return 0;
+    CvkFile file(full.GetBuffer());
+    return file.GetSize();
+}
+
+int64_t AtrCompiler::Impl::AddLocalFile(const std::string& path)
+{
+    auto it = fileIndex.find(path);
+    if (it != fileIndex.end()) return it->second;
+    const uint32_t size = FileSize(path);
+    if (size == 0) {
+        Fail(ATRC_ERR_FILE_OPEN, path.c_str());
+        return -1;
+    }
+    uint64_t offset = 0;
+    if (!files.empty()) offset = files.back().offset + files.back().padded;
+    files.push_back(LocalFile{path, size, RoundUp(size, align), offset});
+    fileIndex.emplace(path, uint32_t(files.size() - 1));
+    return int64_t(files.size() - 1);
+}
+
+int64_t AtrCompiler::Impl::AddResource(const std::string& path, int kind)
+{
+    if (resources == nullptr || path.empty()) return -1;
+    const int32_t found = resources->GetFileIndex(path.c_str(), kind);
+    if (found >= 0) return found;
+    return resources->AddFile(path.c_str(), -1, kind);
+}
+
+void AtrCompiler::Impl::Pointer(Frame& f, const Field& fd)
+{
+    AtrNode* node = f.node;
+    int64_t count = fd.array;
+    if (count < 1) {
+        count = 0;
+        for (AtrNode* c = FirstChild(node); c != nullptr; c = NextSibling(c))
+            if (!Flag(c, kFlagLeftOut | kFlagNoStruct)) ++count;
+    }
+    const uint64_t start = pos;
+    const uint64_t bytes = 4 * uint64_t(count);
+    pos += bytes;
+    Count(uint64_t(count));
+    f.wide = RoundUp(f.wide, 8) + 4 + bytes;
+    if (!fd.hasLink) {
+        Fail(ATRC_ERR_TEMPLATE_LINK, "link");
+        return;
+    }
+    auto nullSlots = [&](int64_t from) {
+        for (int64_t i = from; i < count && pass == PASS_WRITE; ++i) {
+            AddEntry(ext.AddTypePtr());
+            pending.push_back(PendingPointer{start + 4 * uint64_t(i), nullptr});
+        }
+    };
+    if (fd.linkKind == L_DATA) {
+        const void* data = nullptr;
+        uint32_t size = 0;
+        const bool has = count == 1 && ValueBytes(AttrValue(node, fd.name.c_str()), &data, &size) && size > 0;
+        if (!has) {
+            nullSlots(0);
+            return;
+        }
+        if (pass == PASS_SIZE) {
+            uint64_t offset = blocks.empty() ? 0 : blocks.back().offset + blocks.back().padded;
+            blocks.push_back(Block{data, size, RoundUp(size, align), offset});
+            return;
+        }
+        if (blockCursor >= blocks.size()) {
+            Fail(ATRC_ERR_EXT_ALGORITHM);
+            return;
+        }
+        const uint32_t index = blockCursor++;
+        Put(start, uint32_t(blockStart + blocks[index].offset), 4);
+        RecordPointer(start);
+        AddEntry(ext.AddTypeMem(int32_t(index)));
+        return;
+    }
+    if (fd.linkKind == L_FILE) {
+        if (Flag(node, kFlagNoFile)) {
+            nullSlots(0);
+            return;
+        }
+        sources.clear();
+        AtrNode* child = FindChild(node, fd.name.c_str());
+        if (child == nullptr) {
+            Fail(ATRC_ERR_INSTANCE_NOT_FOUND, fd.name.c_str());
+            return;
+        }
+        if (fd.array == 1)
+            sources.push_back(child);
+        else if (fd.array < 1)
+            for (AtrNode* c = child; c != nullptr; c = NextSibling(c)) sources.push_back(c);
+        else
+            for (AtrNode* c = FirstChild(child); c != nullptr && int64_t(sources.size()) < fd.array; c = NextSibling(c))
+                sources.push_back(c);
+        int64_t slot = 0;
+        for (AtrNode* s : sources) {
+            if (slot >= count) break;
+            const CvVariant* path = AttrValue(s, "ATRC_FILE");
+            if (path == nullptr) {
+                Fail(ATRC_ERR_INSTANCE_NOT_FOUND, "ATRC_FILE");
+                return;
+            }
+            const int64_t index = AddLocalFile(TextOf(path));
+            if (index < 0) return;
+            if (pass == PASS_WRITE) {
+                Put(start + 4 * uint64_t(slot), uint32_t(fileStart + files[size_t(index)].offset), 4);
+                RecordPointer(start + 4 * uint64_t(slot));
+                AddEntry(ext.AddTypeFile(int32_t(index)));
+            }
+            ++slot;
+        }
+        nullSlots(slot);
+        return;
+    }
+    // A structure pointer: its targets are resolved once every structure is written.
+    if (pass != PASS_WRITE) return;
+    targets.clear();
+    auto usable = [](const AtrNode* t) { return !Flag(t, kFlagLeftOut); };
+    if (count == 1) {
+        if (AtrNode* t = FindChild(node, fd.name.c_str())) targets.push_back(t);
+    } else {
+        AtrNode* first = FindChild(node, fd.name.c_str());
+        if (first != nullptr && FindAttr(first, "ATRC_LIST_BLOCK") != nullptr) {
+            for (AtrNode* c = FirstChild(first); c != nullptr; c = NextSibling(c))
+                if (usable(c)) targets.push_back(c);
+        } else {
+            for (AtrNode* c = first; c != nullptr; c = NextSibling(c))
+                if (std::strcmp(Element(c), fd.name.c_str()) == 0 && usable(c)) targets.push_back(c);
+        }
+    }
+    if (targets.empty()) {
+        for (AtrNode* c = FirstChild(node); c != nullptr; c = NextSibling(c)) {
+            if (!TextIs(AttrValue(c, "AFE_TYPE"), "PARAM_ARRAY")) continue;
+            const AtrNode* last = nullptr;
+            for (AtrNode* k = FirstChild(c); k != nullptr; k = NextSibling(k))
+                if (!Flag(k, kFlagLeftOut) && std::strcmp(Element(k), fd.link.c_str()) == 0) last = k;
+            if (last != nullptr) targets.push_back(last);
+            break;
+        }
+    }
+    for (int64_t i = 0; i < count; ++i) {
+        AddEntry(ext.AddTypePtr());
+        const AtrNode* t = size_t(i) < targets.size() && usable(targets[size_t(i)]) ? targets[size_t(i)] : nullptr;
+        pending.push_back(PendingPointer{start + 4 * uint64_t(i), t});
+    }
+}
+
+void AtrCompiler::Impl::Field_(Frame& f, const Field& fd)
+{
+    AtrNode* node = f.node;
+    const uint64_t start = pos;
+    switch (fd.kind) {
+    case K_NO_TYPE: Fail(ATRC_ERR_TEMPLATE_SIZE, "type"); return;
+    case K_POINTER: Pointer(f, fd); return;
+    case K_STRING: {
+        if (!fd.hasName) {
+            Fail(ATRC_ERR_TEMPLATE_NAME, "name");
+            return;
+        }
+        if (fd.array == 1) {
+            pos += 4;
+            f.wide = RoundUp(f.wide, 8) + 8;
+            Count(1);
+            std::string_view text = fd.def;
+            if (const CvVariant* a = AttrValue(node, fd.name.c_str())) {
+                text = ViewOf(a);
+            } else if (AtrNode* c = FindChild(node, fd.name.c_str())) {
+                if (const CvVariant* d = DataValue(c, 0))
+                    text = ViewOf(d);
+                else if (const CvVariant* a0 = FirstAttrValue(c))
+                    text = ViewOf(a0);
+            }
+            StringSlot(text, start);
+            return;
+        }
+        AtrNode* c = FindChild(node, fd.name.c_str());
+        if (c == nullptr) {
+            Fail(ATRC_ERR_ARRAY_NOT_FOUND, fd.name.c_str());
+            return;
+        }
+        const int64_t count = fd.array > 1 ? fd.array : DataCount(c);
+        pos += 4 * uint64_t(count);
+        f.wide = RoundUp(f.wide, 8) + 4 + 4 * uint64_t(count);
+        Count(uint64_t(count));
+        if (pos > owner->m_imageLimit) {
+            Fail(ATRC_ERR_MEMORY);
+            return;
+        }
+        const int32_t have = DataCount(c);
+        const AtrData* d = c->GetData(0);
+        for (int64_t i = 0; i < count && !failed; ++i) {
+            StringSlot(i < have && d != nullptr ? ViewOf(d) : std::string_view(fd.def), start + 4 * uint64_t(i));
+            if (d != nullptr) d = d->GetNext();
+        }
+        return;
+    }
+    case K_SINT:
+    case K_UINT:
+    case K_FLOAT:
+    case K_COLOR: {
+        if (!fd.hasSize) {
+            Fail(ATRC_ERR_TEMPLATE_SIZE, "size");
+            return;
+        }
+        if (fd.array == 1) {
+            pos += uint64_t(fd.size);
+            f.wide += uint64_t(fd.size);
+            Count(1);
+            FieldKind kind = fd.kind;
+            const CvVariant* v = AttrValue(node, fd.name.c_str());
+            if (v == nullptr) {
+                if (AtrNode* c = FindChild(node, fd.name.c_str())) {
+                    v = DataValue(c, 0);
+                    if (v != nullptr) {
+                        if (const CvVariant* cast = AttrValue(c, "ATRC_CAST")) {
+                            const std::string t = TextOf(cast);
+                            const FieldKind k = KindOf(t);
+                            if (k == K_SINT || k == K_UINT || k == K_FLOAT || k == K_COLOR) kind = k;
+                        }
+                    } else {
+                        v = FirstAttrValue(c);
+                    }
+                }
+            }
+            Scalar(f, fd, kind, v, start);
+            return;
+        }
+        AtrNode* c = FindChild(node, fd.name.c_str());
+        const int64_t count = fd.array > 1 ? fd.array : (c != nullptr ? DataCount(c) : 0);
+        pos += uint64_t(fd.size) * uint64_t(count);
+        f.wide += uint64_t(fd.size) * uint64_t(count);
+        Count(uint64_t(count));
+        if (pos > owner->m_imageLimit) {
+            Fail(ATRC_ERR_MEMORY);
+            return;
+        }
+        if (c != nullptr) Mark(c);
+        const AtrData* d = c != nullptr ? c->GetData(0) : nullptr;
+        for (int64_t i = 0; i < count && !failed; ++i) {
+            Scalar(f, fd, fd.kind, d, start + uint64_t(fd.size) * uint64_t(i));
+            if (d != nullptr) d = d->GetNext();
+        }
+        return;
+    }
+    case K_DATA_SIZE:
+    case K_FILE_INDEX:
+    case K_FILE_SIZE:
+    case K_ARRAY_SIZE: break;
+    case K_NESTED: return; // handled by the walker
+    }
+    // Count fields: one 32-bit value, the field advancing `size` bytes.
+    if (!fd.hasSize) {
+        Fail(ATRC_ERR_TEMPLATE_SIZE, "size");
+        return;
+    }
+    pos += uint64_t(fd.size);
+    f.wide += uint64_t(fd.size);
+    Count(1);
+    if (pass == PASS_WRITE) AddEntry(ext.AddTypeU32());
+    uint32_t value = 0;
+    if (fd.kind == K_DATA_SIZE) {
+        if (!fd.hasTarget) {
+            FailQuiet();
+            return;
+        }
+        const void* bytes;
+        uint32_t size = 0;
+        if (ValueBytes(AttrValue(node, fd.target.c_str()), &bytes, &size)) value = size;
+    } else if (fd.kind == K_FILE_INDEX) {
+        const CvVariant* path = AttrValue(node, "ATRC_FILE");
+        if (path == nullptr) {
+            Fail(ATRC_ERR_FILE_ATTRIBUTE);
+            return;
+        }
+        const std::string p = TextOf(path);
+        const int64_t index = AddResource(p, Flag(node, kFlagNoFile) ? 1 : 0);
+        if (index < 0) {
+            if (!p.empty()) Fail(ATRC_ERR_FILE_OPEN, p.c_str());
+            else FailQuiet();
+            return;
+        }
+        f.lastFileIndex = int32_t(index);
+        value = uint32_t(index);
+    } else if (fd.kind == K_FILE_SIZE) {
+        if (f.lastFileIndex >= 0) {
+            value = uint32_t(RoundUp(resources->GetFileSize(f.lastFileIndex), align));
+            if (pass == PASS_WRITE && std::strcmp(Element(node), "CvFileData") == 0 && FindAttr(node, "uSize"))
+                node->SetAttribute("uSize", int32_t(value));
+        }
+    } else {
+        for (AtrNode* c = FirstChild(node); c != nullptr; c = NextSibling(c)) {
+            if (std::strcmp(Element(c), fd.arrayText.c_str()) != 0 && !TextIs(AttrValue(c, "ATRC_NAME"), fd.arrayText.c_str()))
+                continue;
+            if (const CvVariant* n = AttrValue(c, "ATRC_ARRAY_SIZE")) {
+                value = uint32_t(n->GetS32());
+            } else {
+                for (AtrNode* k = FirstChild(c); k != nullptr; k = NextSibling(k))
+                    if (!Flag(k, kFlagLeftOut | kFlagNoStruct)) ++value;
+            }
+            break;
+        }
+    }
+    Put(start, value, 4);
+}
+
+// ---- the compiler -----------------------------------------------------------
+
+AtrCompiler::AtrCompiler()
+    : m_impl(new Impl), m_image(nullptr), m_imageSize(0), m_colorType(0), m_fxShift(0), m_align(16),
+      m_imageLimit(0x40000000u)
+{
+    SetTag(CvChunkMakeTag("ATRC"));
+    m_impl->owner = this;
+    m_impl->resources = new CvkFileList();
+    if (m_impl->resources == nullptr || m_impl->resources->CheckError()) SetError();
+}
+
+AtrCompiler::~AtrCompiler()
+{
+    _freeImage();
+    delete m_impl->resources;
+}
+
+void AtrCompiler::_freeImage()
+{
+    if (m_image != nullptr) t_cvkMainHeapFree(m_image, kSourceTag, __LINE__);
+    m_image = nullptr;
+    m_imageSize = 0;
+}
+
+CvkFileList* AtrCompiler::GetFileList() const
+{
+    return m_impl->resources;
+}
+
+const void* AtrCompiler::GetResourceChunk() const
+{
+    return m_resourceChunk;
+}
+
+uint32_t AtrCompiler::GetResourceSize() const
+{
+    return m_resourceChunk != nullptr && m_impl->resources != nullptr ? m_impl->resources->GetChunkSize() : 0;
+}
+
+const char* AtrCompiler::GetErrorMessage(int code)
+{
+    return code >= 0 && code < kMessageCount ? Messages()[size_t(code)].c_str() : "";
+}
+
+uint32_t AtrCompiler::ConvertColor(uint32_t v, int colorType)
+{
+    switch (colorType) {
+    case 1: return CvkSwap32(v);
+    case 2: return (v >> 8) | (v << 24);
+    case 3: {
+        const uint32_t a = v >> 24, r = (v >> 16) & 0xFF, g = (v >> 8) & 0xFF, b = v & 0xFF;
+        return ((g * 31 / 255) << 11) | ((r * 31 / 255) << 6) | ((a * 31 / 255) << 1) | (b >= 128 ? 1u : 0u);
+    }
+    default: return v;
+    }
+}
+
+int AtrCompiler::CreateBinary(AtrNode* data, AtrNode* definition, int scramble, uint32_t align)
+{
+    _freeImage();
+    Impl& m = *m_impl;
+    m_resourceChunk = nullptr;
+    // Every compilation starts a fresh resource file list.
+    delete m.resources;
+    m.resources = new CvkFileList();
+    if (m.resources == nullptr || m.resources->CheckError()) SetError();
+    if (data == nullptr || definition == nullptr || CheckError()) {
+        SetError();
+        return 0;
+    }
+    m_align = align > 0 ? align : 1;
+    m.align = m_align;
+    m.failed = false;
+    m.strings.Clear();
+    m.blocks.clear();
+    m.files.clear();
+    m.fileIndex.clear();
+    m.resources->SetAlignSize(m_align);
+    m.pending.clear();
+    m.entries = 0;
+    m.wideTotal = 0;
+    m.blockCursor = 0;
+    m.structIndex = 0;
+
+    auto cleanup = [&m, data]() {
+        if (m.buffer != nullptr) t_cvkMainHeapFree(m.buffer, kSourceTag, __LINE__);
+        m.buffer = nullptr;
+        delete m.pof;
+        m.pof = nullptr;
+        m.ClearMarks(data);
+    };
+
+    m.BuildDefinitions(definition);
+    m.ResetTree(data);
+
+    // 1. Sizing.
+    m.headSize = uint32_t(RoundUp(CVK_CHUNK_HEAD_SIZE, m_align));
+    m.pass = PASS_SIZE;
+    m.pos = m.headSize;
+    m.Walk(data);
+    m.ClearMarks(data);
+    if (m.failed) {
+        cleanup();
+        return 0;
+    }
+
+    // 2. Layout.
+    m.structEnd = m.headSize + RoundUp(m.pos - m.headSize, m_align);
+    m.stringStart = m.structEnd;
+    m.blockStart = RoundUp(m.stringStart + m.strings.Bytes(), m_align);
+    uint64_t blockBytes = m.blocks.empty() ? 0 : m.blocks.back().offset + m.blocks.back().padded;
+    m.fileStart = RoundUp(m.blockStart + blockBytes, m_align);
+    uint64_t fileBytes = m.files.empty() ? 0 : m.files.back().offset + m.files.back().padded;
+    const uint64_t atrbSize = RoundUp(m.fileStart + fileBytes - m.headSize, m_align);
+    m.bufferSize = m.headSize + atrbSize;
+    const uint64_t wideSize = RoundUp(m.wideTotal, m_align);
+    if (m.bufferSize > m_imageLimit || m.entries > 0x3FFFFFFFu) {
+        m.Fail(ATRC_ERR_MEMORY);
+        cleanup();
+        return 0;
+    }
+    m.buffer = static_cast<uint8_t*>(t_cvkMainHeapAlloc(uint32_t(m.bufferSize), 0, kSourceTag, __LINE__));
+    if (m.buffer == nullptr || !m.ext.InitChunk(uint32_t(m.entries))) {
+        m.Fail(ATRC_ERR_MEMORY);
+        cleanup();
+        return 0;
+    }
+    std::memset(m.buffer, 0, size_t(m.bufferSize));
+    CvChunk* atrb = reinterpret_cast<CvChunk*>(m.buffer);
+    atrb->Clear();
+    atrb->SetTag(CVK_CHUNK_TAG_ATRB);
+    atrb->SetHeadSize(m.headSize);
+    atrb->SetSize(uint32_t(atrbSize));
+    m.pof = new CvkPofControl(m.buffer);
+    for (size_t i = 0; i < m.strings.Count(); ++i) {
+        const std::string& s = m.strings.Text(i);
+        std::memcpy(m.buffer + m.stringStart + m.strings.Offset(i), s.data(), s.size());
+    }
+    for (const Block& b : m.blocks) std::memcpy(m.buffer + m.blockStart + b.offset, b.bytes, b.size);
+    for (const LocalFile& lf : m.files) {
+        const CvString full = CvkFileNameExtractEnvName(lf.path.c_str());
+        CvkFile file(full.GetBuffer());
+        if (full.GetLength() == 0 || !file.ReadFile(m.buffer + m.fileStart + lf.offset, 0, lf.size)) {
+            m.Fail(ATRC_ERR_FILE_OPEN, lf.path.c_str());
+            cleanup();
+            return 0;
+        }
+    }
+
+    // 3. Writing.
+    m.pass = PASS_WRITE;
+    m.pos = m.headSize;
+    m.Walk(data);
+
+    // 4. Pointers between structures.
+    for (const PendingPointer& p : m.pending) {
+        if (m.failed) break;
+        const bool written = p.target != nullptr && const_cast<AtrNode*>(p.target)->_getPtrIndex() >= 0;
+        if (!written) {
+            m.ext.IncrementPtrWriteIndex();
+            continue;
+        }
+        m.Put(p.slot, const_cast<AtrNode*>(p.target)->_getAddress(), 4);
+        m.RecordPointer(p.slot);
+        if (!m.ext.SetTypePtrIndex(const_cast<AtrNode*>(p.target)->_getPtrIndex())) m.Fail(ATRC_ERR_EXT_ALGORITHM);
+    }
+    if (!m.failed && !m.ext.CheckValid()) m.Fail(ATRC_ERR_EXT_ALGORITHM);
+    if (m.failed) {
+        cleanup();
+        return 0;
+    }
+
+    // 5. Assembly.
+    m.pof->Build();
+    const uint32_t tableSize = m.pof->GetCount() > 0 ? m.pof->GetTableSize() : 4;
+    const uint64_t pofStart = m.bufferSize;
+    const uint64_t extStart = RoundUp(pofStart + CVK_CHUNK_HEAD_SIZE + tableSize, m_align);
+    const uint32_t entryCount = uint32_t(m.entries);
+    const uint32_t descSize = m.ext.CalcDataSize(entryCount, uint32_t(m.strings.Count()), uint32_t(m.blocks.size()),
+                                                 uint32_t(m.files.size()));
+    const uint64_t eofcStart = RoundUp(extStart + CVK_CHUNK_HEAD_SIZE + RoundUp(descSize, m_align), m_align);
+    const uint64_t total = eofcStart + CVK_CHUNK_HEAD_SIZE;
+    if (total > m_imageLimit) {
+        m.Fail(ATRC_ERR_MEMORY);
+        cleanup();
+        return 0;
+    }
+    uint8_t* image = static_cast<uint8_t*>(t_cvkMainHeapAlloc(uint32_t(total), 0, kSourceTag, __LINE__));
+    if (image == nullptr) {
+        m.Fail(ATRC_ERR_MEMORY);
+        cleanup();
+        return 0;
+    }
+    std::memset(image, 0, size_t(total));
+    std::memcpy(image, m.buffer, size_t(m.bufferSize));
+    CvChunk* pofChunk = reinterpret_cast<CvChunk*>(image + pofStart);
+    if (m.pof->GetCount() > 0) {
+        m.pof->WriteChunk(pofChunk);
+    } else {
+        pofChunk->Clear();
+        pofChunk->SetTag(CVK_CHUNK_TAG_POF0);
+        const uint32_t word = 4;
+        std::memcpy(image + pofStart + CVK_CHUNK_HEAD_SIZE, &word, 4);
+    }
+    pofChunk->SetSize(uint32_t(extStart - pofStart - CVK_CHUNK_HEAD_SIZE));
+
+    CvChunk* extChunk = reinterpret_cast<CvChunk*>(image + extStart);
+    extChunk->SetSize(uint32_t(RoundUp(descSize, m_align)));
+    uint8_t* p = m.ext.WriteExtChunkHead(extChunk, entryCount, uint32_t(m.structEnd - m.headSize), uint32_t(wideSize),
+                                         uint32_t(m.strings.Count()), uint32_t(m.stringStart),
+                                         uint32_t(m.blocks.size()), uint32_t(m.blockStart), uint32_t(m.files.size()),
+                                         uint32_t(m.fileStart));
+    p = m.ext.WriteParamTypes(p, entryCount);
+    auto word = [&p](uint64_t v) {
+        const uint32_t w = CvkSwapTarget32(uint32_t(v));
+        std::memcpy(p, &w, 4);
+        p += 4;
+    };
+    for (size_t i = 0; i < m.strings.Count(); ++i) word(m.strings.Text(i).size());
+    for (const Block& b : m.blocks) word(b.padded);
+    for (const LocalFile& lf : m.files) word(lf.padded);
+    p = m.ext.WritePtrIndex(p);
+    if (p != image + extStart + CVK_CHUNK_HEAD_SIZE + descSize) {
+        t_cvkMainHeapFree(image, kSourceTag, __LINE__);
+        m.Fail(ATRC_ERR_EXT_CONTENT);
+        cleanup();
+        return 0;
+    }
+    CvkCnkWriteEOFCInfo(reinterpret_cast<CvChunk*>(image + eofcStart));
+
+    cleanup();
+    m.ext.ExitChunk();
+    m_image = image;
+    m_imageSize = uint32_t(total);
+
+    // The resource file list's package, scrambled on request.
+    if (m.resources->GetFileNum() > 0) {
+        CvChunk* resource = static_cast<CvChunk*>(const_cast<void*>(m.resources->CreateChunk()));
+        if (resource == nullptr) {
+            _freeImage();
+            m.Fail(ATRC_ERR_FILE_OPEN, m.resources->GetFileName(0));
+            return 0;
+        }
+        if (scramble != 0) cvkCodecEncodeChunk(resource, CvkRandomI(CVK_CODEC_KEY_MAX), nullptr);
+        m_resourceChunk = resource;
+    }
+    return 1;
+}
