@@ -1,0 +1,1121 @@
+#include "attribute/AtrParser.h"
+
+#include "attribute/AtrNode.h"
+#include "kit/CvkFile.h"
+#include "kit/CvkFileName.h"
+#include "kit/CvkStringScan.h"
+#include "platform/PlatformCodePage.h"
+
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Character classes, one table for the process.
+
+enum : uint8_t {
+    CC_NAME_START = 0x01, // A-Z a-z _
+    CC_DIGIT = 0x02,      // 0-9
+    CC_QUOTE = 0x04,      // "
+    CC_BLANK = 0x08,      // TAB LF FF CR space
+    CC_CONTROL = 0x10,    // 0x00-0x1F, 0x7F
+    CC_SIGN = 0x20,       // + - .
+    CC_PUNCT = 0x40,      // < > , = NUL
+    CC_NAME = CC_NAME_START | CC_DIGIT,
+    CC_VALUE = CC_NAME_START | CC_DIGIT | CC_SIGN,
+};
+
+struct CharClassTable {
+    uint8_t c[256];
+    constexpr CharClassTable() : c()
+    {
+        for (int i = 0; i < 256; ++i) {
+            uint8_t v = 0;
+            if ((i >= 'A' && i <= 'Z') || (i >= 'a' && i <= 'z') || i == '_') {
+                v |= CC_NAME_START;
+            }
+            if (i >= '0' && i <= '9') {
+                v |= CC_DIGIT;
+            }
+            if (i == '"') {
+                v |= CC_QUOTE;
+            }
+            if (i == '\t' || i == '\n' || i == '\f' || i == '\r' || i == ' ') {
+                v |= CC_BLANK;
+            }
+            if (i < 0x20 || i == 0x7F) {
+                v |= CC_CONTROL;
+            }
+            if (i == '+' || i == '-' || i == '.') {
+                v |= CC_SIGN;
+            }
+            if (i == '<' || i == '>' || i == ',' || i == '=' || i == 0) {
+                v |= CC_PUNCT;
+            }
+            c[i] = v;
+        }
+    }
+};
+
+constexpr CharClassTable kCharClass;
+
+inline uint8_t Cls(char ch) { return kCharClass.c[static_cast<unsigned char>(ch)]; }
+
+// ---------------------------------------------------------------------------
+// Messages: written here in UTF-8, converted once to the Shift_JIS bytes the
+// log carries.
+
+struct Messages {
+    std::string lineFormat;  // "[%d行目] : %s\n"
+    std::string badToken;    // トークンが不正です。
+    std::string badEnd;      // 不正な終了。
+    std::string closeBefore; // %sが閉じられる前に%sが閉じられています。
+    Messages()
+        : lineFormat(PlatformUtf8ToCp932("[%d行目] : %s\n")),
+          badToken(PlatformUtf8ToCp932("トークンが不正です。")),
+          badEnd(PlatformUtf8ToCp932("不正な終了。")),
+          closeBefore(PlatformUtf8ToCp932("%sが閉じられる前に%sが閉じられています。"))
+    {
+    }
+};
+
+const Messages& Msg()
+{
+    static const Messages messages;
+    return messages;
+}
+
+const char kNodeFlagName[] = "ATR_NODE_FLAG";
+const char kQuoteName[] = "ATR_TEXT_DQ";
+constexpr int32_t kQuoteNameLength = 11;
+const char kTempRootName[] = "_ATR_ROOT";
+
+constexpr uint32_t kFlagInstruction = 0x8;
+constexpr uint32_t kFlagComment = 0x10;
+
+// ---------------------------------------------------------------------------
+// Tree calls of the reader.
+
+inline AtrNode* TreeCreateChild(AtrNode* parent, const CvString& element)
+{
+    return AtrNode::Create(parent, element);
+}
+
+// Replaces the flags (mask 0) or adds bits (mask all ones).
+inline void TreeSetFlags(AtrNode* node, uint32_t mask, uint32_t flags) { node->SetFlag(mask, flags, nullptr); }
+
+inline bool TreeAddAttribute(AtrNode* node, const CvString& name, const AtrData& value)
+{
+    return node->AddAttribute(name, value) != nullptr;
+}
+
+inline bool TreeAddData(AtrNode* node, const AtrData& value) { return node->AddData(value) != nullptr; }
+
+// True when a Shift_JIS lead byte starts a double-byte character here.
+inline bool IsSjisLead(unsigned char ch) { return (ch >= 0x81 && ch <= 0x9F) || (ch >= 0xE0 && ch <= 0xFC); }
+
+// Position of the first "ATR_TEXT_DQ" that starts on a character boundary
+// in [begin, end), or null.
+const char* FindQuoteName(const char* begin, const char* end)
+{
+    const char* p = begin;
+    while (end - p >= kQuoteNameLength) {
+        const void* hit = memmem(p, static_cast<size_t>(end - p), kQuoteName, kQuoteNameLength);
+        if (hit == nullptr) {
+            return nullptr;
+        }
+        const char* h = static_cast<const char*>(hit);
+        // Walk characters from p up to h to see whether h is a trail byte.
+        const char* q = p;
+        while (q < h) {
+            q += (IsSjisLead(static_cast<unsigned char>(*q)) && q + 1 < end) ? 2 : 1;
+        }
+        if (q == h) {
+            return h;
+        }
+        p = q; // h was the trail byte of the character ending at q
+    }
+    return nullptr;
+}
+
+} // namespace
+
+AtrConstantLookup::~AtrConstantLookup() = default;
+
+int32_t AtrConstantLookup::AddConstantDefinition(const char*) { return 0; }
+
+// ---------------------------------------------------------------------------
+// The reader: a cursor over one text with its tokens.
+
+struct AtrParserReader {
+    enum TokenType {
+        TK_END,
+        TK_COMMENT_OPEN,
+        TK_INSTRUCTION_OPEN,
+        TK_CLOSE,
+        TK_ELEMENT_OPEN,
+        TK_TAG_END,
+        TK_ATTRIBUTE_NAME,
+        TK_CONSTANT,
+        TK_TEXT,
+        TK_INTEGER,
+        TK_REAL,
+        TK_ERROR,
+    };
+
+    struct Token {
+        TokenType type;
+        const char* begin; // name or value bytes
+        const char* end;
+        bool logged;       // TK_ERROR: a message is already in the log
+        int32_t constant;  // TK_CONSTANT: its value
+    };
+
+    // Names seen in this text, so that repeated element and attribute names
+    // share one string value.
+    static constexpr uint32_t kSharedLength = 40; // longer texts are not shared
+    struct NameSlot : CvkAllocator {
+        uint32_t hash = 0;
+        uint32_t length = 0;
+        char bytes[kSharedLength]; // a copy of the text of `name`, compared without touching it
+        CvString name;
+    };
+    static constexpr uint32_t kNameSlots = 4096;
+
+    AtrParser* parser;
+    const char* p;
+    const char* textEnd;
+    NameSlot* names;
+
+    AtrParserReader(AtrParser* owner, const char* text)
+        : parser(owner), p(text), textEnd(text + strlen(text)), names(new NameSlot[kNameSlots])
+    {
+    }
+    ~AtrParserReader() { delete[] names; }
+
+    void Log(const char* message) { parser->_logError(message); }
+
+    // Counts the line feeds in [begin, end).
+    void CountLines(const char* begin, const char* end)
+    {
+        while (begin < end) {
+            const void* lf = memchr(begin, '\n', static_cast<size_t>(end - begin));
+            if (lf == nullptr) {
+                return;
+            }
+            ++parser->line;
+            begin = static_cast<const char*>(lf) + 1;
+        }
+    }
+
+    // Blanks and comments before a token.
+    void Skip()
+    {
+        for (;;) {
+            const char ch = *p;
+            if (Cls(ch) & CC_BLANK) {
+                if (ch == '\n') {
+                    ++parser->line;
+                }
+                ++p;
+            } else if (ch == '\'' || (ch == '/' && p[1] == '/')) {
+                const void* lf = memchr(p, '\n', static_cast<size_t>(textEnd - p));
+                if (lf == nullptr) {
+                    p = textEnd;
+                    return;
+                }
+                ++parser->line;
+                p = static_cast<const char*>(lf) + 1;
+            } else if (ch == '/' && p[1] == '*') {
+                const char* close = static_cast<const char*>(memmem(p + 2, static_cast<size_t>(textEnd - p - 2), "*/", 2));
+                if (close == nullptr) {
+                    CountLines(p, textEnd);
+                    p = textEnd;
+                    return;
+                }
+                CountLines(p, close);
+                p = close + 2;
+            } else {
+                return;
+            }
+        }
+    }
+
+    // Blanks only (inside tags around names); line feeds counted.
+    const char* SkipBlanks(const char* q)
+    {
+        while (Cls(*q) & CC_BLANK) {
+            if (*q == '\n') {
+                ++parser->line;
+            }
+            ++q;
+        }
+        return q;
+    }
+
+    static const char* ScanName(const char* q)
+    {
+        while (Cls(*q) & CC_NAME) {
+            ++q;
+        }
+        return q;
+    }
+
+    // After a value: blanks and one ','.
+    void SkipValueTail()
+    {
+        p = SkipBlanks(p);
+        if (*p == ',') {
+            ++p;
+        }
+    }
+
+    bool IsConstant(const char* begin, const char* end, int32_t* value)
+    {
+        AtrConstantLookup* lookup = parser->constants;
+        if (lookup == nullptr) {
+            return false;
+        }
+        char small[128];
+        std::string large;
+        const size_t n = static_cast<size_t>(end - begin);
+        const char* name;
+        if (n < sizeof small) {
+            memcpy(small, begin, n);
+            small[n] = 0;
+            name = small;
+        } else {
+            large.assign(begin, n);
+            name = large.c_str();
+        }
+        if (lookup->IsParam(name) == 0) {
+            return false;
+        }
+        *value = lookup->GetParam(name);
+        return true;
+    }
+
+    // A text value from `begin` up to the next '<' (or '>' too when
+    // `stopAtTagEnd`); at the end of the text it is an error.
+    void TextUpTo(const char* begin, bool stopAtTagEnd, Token* t)
+    {
+        const char* q = begin;
+        if (stopAtTagEnd) {
+            while (*q != 0 && *q != '<' && *q != '>') {
+                ++q;
+            }
+        } else {
+            const void* lt = memchr(q, '<', static_cast<size_t>(textEnd - q));
+            q = lt != nullptr ? static_cast<const char*>(lt) : textEnd;
+        }
+        CountLines(begin, q);
+        p = q;
+        if (*q == 0) {
+            Log(Msg().badEnd.c_str());
+            t->type = TK_ERROR;
+            t->logged = true;
+            return;
+        }
+        t->type = TK_TEXT;
+        t->begin = begin;
+        t->end = q;
+    }
+
+    Token Next()
+    {
+        Skip();
+        Token t{TK_ERROR, p, p, false, 0};
+        const char ch = *p;
+        const uint8_t cls = Cls(ch);
+        if (ch == 0) {
+            t.type = TK_END;
+            return t;
+        }
+        if (ch == '<') {
+            if (p[1] == '!') {
+                if (p[2] == '-' && p[3] == '-') {
+                    p += 4;
+                    t.type = TK_COMMENT_OPEN;
+                }
+                return t; // "<!" without "--": error without a message
+            }
+            if (p[1] == '/') {
+                const char* q = SkipBlanks(p + 2);
+                if (!(Cls(*q) & CC_NAME_START)) {
+                    return t;
+                }
+                const char* nameEnd = ScanName(q);
+                const char* r = SkipBlanks(nameEnd);
+                if (*r != '>') {
+                    return t;
+                }
+                p = r + 1;
+                t.type = TK_CLOSE;
+                t.begin = q;
+                t.end = nameEnd;
+                return t;
+            }
+            const bool instruction = p[1] == '?';
+            const char* q = SkipBlanks(p + (instruction ? 2 : 1));
+            if (!(Cls(*q) & CC_NAME_START)) {
+                return t; // '<' before neither a name nor "/", "?", "!--"
+            }
+            const char* nameEnd = ScanName(q);
+            p = nameEnd;
+            t.type = instruction ? TK_INSTRUCTION_OPEN : TK_ELEMENT_OPEN;
+            t.begin = q;
+            t.end = nameEnd;
+            return t;
+        }
+        if (ch == '>') {
+            ++p;
+            t.type = TK_TAG_END;
+            return t;
+        }
+        if (ch == '?' && p[1] == '>') {
+            p += 2;
+            t.type = TK_TAG_END;
+            return t;
+        }
+        if (ch == '/') {
+            // "/>" or "/" blanks ">"; a comment would have been skipped.
+            const int32_t lineBefore = parser->line;
+            const char* q = SkipBlanks(p + 1);
+            if (*q == '>') {
+                p = q + 1;
+                t.type = TK_CLOSE;
+                t.begin = t.end = q;
+                return t;
+            }
+            parser->line = lineBefore;
+        } else if (cls & CC_NAME_START) {
+            const char* nameEnd = ScanName(p);
+            const int32_t lineBefore = parser->line;
+            const char* q = SkipBlanks(nameEnd);
+            if (*q == '=') {
+                p = SkipBlanks(q + 1);
+                t.type = TK_ATTRIBUTE_NAME;
+                t.end = nameEnd;
+                return t;
+            }
+            parser->line = lineBefore;
+            if (IsConstant(p, nameEnd, &t.constant)) {
+                t.type = TK_CONSTANT;
+                t.end = nameEnd;
+                p = nameEnd;
+                if (*p == ',') {
+                    ++p;
+                }
+                return t;
+            }
+            TextUpTo(p, false, &t);
+            return t;
+        } else if (cls & CC_QUOTE) {
+            const char* begin = p + 1;
+            const char* q = begin;
+            for (;; ++q) {
+                const char c = *q;
+                if (c == '"') {
+                    break;
+                }
+                const uint8_t k = Cls(c);
+                if ((k & CC_CONTROL) && !(k & CC_BLANK)) {
+                    CountLines(begin, q);
+                    return t; // a control byte or the end of the text
+                }
+            }
+            CountLines(begin, q);
+            p = q + 1;
+            SkipValueTail();
+            t.type = TK_TEXT;
+            t.begin = begin;
+            t.end = q;
+            return t;
+        } else if (cls & (CC_DIGIT | CC_SIGN)) {
+            const char* begin = p;
+            const char* q = begin;
+            bool real = false;
+            while (Cls(*q) & CC_VALUE) {
+                real |= *q == '.';
+                ++q;
+            }
+            if (!(Cls(*q) & (CC_BLANK | CC_PUNCT))) {
+                TextUpTo(begin, true, &t);
+                return t;
+            }
+            p = q;
+            SkipValueTail();
+            t.type = real ? TK_REAL : TK_INTEGER;
+            t.begin = begin;
+            t.end = q;
+            return t;
+        }
+        // A byte that begins no token.
+        Log(Msg().badToken.c_str());
+        t.logged = true;
+        return t;
+    }
+
+    static bool SameBytes(const char* a, const char* b, uint32_t n)
+    {
+        for (uint32_t i = 0; i < n; ++i) {
+            if (a[i] != b[i]) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // The shared string for the bytes [begin, end): names and short values
+    // repeat throughout a document, and a shared value costs no allocation.
+    const CvString& Name(const char* begin, const char* end)
+    {
+        static const CvString none;
+        const uint32_t n = static_cast<uint32_t>(end - begin);
+        uint32_t h = 2166136261u;
+        for (const char* q = begin; q < end; ++q) {
+            h = (h ^ static_cast<unsigned char>(*q)) * 16777619u;
+        }
+        if (names == nullptr || n > kSharedLength) {
+            scratch = CvString(begin, end);
+            return scratch;
+        }
+        NameSlot& slot = names[h & (kNameSlots - 1)];
+        if (slot.hash == h && slot.length == n && n != 0 && SameBytes(slot.bytes, begin, n)) {
+            return slot.name;
+        }
+        if (n == 0) {
+            return none;
+        }
+        slot.name = CvString(begin, end);
+        if (slot.name.GetLength() != static_cast<int32_t>(n)) {
+            slot.hash = 0;
+            slot.length = 0;
+            scratch = slot.name; // out of memory: not shared
+            slot.name = CvString();
+            return scratch;
+        }
+        slot.hash = h;
+        slot.length = n;
+        memcpy(slot.bytes, begin, n);
+        return slot.name;
+    }
+
+    // The value of a text token, "ATR_TEXT_DQ" turned into '"'.
+    CvString TextValue(const Token& t)
+    {
+        if (t.begin == t.end) {
+            return CvString();
+        }
+        const char* hit = FindQuoteName(t.begin, t.end);
+        if (hit == nullptr) {
+            return Name(t.begin, t.end);
+        }
+        std::string s;
+        const char* from = t.begin;
+        while (hit != nullptr) {
+            s.append(from, hit);
+            s.push_back('"');
+            from = hit + kQuoteNameLength;
+            hit = FindQuoteName(from, t.end);
+        }
+        s.append(from, t.end);
+        return CvString(s.data(), s.data() + s.size());
+    }
+
+    // The value of a value token as a data value.
+    void MakeValue(const Token& t, AtrData* d)
+    {
+        switch (t.type) {
+        case TK_CONSTANT:
+            d->SetS32(t.constant);
+            break;
+        case TK_INTEGER:
+            d->SetS32(static_cast<int32_t>(CvkStringCnvAtoI(t.begin)));
+            break;
+        case TK_REAL:
+            d->SetF32(static_cast<float>(atof(t.begin)));
+            break;
+        default:
+            if (t.end - t.begin <= static_cast<ptrdiff_t>(kSharedLength) && FindQuoteName(t.begin, t.end) == nullptr) {
+                d->SetString(Name(t.begin, t.end));
+            } else {
+                d->SetString(TextValue(t));
+            }
+            break;
+        }
+    }
+
+    static bool IsValue(TokenType type)
+    {
+        return type == TK_CONSTANT || type == TK_TEXT || type == TK_INTEGER || type == TK_REAL;
+    }
+
+    static bool SameName(const Token& t, const CvString& name)
+    {
+        const int32_t n = static_cast<int32_t>(t.end - t.begin);
+        return n == name.GetLength() && (n == 0 || memcmp(name.GetBuffer(), t.begin, static_cast<size_t>(n)) == 0);
+    }
+
+    void LogCloseMismatch(const CvString& open, const Token& close)
+    {
+        const std::string closeName(close.begin, close.end);
+        const std::string openName(open.GetBuffer() != nullptr ? open.GetBuffer() : "");
+        const std::string& f = Msg().closeBefore;
+        const int n = snprintf(nullptr, 0, f.c_str(), openName.c_str(), closeName.c_str());
+        std::string message(static_cast<size_t>(n > 0 ? n : 0), '\0');
+        snprintf(message.data(), message.size() + 1, f.c_str(), openName.c_str(), closeName.c_str());
+        Log(message.c_str());
+    }
+
+    enum TagResult { TAG_CONTENT, TAG_CLOSED, TAG_FAILED };
+
+    // The attributes of a tag up to its end.
+    TagResult ReadTag(AtrNode* node, const CvString& element)
+    {
+        for (;;) {
+            const Token t = Next();
+            switch (t.type) {
+            case TK_ATTRIBUTE_NAME: {
+                const Token v = Next();
+                if (IsValue(v.type)) {
+                    if (t.end - t.begin == static_cast<ptrdiff_t>(sizeof kNodeFlagName - 1) &&
+                        memcmp(t.begin, kNodeFlagName, sizeof kNodeFlagName - 1) == 0) {
+                        uint32_t flags;
+                        if (v.type == TK_CONSTANT) {
+                            flags = static_cast<uint32_t>(v.constant);
+                        } else if (v.type == TK_TEXT) {
+                            flags = CvkStringCnvAtoI(TextValue(v).GetBuffer());
+                        } else {
+                            flags = CvkStringCnvAtoI(v.begin);
+                        }
+                        TreeSetFlags(node, 0, flags | (node->GetFlag() & kFlagInstruction));
+                        break;
+                    }
+                    MakeValue(v, &value);
+                    if (!TreeAddAttribute(node, Name(t.begin, t.end), value)) {
+                        parser->SetError();
+                        return TAG_FAILED;
+                    }
+                    break;
+                }
+                if (v.type == TK_TAG_END) {
+                    return TAG_CONTENT;
+                }
+                if (v.type == TK_CLOSE) {
+                    return TAG_CLOSED;
+                }
+                if (!(v.type == TK_ERROR && v.logged)) {
+                    Log(Msg().badToken.c_str());
+                }
+                return TAG_FAILED;
+            }
+            case TK_TAG_END:
+                return TAG_CONTENT;
+            case TK_CLOSE:
+                if (t.begin != t.end && !SameName(t, element)) {
+                    LogCloseMismatch(element, t);
+                    return TAG_FAILED;
+                }
+                return TAG_CLOSED;
+            case TK_END:
+                Log(Msg().badEnd.c_str());
+                return TAG_FAILED;
+            case TK_ERROR:
+                if (!t.logged) {
+                    Log(Msg().badToken.c_str());
+                }
+                return TAG_FAILED;
+            default:
+                Log(Msg().badToken.c_str());
+                return TAG_FAILED;
+            }
+        }
+    }
+
+    // The document under `root`. Iterative: `current` is the node whose
+    // content is being read, `depth` its level below the root.
+    bool Read(AtrNode* root)
+    {
+        AtrNode* current = root;
+        int64_t depth = 0;
+        for (;;) {
+            if (*p == 0) {
+                return depth == 0; // an element left open at the end fails
+            }
+            const Token t = Next();
+            switch (t.type) {
+            case TK_END:
+                return depth == 0;
+            case TK_COMMENT_OPEN: {
+                const char* close =
+                    static_cast<const char*>(memmem(p, static_cast<size_t>(textEnd - p), "-->", 3));
+                if (close == nullptr) {
+                    return false;
+                }
+                AtrNode* node = TreeCreateChild(current, CvString());
+                if (node == nullptr) {
+                    parser->SetError();
+                    return false;
+                }
+                TreeSetFlags(node, ~0u, kFlagComment);
+                AtrData text;
+                if (close != p) {
+                    text.SetString(CvString(p, close));
+                } else {
+                    text.SetString(CvString());
+                }
+                if (!TreeAddData(node, text)) {
+                    parser->SetError();
+                    return false;
+                }
+                CountLines(p, close);
+                p = close + 3;
+                break;
+            }
+            case TK_INSTRUCTION_OPEN:
+            case TK_ELEMENT_OPEN: {
+                const CvString& element = Name(t.begin, t.end);
+                AtrNode* node = TreeCreateChild(current, element);
+                if (node == nullptr) {
+                    parser->SetError();
+                    return false;
+                }
+                const bool instruction = t.type == TK_INSTRUCTION_OPEN;
+                if (instruction) {
+                    TreeSetFlags(node, ~0u, kFlagInstruction);
+                }
+                const CvString elementName(element); // the slot may be reused by attribute names
+                const TagResult r = ReadTag(node, elementName);
+                if (r == TAG_FAILED) {
+                    return false;
+                }
+                if (r == TAG_CONTENT && !instruction) {
+                    current = node;
+                    ++depth;
+                }
+                break;
+            }
+            case TK_CONSTANT:
+            case TK_INTEGER:
+            case TK_REAL:
+            case TK_TEXT: {
+                MakeValue(t, &value);
+                if (!TreeAddData(current, value)) {
+                    parser->SetError();
+                    return false;
+                }
+                break;
+            }
+            case TK_ATTRIBUTE_NAME:
+                break; // the value behind it is read as data
+            case TK_CLOSE: {
+                const CvString& element = current->GetElement();
+                if (!SameName(t, element)) {
+                    LogCloseMismatch(element, t);
+                    return false;
+                }
+                if (depth == 0) {
+                    return true;
+                }
+                current = current->GetParent();
+                --depth;
+                break;
+            }
+            default:
+                return false; // a stray tag end or an error
+            }
+        }
+    }
+
+    CvString scratch;
+    AtrData value; // the value being added, reused from one to the next
+};
+
+// ---------------------------------------------------------------------------
+
+AtrParser::AtrParser() : constants(nullptr), line(1), fileSize(0)
+{
+    SetTag(0x41545250); // "ATRP"
+    Msg();
+}
+
+AtrParser::~AtrParser() = default;
+
+void AtrParser::_logError(const char* message)
+{
+    errorLog.AppendFormat(Msg().lineFormat.c_str(), line, message);
+    SetError();
+}
+
+int32_t AtrParser::AddConstantDefinition(const char* text)
+{
+    return constants != nullptr ? constants->AddConstantDefinition(text) : 0;
+}
+
+AtrNode* AtrParser::CreateTreeFromText(const char* text, AtrNode* root)
+{
+    line = 1;
+    if (text == nullptr) {
+        SetError();
+        return nullptr;
+    }
+    AtrNode* top = root;
+    if (top == nullptr) {
+        top = AtrNode::Create(nullptr, CvString(kTempRootName));
+        if (top == nullptr) {
+            SetError();
+            return nullptr;
+        }
+    }
+    bool ok;
+    {
+        AtrParserReader reader(this, text);
+        ok = reader.Read(top) && CheckError() == 0;
+    }
+    if (root != nullptr) {
+        return ok ? root : nullptr;
+    }
+    AtrNode* first = nullptr;
+    if (ok) {
+        first = top->Remove();
+    }
+    AtrNode::Destroy(top, nullptr);
+    return first;
+}
+
+AtrNode* AtrParser::CreateTreeFromFile(const char* path, AtrNode*)
+{
+    fileSize = 0;
+    if (path == nullptr) {
+        SetError();
+        return nullptr;
+    }
+    const CvString expanded = CvkFileNameExtractEnvName(path);
+    CvkFile file(expanded.GetBuffer());
+    if (file.CheckError() != 0 || !file.ReadFile(nullptr, 0, 0) || file.GetSize() == 0 || file.GetBuffer() == nullptr) {
+        SetError();
+        return nullptr;
+    }
+    fileSize = file.GetSize();
+    return CreateTreeFromText(static_cast<const char*>(file.GetBuffer()), nullptr);
+}
+
+// ---------------------------------------------------------------------------
+// Writing.
+
+namespace {
+
+// Builds the output text; remembers when a piece could not be appended.
+struct TextSink {
+    CvString out;
+    int64_t expected = 0;
+    bool failed = false;
+
+    void Put(const char* s, size_t n)
+    {
+        if (failed || n == 0) {
+            return;
+        }
+        if (expected + static_cast<int64_t>(n) > INT32_MAX - 1) {
+            failed = true;
+            return;
+        }
+        out.Append(s, s + n);
+        expected += static_cast<int64_t>(n);
+        if (out.GetLength() != expected) {
+            failed = true;
+        }
+    }
+    void Put(const char* s) { Put(s, s != nullptr ? strlen(s) : 0); }
+    void Put(const CvString& s) { Put(s.GetBuffer(), static_cast<size_t>(s.GetLength())); }
+    void Printf(const char* fmt, ...) __attribute__((format(printf, 2, 3)))
+    {
+        char buffer[512];
+        va_list args;
+        va_start(args, fmt);
+        const int n = vsnprintf(buffer, sizeof buffer, fmt, args);
+        va_end(args);
+        if (n < 0 || static_cast<size_t>(n) >= sizeof buffer) {
+            failed = true;
+            return;
+        }
+        Put(buffer, static_cast<size_t>(n));
+    }
+    void Indent(int64_t depth)
+    {
+        static const char tabs[] = "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t";
+        while (depth > 0 && !failed) {
+            const int64_t n = depth < 32 ? depth : 32;
+            Put(tabs, static_cast<size_t>(n));
+            depth -= n;
+        }
+    }
+    // A text with every '"' written as "ATR_TEXT_DQ".
+    void PutEscaped(const CvString& s)
+    {
+        const char* p = s.GetBuffer();
+        const char* end = p + s.GetLength();
+        while (p < end) {
+            const void* q = memchr(p, '"', static_cast<size_t>(end - p));
+            if (q == nullptr) {
+                Put(p, static_cast<size_t>(end - p));
+                return;
+            }
+            const char* quote = static_cast<const char*>(q);
+            Put(p, static_cast<size_t>(quote - p));
+            Put(kQuoteName, kQuoteNameLength);
+            p = quote + 1;
+        }
+    }
+};
+
+bool IsWholeNumber(float v)
+{
+    double whole;
+    const double fraction = std::modf(static_cast<double>(v), &whole);
+    return std::fabs(fraction) < 1e-7;
+}
+
+// One attribute; false when its kind is not written.
+bool WriteAttributeItem(TextSink& sink, AtrAttribute* a, int32_t quoted, bool withBuffer)
+{
+    AtrData* d = a->GetData();
+    const CvString& name = a->GetName();
+    switch (d->GetType()) {
+    case CVK_VARIANT_TYPE_SINT:
+    case CVK_VARIANT_TYPE_UINT:
+        sink.Put(" ");
+        sink.Put(name);
+        sink.Printf(quoted ? " = \"%d\"" : " = %d", d->GetS32());
+        return true;
+    case CVK_VARIANT_TYPE_FLOAT: {
+        const double v = static_cast<double>(d->GetF32());
+        sink.Put(" ");
+        sink.Put(name);
+        if (quoted) {
+            sink.Printf(" = \"%f\"", v);
+        } else {
+            sink.Printf(IsWholeNumber(d->GetF32()) ? " = %.1f" : " = %f", v);
+        }
+        return true;
+    }
+    case CVK_VARIANT_TYPE_STRING:
+        sink.Put(" ");
+        sink.Put(name);
+        sink.Put(" = \"");
+        sink.PutEscaped(d->GetCvString());
+        sink.Put("\"");
+        return true;
+    case CVK_VARIANT_TYPE_BUF:
+        if (!withBuffer) {
+            return false;
+        }
+        sink.Put(" ");
+        sink.Put(name);
+        sink.Put(" = 0");
+        return true;
+    default:
+        return false;
+    }
+}
+
+void WriteAttributeList(TextSink& sink, AtrAttribute* first, int32_t quoted, bool withBuffer)
+{
+    for (AtrAttribute* a = first; a != nullptr; a = a->GetNext()) {
+        if (WriteAttributeItem(sink, a, quoted, withBuffer) && !quoted && a->GetNext() != nullptr) {
+            sink.Put(",");
+        }
+    }
+}
+
+void WriteDataList(TextSink& sink, AtrNode* node, int64_t depth)
+{
+    for (AtrData* d = node->GetData(0); d != nullptr; d = d->GetNext()) {
+        switch (d->GetType()) {
+        case CVK_VARIANT_TYPE_SINT:
+        case CVK_VARIANT_TYPE_UINT:
+            sink.Indent(depth);
+            sink.Printf("%d,\n", d->GetS32());
+            break;
+        case CVK_VARIANT_TYPE_FLOAT:
+            sink.Indent(depth);
+            sink.Printf(IsWholeNumber(d->GetF32()) ? "%.1f,\n" : "%f,\n", static_cast<double>(d->GetF32()));
+            break;
+        case CVK_VARIANT_TYPE_STRING:
+            sink.Indent(depth);
+            sink.Put("\"");
+            sink.PutEscaped(d->GetCvString());
+            sink.Put("\",\n");
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+// The opening of a node; true when content and a closing tag follow.
+bool WriteOpen(TextSink& sink, AtrNode* node, int64_t depth, int32_t quoted)
+{
+    sink.Indent(depth);
+    sink.Put("<");
+    const uint32_t flags = node->GetFlag();
+    if (flags & kFlagComment) {
+        sink.Put("!--");
+        if (AtrData* d = node->GetData(0)) {
+            sink.Put(d->GetString());
+        }
+        sink.Put("-->\n");
+        return false;
+    }
+    const bool instruction = (flags & kFlagInstruction) != 0;
+    if (instruction) {
+        sink.Put("?");
+    }
+    sink.Put(node->GetElement());
+    AtrAttribute* first = node->GetAttribute(0);
+    const uint32_t shown = flags & ~(kFlagInstruction | kFlagComment);
+    if (shown != 0) {
+        sink.Printf(quoted ? " %s = \"%d\"" : " %s = %d", kNodeFlagName, static_cast<int32_t>(shown));
+        if (!quoted && first != nullptr) {
+            sink.Put(",");
+        }
+    }
+    WriteAttributeList(sink, first, quoted, true);
+    if (instruction) {
+        sink.Put(" ?>\n");
+        return false;
+    }
+    if (node->GetDataSize() == 0 && node->GetChild(0) == nullptr) {
+        sink.Put(" />\n");
+        return false;
+    }
+    sink.Put(">\n");
+    WriteDataList(sink, node, depth + 1);
+    return true;
+}
+
+void WriteClose(TextSink& sink, AtrNode* node, int64_t depth)
+{
+    sink.Indent(depth);
+    sink.Put("</");
+    sink.Put(node->GetElement());
+    sink.Put(">\n");
+}
+
+// First node named "xml" in pre-order over `root` and its descendants.
+AtrNode* FindXml(AtrNode* root)
+{
+    AtrNode* n = root;
+    while (n != nullptr) {
+        if (n->GetElement() == "xml") {
+            return n;
+        }
+        if (AtrNode* c = n->GetChild(0)) {
+            n = c;
+            continue;
+        }
+        while (n != root && n->GetNext() == nullptr) {
+            n = n->GetParent();
+        }
+        if (n == root) {
+            return nullptr;
+        }
+        n = n->GetNext();
+    }
+    return nullptr;
+}
+
+} // namespace
+
+CvString AtrParser::WriteTree(AtrNode* root, int32_t quoted)
+{
+    TextSink sink;
+    if (quoted && root != nullptr) {
+        if (AtrNode* xml = FindXml(root)) {
+            if (xml->CheckAttribute("encoding") == 0) {
+                xml->AddAttribute("encoding", "Shift_JIS");
+            }
+        } else {
+            sink.Put("<?xml version=\"1.0\" encoding=\"Shift_JIS\" ?>\n");
+        }
+    }
+    for (AtrNode* top = root; top != nullptr && !sink.failed; top = top->GetNext()) {
+        AtrNode* n = top;
+        int64_t depth = 0;
+        for (;;) {
+            bool descended = false;
+            if (WriteOpen(sink, n, depth, quoted)) {
+                if (AtrNode* c = n->GetChild(0)) {
+                    n = c;
+                    ++depth;
+                    descended = true;
+                } else {
+                    WriteClose(sink, n, depth);
+                }
+            }
+            if (descended) {
+                continue;
+            }
+            if (sink.failed) {
+                break;
+            }
+            // Up to the next node that follows in pre-order below `top`.
+            while (n != top && n->GetNext() == nullptr) {
+                n = n->GetParent();
+                --depth;
+                WriteClose(sink, n, depth);
+            }
+            if (n == top) {
+                break;
+            }
+            n = n->GetNext();
+        }
+    }
+    if (sink.failed) {
+        SetError();
+        return CvString();
+    }
+    return sink.out;
+}
+
+CvString AtrParser::WriteAttribute(AtrNode* node, int32_t quoted)
+{
+    TextSink sink;
+    if (node == nullptr) {
+        return CvString();
+    }
+    sink.Put("<");
+    sink.Put(node->GetElement());
+    WriteAttributeList(sink, node->GetAttribute(0), quoted, false);
+    sink.Put("/>\n");
+    if (sink.failed) {
+        SetError();
+        return CvString();
+    }
+    return sink.out;
+}
+
+int32_t AtrParser::OutputTree(AtrNode* root, const char* path, int32_t quoted)
+{
+    fileSize = 0;
+    if (path == nullptr) {
+        return 0;
+    }
+    const CvString text = WriteTree(root, quoted);
+    if (text.GetLength() == 0) {
+        return 0;
+    }
+    const CvString expanded = CvkFileNameExtractEnvName(path);
+    CvkFile file(expanded.GetBuffer());
+    if (file.CheckError() != 0 || !file.WriteFile(text.GetBuffer(), static_cast<uint32_t>(text.GetLength()))) {
+        return 0;
+    }
+    fileSize = static_cast<uint32_t>(text.GetLength());
+    return 1;
+}

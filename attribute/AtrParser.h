@@ -1,0 +1,91 @@
+#pragma once
+// AtrParser: reads attribute documents (a tag-structured Shift_JIS text) into
+// attribute trees and writes trees back as such text.
+//
+// Reading and writing are iterative: neither the depth of a document nor the
+// depth of a tree is limited by the machine stack. Errors of a reading are
+// appended to the error log as Japanese lines "[<n>行目] : <message>\n"
+// (Shift_JIS bytes) and set the Error flag; the log and the flag are never
+// cleared, so use one parser per document.
+//
+// Named constants: a document may use names of constants as values. The
+// parser asks an AtrConstantLookup; without one (the default) no name is a
+// constant.
+#include "kit/CvString.h"
+#include "kit/CvkBase.h"
+#include "platform/PlatformExport.h"
+
+#include <cstdint>
+
+// Answers which names are constants and what they stand for. The parser
+// hands NUL-terminated names; it does not own the lookup.
+class LUMIVOR_EXPORT AtrConstantLookup {
+public:
+    virtual ~AtrConstantLookup();
+    // 1 when `name` is a known constant, else 0.
+    virtual int32_t IsParam(const char* name) = 0;
+    // The constant's value (only asked after IsParam gave 1).
+    virtual int32_t GetParam(const char* name) = 0;
+    // Takes a definition (a file of enumerations); returns non-zero when it
+    // was understood. This lookup understands none.
+    virtual int32_t AddConstantDefinition(const char* text);
+};
+
+class AtrNode;
+struct AtrParserReader;
+
+class LUMIVOR_EXPORT AtrParser : public CvkBase {
+public:
+    AtrParser();
+    ~AtrParser() override;
+    AtrParser(const AtrParser&) = delete;
+    AtrParser& operator=(const AtrParser&) = delete;
+
+    // Reads `text` (NUL-terminated). With `root` null the top-level nodes
+    // come back as one sibling chain (the first is returned; top-level data
+    // values are dropped); with `root` given they are appended as its
+    // children and `root` is returned. Null when reading fails or the Error
+    // flag is set; a given root then keeps the nodes read before the error.
+    // The caller owns the result and destroys it with AtrNode::Destroy (every
+    // node of the chain).
+    AtrNode* CreateTreeFromText(const char* text, AtrNode* root = nullptr);
+    // Reads a whole file (environment names in `path` expanded) as a new
+    // tree; `root` is not used. A file that cannot be read or is empty gives
+    // null and sets the Error flag.
+    AtrNode* CreateTreeFromFile(const char* path, AtrNode* root = nullptr);
+
+    // Hands a constant definition to the constant lookup; 0 without one.
+    int32_t AddConstantDefinition(const char* text);
+    // Installs the constant lookup (not owned; null: no constants).
+    void SetConstantLookup(AtrConstantLookup* lookup) { constants = lookup; }
+    AtrConstantLookup* GetConstantLookup() const { return constants; }
+
+    const CvString& GetErrorLog() const { return errorLog; }
+    // Bytes read by the last CreateTreeFromFile or written by the last
+    // OutputTree; 0 after a failure.
+    uint32_t GetFileSize() const { return fileSize; }
+    // Line of the reading in progress (or where the last one stopped).
+    int32_t GetLine() const { return line; }
+
+    // Text of `root` and its following siblings. `quoted` non-zero: values
+    // in quotes and an "xml" declaration (added to the tree's "xml" node as
+    // an "encoding" attribute when the tree has one). An empty string with
+    // the Error flag set when the text cannot be built whole.
+    CvString WriteTree(AtrNode* root, int32_t quoted = 0);
+    // One empty-element tag with the node's attributes.
+    CvString WriteAttribute(AtrNode* node, int32_t quoted = 0);
+    // Writes WriteTree's text to the file `path` (environment names
+    // expanded); 1 when written whole, else 0.
+    int32_t OutputTree(AtrNode* root, const char* path, int32_t quoted = 0);
+
+private:
+    friend struct AtrParserReader;
+
+    // Appends one error line at the current line and sets the Error flag.
+    void _logError(const char* message);
+
+    AtrConstantLookup* constants;
+    int32_t line;
+    CvString errorLog;
+    uint32_t fileSize;
+};
