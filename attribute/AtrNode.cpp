@@ -331,16 +331,19 @@ void AtrNode::_indexFrom(AtrNode* first, AtrNode* parent)
     }
 }
 
-void AtrNode::_adoptChain(AtrNode* first, const char* label)
+void AtrNode::_adoptChain(AtrNode* first, AtrNode* last, const char* label)
 {
     if (historyManager == nullptr) {
         return;
     }
     const bool record = _recording();
-    for (AtrNode* c = first; c != nullptr; c = c->next) {
+    for (AtrNode* c = first;; c = c->next) {
         c->_attachHistoryManager(historyManager, record ? 1 : 0);
         if (record) {
             historyManager->NodeAdded(c, label);
+        }
+        if (c == last) {
+            break;
         }
     }
 }
@@ -375,7 +378,7 @@ int32_t AtrNode::AddChild(AtrNode* node, int32_t index)
     }
     // Walks to the end of the list: count and tail cover every child.
     _indexFrom(node, this);
-    _adoptChain(node, "INSERT CHILD NODE");
+    _adoptChain(node, last, "INSERT CHILD NODE");
     return 1;
 }
 
@@ -408,7 +411,7 @@ int32_t AtrNode::AddNext(AtrNode* node)
     next = node;
     node->prev = this;
     _indexFrom(node, parent);
-    _adoptChain(node, "ADD NEXT NODE");
+    _adoptChain(node, last, "ADD NEXT NODE");
     return 1;
 }
 
@@ -461,7 +464,7 @@ int32_t AtrNode::SetPrev(AtrNode* node)
     last->next = this;
     prev = last;
     _indexFrom(node, parent);
-    _adoptChain(node, "ADD NEXT NODE");
+    _adoptChain(node, last, "ADD NEXT NODE");
     return 1;
 }
 

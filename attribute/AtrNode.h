@@ -270,8 +270,8 @@ private:
     // Sets parent and childIndex from `first` to the end of its list and,
     // with a parent, its childCount and childTail.
     static void _indexFrom(AtrNode* first, AtrNode* parent);
-    // The new children of a chain insertion meet this node's manager.
-    void _adoptChain(AtrNode* first, const char* label);
+    // The nodes first..last of a chain insertion meet this node's manager.
+    void _adoptChain(AtrNode* first, AtrNode* last, const char* label);
 
     CvString element;
     AtrNode* parent;
