@@ -116,6 +116,85 @@ inline bool TreeAddAttribute(AtrNode* node, const CvString& name, const AtrData&
 
 inline bool TreeAddData(AtrNode* node, const AtrData& value) { return node->AddData(value) != nullptr; }
 
+// CvkStringCnvAtoI for a value token (which begins with a digit or a sign
+// and is followed by a byte that continues no number), inlined for speed.
+inline uint32_t ParseInteger(const char* p)
+{
+    uint32_t base = 10;
+    bool negative = false;
+    if (p[0] == '0' && p[1] == 'x') {
+        base = 16;
+        p += 2;
+    } else if (*p == '-') {
+        negative = true;
+        ++p;
+    }
+    uint32_t value = 0;
+    for (;; ++p) {
+        uint32_t digit;
+        const char c = *p;
+        if (c >= '0' && c <= '9') {
+            digit = static_cast<uint32_t>(c - '0');
+        } else if (base == 16 && c >= 'a' && c <= 'f') {
+            digit = static_cast<uint32_t>(c - 'a' + 10);
+        } else if (base == 16 && c >= 'A' && c <= 'F') {
+            digit = static_cast<uint32_t>(c - 'A' + 10);
+        } else {
+            break;
+        }
+        value = value * base + digit;
+    }
+    return negative ? 0u - value : value;
+}
+
+// atof of a real value token, as a float. Plain decimals ([sign] digits '.'
+// digits, at most 15 significant digits) are converted exactly as strtod
+// does: the digits form an integer that a double holds exactly, and one
+// correctly rounded division by an exact power of ten gives the nearest
+// double. Everything else goes to atof.
+inline float ParseReal(const char* begin, const char* end)
+{
+    static const double powers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8,
+                                    1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    const char* p = begin;
+    bool negative = false;
+    if (*p == '-' || *p == '+') {
+        negative = *p == '-';
+        ++p;
+    }
+    uint64_t digits = 0;
+    int count = 0;
+    int fraction = -1; // digits after the '.', -1 before it
+    bool any = false;
+    for (; p < end; ++p) {
+        const char c = *p;
+        if (c >= '0' && c <= '9') {
+            any = true;
+            if (digits != 0 || c != '0') {
+                if (++count > 15) {
+                    return static_cast<float>(atof(begin));
+                }
+            }
+            digits = digits * 10 + static_cast<uint64_t>(c - '0');
+            if (fraction >= 0) {
+                ++fraction;
+            }
+        } else if (c == '.' && fraction < 0) {
+            fraction = 0;
+        } else {
+            return static_cast<float>(atof(begin));
+        }
+    }
+    if (!any || fraction > 15) {
+        return static_cast<float>(atof(begin));
+    }
+    double v = static_cast<double>(digits);
+    if (fraction > 0) {
+        v /= powers[fraction];
+    }
+    return static_cast<float>(negative ? -v : v);
+}
+
 // True when a Shift_JIS lead byte starts a double-byte character here.
 inline bool IsSjisLead(unsigned char ch) { return (ch >= 0x81 && ch <= 0x9F) || (ch >= 0xE0 && ch <= 0xFC); }
 
@@ -536,10 +615,10 @@ struct AtrParserReader {
             d->SetS32(t.constant);
             break;
         case TK_INTEGER:
-            d->SetS32(static_cast<int32_t>(CvkStringCnvAtoI(t.begin)));
+            d->SetS32(static_cast<int32_t>(ParseInteger(t.begin)));
             break;
         case TK_REAL:
-            d->SetF32(static_cast<float>(atof(t.begin)));
+            d->SetF32(ParseReal(t.begin, t.end));
             break;
         default:
             if (t.end - t.begin <= static_cast<ptrdiff_t>(kSharedLength) && FindQuoteName(t.begin, t.end) == nullptr) {
@@ -638,8 +717,9 @@ struct AtrParserReader {
         }
     }
 
-    // The document under `root`. Iterative: `current` is the node whose
-    // content is being read, `depth` its level below the root.
+    // The document under `root` (null: as a chain of top-level nodes).
+    // Iterative: `current` is the node whose content is being read (null at
+    // the top level without a root), `depth` its level below the top.
     bool Read(AtrNode* root)
     {
         AtrNode* current = root;
@@ -658,7 +738,7 @@ struct AtrParserReader {
                 if (close == nullptr) {
                     return false;
                 }
-                AtrNode* node = TreeCreateChild(current, CvString());
+                AtrNode* node = CreateChild(current, CvString());
                 if (node == nullptr) {
                     parser->SetError();
                     return false;
@@ -681,7 +761,7 @@ struct AtrParserReader {
             case TK_INSTRUCTION_OPEN:
             case TK_ELEMENT_OPEN: {
                 const CvString& element = Name(t.begin, t.end);
-                AtrNode* node = TreeCreateChild(current, element);
+                AtrNode* node = CreateChild(current, element);
                 if (node == nullptr) {
                     parser->SetError();
                     return false;
@@ -705,6 +785,9 @@ struct AtrParserReader {
             case TK_INTEGER:
             case TK_REAL:
             case TK_TEXT: {
+                if (current == nullptr) {
+                    break; // top-level values without a root are dropped
+                }
                 MakeValue(t, &value);
                 if (!TreeAddData(current, value)) {
                     parser->SetError();
@@ -715,7 +798,7 @@ struct AtrParserReader {
             case TK_ATTRIBUTE_NAME:
                 break; // the value behind it is read as data
             case TK_CLOSE: {
-                const CvString& element = current->GetElement();
+                const CvString& element = current != nullptr ? current->GetElement() : tempRootName;
                 if (!SameName(t, element)) {
                     LogCloseMismatch(element, t);
                     return false;
@@ -733,6 +816,28 @@ struct AtrParserReader {
         }
     }
 
+    // Without a root, the top-level nodes are chained here as they come;
+    // the chain reads as the children of a node named "_ATR_ROOT".
+    AtrNode* CreateChild(AtrNode* parent, const CvString& element)
+    {
+        if (parent != nullptr) {
+            return TreeCreateChild(parent, element);
+        }
+        AtrNode* node = AtrNode::Create(nullptr, element);
+        if (node != nullptr) {
+            if (lastTop != nullptr) {
+                lastTop->AddNext(node);
+            } else {
+                firstTop = node;
+            }
+            lastTop = node;
+        }
+        return node;
+    }
+
+    AtrNode* firstTop = nullptr;
+    AtrNode* lastTop = nullptr;
+    const CvString tempRootName{kTempRootName};
     CvString scratch;
     AtrData value; // the value being added, reused from one to the next
 };
@@ -765,28 +870,20 @@ AtrNode* AtrParser::CreateTreeFromText(const char* text, AtrNode* root)
         SetError();
         return nullptr;
     }
-    AtrNode* top = root;
-    if (top == nullptr) {
-        top = AtrNode::Create(nullptr, CvString(kTempRootName));
-        if (top == nullptr) {
-            SetError();
-            return nullptr;
-        }
-    }
-    bool ok;
-    {
-        AtrParserReader reader(this, text);
-        ok = reader.Read(top) && CheckError() == 0;
-    }
+    AtrParserReader reader(this, text);
+    const bool ok = reader.Read(root) && CheckError() == 0;
     if (root != nullptr) {
         return ok ? root : nullptr;
     }
-    AtrNode* first = nullptr;
     if (ok) {
-        first = top->Remove();
+        return reader.firstTop;
     }
-    AtrNode::Destroy(top, nullptr);
-    return first;
+    for (AtrNode* n = reader.firstTop; n != nullptr;) {
+        AtrNode* next = n->GetNext();
+        AtrNode::Destroy(n, nullptr);
+        n = next;
+    }
+    return nullptr;
 }
 
 AtrNode* AtrParser::CreateTreeFromFile(const char* path, AtrNode*)

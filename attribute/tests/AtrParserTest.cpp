@@ -223,6 +223,44 @@ TEST_F(AtrParserTest, ReadsElementsAttributesAndData)
     }
 }
 
+TEST_F(AtrParserTest, RealsReadAsAtofReadsThem)
+{
+    // Short decimals, long ones, exponents, extra points, signs: the
+    // value must be bit for bit what atof gives.
+    std::vector<std::string> values = {"0.1", "-0.0", "+2.5", ".5", "7.", "1.5.6", "123456789012345.6",
+                                       "1.2345678901234567", "0.000000000000000001", "1.5e3", "0.3",
+                                       "340282356779733661637539395458142568447.9", "3.4028236e38.5", "1.0e-50"};
+    uint32_t seed = 7;
+    for (int i = 0; i < 2000; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        const int whole = static_cast<int>(seed >> 12) % 100000;
+        seed = seed * 1664525u + 1013904223u;
+        const int places = 1 + static_cast<int>(seed >> 28) % 9;
+        seed = seed * 1664525u + 1013904223u;
+        char buffer[64];
+        snprintf(buffer, sizeof buffer, "%s%d.%0*u", (seed & 1) ? "-" : "", whole, places,
+                 (seed >> 4) % 1000000000u);
+        values.push_back(buffer);
+    }
+    std::string text = "<A>";
+    for (const std::string& v : values) {
+        text += v + " ";
+    }
+    text += "</A>";
+    AtrParser parser;
+    AtrNode* tree = parser.CreateTreeFromText(text.c_str(), nullptr);
+    ASSERT_NE(tree, nullptr);
+    ASSERT_EQ(tree->GetDataSize(), static_cast<int32_t>(values.size()));
+    size_t i = 0;
+    for (AtrData* d = tree->GetData(0); d != nullptr; d = d->GetNext(), ++i) {
+        ASSERT_EQ(d->GetType(), CVK_VARIANT_TYPE_FLOAT) << values[i];
+        const float expected = static_cast<float>(atof(values[i].c_str()));
+        const float got = d->GetF32();
+        EXPECT_EQ(memcmp(&expected, &got, sizeof got), 0) << values[i] << " gave " << got;
+    }
+    DestroyChain(tree);
+}
+
 TEST_F(AtrParserTest, TopLevelNodesFormOneChain)
 {
     AtrParser parser;

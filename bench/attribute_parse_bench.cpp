@@ -1,0 +1,139 @@
+// Reading menu-shaped attribute texts into trees (1 MB and 50 MB), and
+// writing such a tree back, with the kit's simple heap in all three slots.
+#include "AttributeTextGen.h"
+
+#include "attribute/AtrNode.h"
+#include "attribute/AtrParser.h"
+#include "kit/CvkHeap.h"
+#include "kit/CvkHeapSimple.h"
+
+#include <benchmark/benchmark.h>
+
+#include <map>
+#include <string>
+
+namespace {
+
+const std::string& Text(size_t megabytes)
+{
+    static std::map<size_t, std::string> texts;
+    auto it = texts.find(megabytes);
+    if (it == texts.end()) {
+        it = texts.emplace(megabytes, attribute_bench::MenuTextGen(20261210).Generate(megabytes << 20)).first;
+    }
+    return it->second;
+}
+
+struct Heaps {
+    CvkHeapSimple heap{nullptr, 0, 16};
+    Heaps()
+    {
+        CvkHeapSetSystem(&heap);
+        CvkHeapSetMain(&heap);
+        CvkHeapSetBuffer(&heap);
+    }
+    ~Heaps()
+    {
+        CvkHeapSetSystem(nullptr);
+        CvkHeapSetMain(nullptr);
+        CvkHeapSetBuffer(nullptr);
+    }
+};
+
+void DestroyChain(AtrNode* first)
+{
+    while (first != nullptr) {
+        AtrNode* next = first->GetNext();
+        AtrNode::Destroy(first, nullptr);
+        first = next;
+    }
+}
+
+// CreateTreeFromText alone; the tree is destroyed outside the timing.
+void BM_Parse(benchmark::State& state)
+{
+    const std::string& text = Text(static_cast<size_t>(state.range(0)));
+    Heaps heaps;
+    for (auto _ : state) {
+        AtrParser parser;
+        AtrNode* tree = parser.CreateTreeFromText(text.c_str(), nullptr);
+        if (tree == nullptr) {
+            state.SkipWithError("parse failed");
+            break;
+        }
+        state.PauseTiming();
+        DestroyChain(tree);
+        state.ResumeTiming();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
+}
+BENCHMARK(BM_Parse)->Arg(1)->Arg(50)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Reading, a walk that takes every value as SINT, FLOAT or STRING, and
+// destruction: what a consumer of the text pays per document.
+void BM_ParseWalkDestroy(benchmark::State& state)
+{
+    const std::string& text = Text(static_cast<size_t>(state.range(0)));
+    Heaps heaps;
+    for (auto _ : state) {
+        AtrParser parser;
+        AtrNode* tree = parser.CreateTreeFromText(text.c_str(), nullptr);
+        if (tree == nullptr) {
+            state.SkipWithError("parse failed");
+            break;
+        }
+        int64_t sum = 0;
+        for (AtrNode* top = tree; top != nullptr; top = top->GetNext()) {
+            AtrNode* n = top;
+            for (;;) {
+                for (AtrAttribute* a = n->GetAttribute(0); a != nullptr; a = a->GetNext()) {
+                    const AtrData* d = a->GetData();
+                    sum += d->GetType() == CVK_VARIANT_TYPE_STRING ? d->GetStrLength() : d->GetS32();
+                }
+                for (AtrData* d = n->GetData(0); d != nullptr; d = d->GetNext()) {
+                    sum += d->GetType() == CVK_VARIANT_TYPE_FLOAT ? static_cast<int64_t>(d->GetF32()) : d->GetS32();
+                }
+                if (AtrNode* c = n->GetChild(0)) {
+                    n = c;
+                    continue;
+                }
+                while (n != top && n->GetNext() == nullptr) {
+                    n = n->GetParent();
+                }
+                if (n == top) {
+                    break;
+                }
+                n = n->GetNext();
+            }
+        }
+        benchmark::DoNotOptimize(sum);
+        DestroyChain(tree);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
+}
+BENCHMARK(BM_ParseWalkDestroy)->Arg(1)->Arg(50)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// WriteTree of the tree read from the 1 MB text (bytes: the text written).
+void BM_Write(benchmark::State& state)
+{
+    const std::string& text = Text(1);
+    Heaps heaps;
+    AtrParser parser;
+    AtrNode* tree = parser.CreateTreeFromText(text.c_str(), nullptr);
+    if (tree == nullptr) {
+        state.SkipWithError("parse failed");
+        return;
+    }
+    int64_t bytes = 0;
+    for (auto _ : state) {
+        const CvString out = parser.WriteTree(tree, 0);
+        bytes += out.GetLength();
+    }
+    state.SetBytesProcessed(bytes);
+    DestroyChain(tree);
+}
+BENCHMARK(BM_Write)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+} // namespace
+
+BENCHMARK_MAIN();
