@@ -11,10 +11,20 @@
 #include "kit/CvkAllocator.h"
 #include "platform/PlatformExport.h"
 
+#include <cstddef>
 #include <cstdint>
 
 class LUMIVOR_EXPORT AtrAttribute : public CvkAllocator {
 public:
+    // Objects of exactly this class come from the tree's slot pool (chunks
+    // of the system heap slot); other sizes go to the system heap directly.
+    static void* operator new(std::size_t size) noexcept;
+    static void* operator new(std::size_t size, const char* fileName, int line) noexcept;
+    static void* operator new(std::size_t size, void* place) noexcept { (void)size; return place; }
+    static void operator delete(void* pointer, std::size_t size) noexcept;
+    static void operator delete(void* pointer, const char* fileName, int line) noexcept;
+    static void operator delete(void* pointer, void* place) noexcept { (void)pointer; (void)place; }
+
     AtrAttribute() : name(), data(), next(nullptr) {}
     AtrAttribute(const CvString& name_, const AtrData& data_) : name(name_), data(data_), next(nullptr)
     {

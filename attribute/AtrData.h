@@ -9,10 +9,20 @@
 #include "kit/CvVariant.h"
 #include "platform/PlatformExport.h"
 
+#include <cstddef>
 #include <cstdint>
 
 class LUMIVOR_EXPORT AtrData : public CvVariant {
 public:
+    // Objects of exactly this class come from the tree's slot pool (chunks
+    // of the system heap slot); other sizes go to the system heap directly.
+    static void* operator new(std::size_t size) noexcept;
+    static void* operator new(std::size_t size, const char* fileName, int line) noexcept;
+    static void* operator new(std::size_t size, void* place) noexcept { (void)size; return place; }
+    static void operator delete(void* pointer, std::size_t size) noexcept;
+    static void operator delete(void* pointer, const char* fileName, int line) noexcept;
+    static void operator delete(void* pointer, void* place) noexcept { (void)pointer; (void)place; }
+
     AtrData() : CvVariant(), next(nullptr) {}
     // Copies the value (a buffer's bytes included) and the `next` link.
     AtrData(const AtrData& other) : CvVariant(other), next(other.next) {}

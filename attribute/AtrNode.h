@@ -28,6 +28,7 @@
 #include "kit/CvkBase.h"
 #include "platform/PlatformExport.h"
 
+#include <cstddef>
 #include <cstdint>
 
 enum : uint32_t {
@@ -43,6 +44,15 @@ enum : uint32_t {
 
 class LUMIVOR_EXPORT AtrNode : public CvkBase {
 public:
+    // Objects of exactly this class come from the tree's slot pool (chunks
+    // of the system heap slot); other sizes go to the system heap directly.
+    static void* operator new(std::size_t size) noexcept;
+    static void* operator new(std::size_t size, const char* fileName, int line) noexcept;
+    static void* operator new(std::size_t size, void* place) noexcept { (void)size; return place; }
+    static void operator delete(void* pointer, std::size_t size) noexcept;
+    static void operator delete(void* pointer, const char* fileName, int line) noexcept;
+    static void operator delete(void* pointer, void* place) noexcept { (void)pointer; (void)place; }
+
     AtrNode();
     explicit AtrNode(const CvString& element);
     AtrNode(const AtrNode&) = delete;

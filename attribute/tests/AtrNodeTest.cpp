@@ -784,32 +784,82 @@ TEST_F(AtrNodeTest, ExtractEnvNameExpandsStringsOfTheSubtree)
     unsetenv("LUMIVOR_ATR_TEST_ROOT");
 }
 
+// Tree objects come from pooled chunks of the system heap: an allocation
+// fails when a fresh chunk is needed and the heap refuses it.
 TEST_F(AtrNodeTest, OutOfMemoryLeavesTreeUnchanged)
 {
-    AtrNode* root = AtrNode::Create(nullptr, "root");
-    root->AddAttribute("a", 1);
-    AtrNode::Create(AtrNode::Create(root, "k"), "kk");
     systemHeap.refuse = 1;
-    EXPECT_EQ(AtrNode::Create(root, "x"), nullptr);
+    EXPECT_EQ(AtrNode::Create(nullptr, "x"), nullptr);
+    systemHeap.refuse = 0;
+    AtrNode* root = AtrNode::Create(nullptr, "root");
+    ASSERT_NE(root, nullptr);
+    systemHeap.refuse = 1; // no attribute or data chunk exists yet
     EXPECT_EQ(root->AddAttribute("b", 2), nullptr);
     EXPECT_EQ(root->AddData(1), nullptr);
-    EXPECT_EQ(root->GetChild(0)->AddNext("n"), nullptr);
-    EXPECT_EQ(root->Duplicate(nullptr), nullptr);
+    EXPECT_EQ(root->AddData("5", "SINT"), nullptr);
     systemHeap.refuse = 0;
-    EXPECT_EQ(root->GetChildSize(), 1);
-    EXPECT_EQ(root->GetAttributeSize(), 1);
+    EXPECT_EQ(root->GetAttributeSize(), 0);
     EXPECT_EQ(root->GetDataSize(), 0);
-    // A copy that runs out half-way gives nothing back and leaks nothing.
-    for (int after = 0; after < 4; ++after) {
+    ExpectConsistent(root);
+
+    // Enough nodes that copying needs new chunks: a copy that runs out
+    // half-way gives null back, leaves the original alone and leaks nothing
+    // (the fixture checks the heaps).
+    const int32_t kChildren = 2000;
+    for (int i = 0; i < kChildren; ++i) {
+        AtrNode::Create(root, "k");
+    }
+    int failed = 0;
+    for (int after = 0; after < 8; ++after) {
         systemHeap.refuseAfter = after;
         AtrNode* copy = root->Duplicate(nullptr);
         systemHeap.refuseAfter = -1;
-        if (copy != nullptr) {
+        if (copy == nullptr) {
+            ++failed;
+        } else {
+            EXPECT_EQ(copy->GetChildSize(), kChildren);
             AtrNode::Destroy(copy);
         }
+        EXPECT_EQ(root->GetChildSize(), kChildren);
     }
+    EXPECT_GT(failed, 0);
     ExpectConsistent(root);
     AtrNode::Destroy(root);
+}
+
+TEST_F(AtrNodeTest, PooledObjectsGoBackToTheHeap)
+{
+    // Many objects in several chunks; once all are gone the chunks are back
+    // with the heap (checked by the fixture), and a heap installed later
+    // serves the next ones.
+    AtrNode* root = AtrNode::Create(nullptr, "root");
+    for (int i = 0; i < 2000; ++i) {
+        AtrNode* n = AtrNode::Create(root, "n");
+        n->AddAttribute("i", i);
+        n->AddData(i);
+    }
+    EXPECT_GT(systemHeap.LiveBlocks(), 3);
+    // Freed slots are reused before the pool grows.
+    const int blocks = systemHeap.LiveBlocks();
+    for (int round = 0; round < 3; ++round) {
+        while (root->GetChildSize() > 1000) {
+            AtrNode::Destroy(root->GetChildBtm());
+        }
+        while (root->GetChildSize() < 2000) {
+            AtrNode::Create(root, "m")->AddAttribute("j", 1);
+        }
+    }
+    EXPECT_EQ(systemHeap.LiveBlocks(), blocks);
+    AtrNode::Destroy(root);
+    EXPECT_EQ(systemHeap.LiveBlocks(), 0);
+
+    CountingTestHeap other;
+    CvkHeapSetSystem(&other);
+    AtrNode* n = AtrNode::Create(nullptr, "n");
+    EXPECT_EQ(other.LiveBlocks(), 1);
+    AtrNode::Destroy(n);
+    EXPECT_EQ(other.LiveBlocks(), 0);
+    CvkHeapSetSystem(&systemHeap);
 }
 
 // 100,000 levels: every whole-tree operation must work without recursion.
