@@ -1,0 +1,182 @@
+// lumivor bundle: compiles an instance text and a template text into a binary
+// attribute image through TbnCompilerOutput, and lists an image's chunks.
+#include "bundle/TbnCompiler.h"
+#include "cli/CliCommands.h"
+#include "cli/CliText.h"
+#include "kit/CvChunk.h"
+#include "kit/CvkLog.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+void Usage(FILE* out)
+{
+    std::fprintf(out,
+                 "usage: lumivor bundle INSTANCE TEMPLATE -o OUTPUT [--code CODE]\n"
+                 "       lumivor bundle --list IMAGE\n"
+                 "Compiles the instance text with the template text (attribute text, Shift_JIS) into\n"
+                 "one binary image and prints its chunks. CODE replaces the first chunk's tag: four\n"
+                 "characters (ABCD) or a number (0x41424344, 1094861636); default ATRB.\n"
+                 "Exit status: 0 when the image was written, 1 otherwise, 2 for bad arguments.\n");
+}
+
+bool ReadWhole(const char* path, std::vector<char>* out)
+{
+    FILE* f = std::fopen(path, "rb");
+    if (f == nullptr) return false;
+    char chunk[65536];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) out->insert(out->end(), chunk, chunk + n);
+    const bool ok = !std::ferror(f);
+    std::fclose(f);
+    out->push_back('\0');
+    return ok;
+}
+
+bool ParseCode(const char* text, uint32_t* code)
+{
+    const size_t len = std::strlen(text);
+    bool digits = len > 0;
+    for (size_t i = 0; i < len; ++i)
+        if (text[i] < '0' || text[i] > '9') digits = false;
+    if (len == 4 && !digits && !(text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))) {
+        *code = (uint32_t(uint8_t(text[0])) << 24) | (uint32_t(uint8_t(text[1])) << 16) |
+                (uint32_t(uint8_t(text[2])) << 8) | uint32_t(uint8_t(text[3]));
+        return true;
+    }
+    errno = 0;
+    char* end = nullptr;
+    const unsigned long long v = std::strtoull(text, &end, 0);
+    if (len == 0 || errno != 0 || *end != '\0' || v > 0xFFFFFFFFull) return false;
+    *code = uint32_t(v);
+    return true;
+}
+
+std::string TagText(unsigned tag)
+{
+    std::string s;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        const char c = char((tag >> shift) & 0xFF);
+        s += (c >= 0x20 && c < 0x7F) ? c : '.';
+    }
+    return s;
+}
+
+int ListImage(const char* path)
+{
+    std::vector<char> bytes;
+    if (!ReadWhole(path, &bytes)) {
+        std::fprintf(stderr, "lumivor bundle: cannot read %s\n", path);
+        return 1;
+    }
+    bytes.pop_back();
+    const void* image = bytes.data();
+    const size_t size = bytes.size();
+    std::printf("%s: %zu bytes\n", path, size);
+    std::printf("  offset  tag   headSize      size\n");
+    const CvChunk* c = CvChunk::GetFirst(image, size);
+    const CvChunk* last = nullptr;
+    for (; c != nullptr; c = c->GetNext(0, image, size)) {
+        std::printf("  %6zu  %s  %8u  %8u\n", size_t(reinterpret_cast<const char*>(c) - bytes.data()),
+                    TagText(c->GetTag()).c_str(), c->GetHeadSize(), c->GetSize());
+        last = c;
+    }
+    // The end chunk (GetNext stops before it).
+    if (last != nullptr) {
+        const size_t at = size_t(reinterpret_cast<const char*>(last) - bytes.data()) + last->GetHeadSize() + last->GetSize();
+        if (at + CVK_CHUNK_HEAD_SIZE <= size) {
+            const CvChunk* end = reinterpret_cast<const CvChunk*>(bytes.data() + at);
+            std::printf("  %6zu  %s  %8u  %8u\n", at, TagText(end->GetTag()).c_str(), end->GetHeadSize(), end->GetSize());
+        }
+    }
+    std::printf("  well formed: %s\n", CvChunk::CheckImage(image, size) ? "yes" : "no");
+    return 0;
+}
+
+void CollectLog(const char* text, void* context)
+{
+    static_cast<std::string*>(context)->append(text);
+}
+
+} // namespace
+
+int CliBundleMain(int argc, char** argv)
+{
+    const char* inputs[2] = {nullptr, nullptr};
+    int inputCount = 0;
+    const char* output = nullptr;
+    const char* list = nullptr;
+    uint32_t code = CVK_CHUNK_TAG_ATRB;
+    for (int i = 1; i < argc; ++i) {
+        const char* a = argv[i];
+        if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
+            Usage(stdout);
+            return 0;
+        } else if (std::strcmp(a, "-o") == 0 && i + 1 < argc) {
+            output = argv[++i];
+        } else if (std::strcmp(a, "--code") == 0 && i + 1 < argc) {
+            if (!ParseCode(argv[++i], &code)) {
+                std::fprintf(stderr, "lumivor bundle: bad code '%s' (four characters or a number)\n", argv[i]);
+                return 2;
+            }
+        } else if (std::strcmp(a, "--list") == 0 && i + 1 < argc) {
+            list = argv[++i];
+        } else if (a[0] == '-' && a[1] != '\0') {
+            std::fprintf(stderr, "lumivor bundle: unknown option '%s'\n", a);
+            Usage(stderr);
+            return 2;
+        } else if (inputCount < 2) {
+            inputs[inputCount++] = a;
+        } else {
+            Usage(stderr);
+            return 2;
+        }
+    }
+    if (list != nullptr) return ListImage(list);
+    if (inputCount != 2 || output == nullptr) {
+        Usage(stderr);
+        return 2;
+    }
+    std::vector<char> instance, templ;
+    if (!ReadWhole(inputs[0], &instance)) {
+        std::fprintf(stderr, "lumivor bundle: cannot read %s\n", inputs[0]);
+        return 1;
+    }
+    if (!ReadWhole(inputs[1], &templ)) {
+        std::fprintf(stderr, "lumivor bundle: cannot read %s\n", inputs[1]);
+        return 1;
+    }
+
+    // The kit prints its Shift_JIS log to standard output; gather it through
+    // the sink instead and show it in the terminal's encoding.
+    std::string log;
+    CvkLogSink previous = CvkLogSetSink(CollectLog, &log);
+    std::fflush(stdout);
+    const int saved = dup(1);
+    const int devnull = open("/dev/null", O_WRONLY);
+    if (saved >= 0 && devnull >= 0) dup2(devnull, 1);
+    const uint8_t ok = TbnCompilerOutput(output, instance.data(), templ.data(), code);
+    std::fflush(stdout);
+    if (saved >= 0) {
+        dup2(saved, 1);
+        close(saved);
+    }
+    if (devnull >= 0) close(devnull);
+    CvkLogSetSink(previous, nullptr);
+
+    if (!log.empty()) std::fputs(CliToTerminal(log).c_str(), ok ? stdout : stderr);
+    if (!ok) {
+        std::fprintf(stderr, "lumivor bundle: no image written\n");
+        return 1;
+    }
+    std::printf("wrote %s\n", output);
+    return ListImage(output);
+}
