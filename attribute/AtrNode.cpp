@@ -24,6 +24,50 @@ bool NameIs(const CvString& name, const char* text)
     return std::strcmp(b != nullptr ? b : "", text) == 0;
 }
 
+// Children, attributes and data values are the same kind of list: a head, a
+// tail and a count. Position `index`, or the n-th entry whose name is `text`.
+template <class T>
+T* NthOfList(T* head, T* tail, int32_t count, int32_t index)
+{
+    if (index < 0 || index >= count) {
+        return nullptr;
+    }
+    if (index == count - 1) {
+        return tail;
+    }
+    T* e = head;
+    while (e != nullptr && index-- > 0) {
+        e = e->GetNext();
+    }
+    return e;
+}
+
+template <class T, class NameFn>
+T* NthNamed(T* head, const char* text, int32_t n, NameFn nameOf)
+{
+    for (T* e = head; e != nullptr; e = e->GetNext()) {
+        if (NameIs(nameOf(e), text) && n-- == 0) {
+            return e;
+        }
+    }
+    return nullptr;
+}
+
+template <class T, class NameFn>
+int32_t CountNamed(T* head, const char* text, NameFn nameOf)
+{
+    int32_t count = 0;
+    for (T* e = head; e != nullptr; e = e->GetNext()) {
+        if (NameIs(nameOf(e), text)) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+const CvString& ElementOf(const AtrNode* n) { return n->GetElement(); }
+const CvString& NameOf(const AtrAttribute* a) { return a->GetName(); }
+
 bool SameName(const CvString& a, const CvString& b)
 {
     const char* x = a.GetBuffer();
@@ -652,38 +696,17 @@ AtrNode* AtrNode::GetPrev(const char* element_) const
 
 AtrNode* AtrNode::GetChild(int32_t index) const
 {
-    if (index < 0 || index >= childCount) {
-        return nullptr;
-    }
-    if (index == childCount - 1) {
-        return childTail;
-    }
-    AtrNode* c = child;
-    while (c != nullptr && index-- > 0) {
-        c = c->next;
-    }
-    return c;
+    return NthOfList(child, childTail, childCount, index);
 }
 
 AtrNode* AtrNode::GetChild(const char* element_, int32_t n) const
 {
-    for (AtrNode* c = child; c != nullptr; c = c->next) {
-        if (NameIs(c->element, element_) && n-- == 0) {
-            return c;
-        }
-    }
-    return nullptr;
+    return NthNamed(child, element_, n, ElementOf);
 }
 
 int32_t AtrNode::GetChildSize(const char* element_) const
 {
-    int32_t count = 0;
-    for (AtrNode* c = child; c != nullptr; c = c->next) {
-        if (NameIs(c->element, element_)) {
-            ++count;
-        }
-    }
-    return count;
+    return CountNamed(child, element_, ElementOf);
 }
 
 AtrNode* AtrNode::GetChildByAttribute(const char* attribute, const char* text) const
@@ -905,38 +928,17 @@ int32_t AtrNode::DeleteAttribute(int32_t index)
 
 AtrAttribute* AtrNode::GetAttribute(int32_t index) const
 {
-    if (index < 0 || index >= attributeCount) {
-        return nullptr;
-    }
-    if (index == attributeCount - 1) {
-        return attributeTail;
-    }
-    AtrAttribute* a = attributes;
-    while (a != nullptr && index-- > 0) {
-        a = a->next;
-    }
-    return a;
+    return NthOfList(attributes, attributeTail, attributeCount, index);
 }
 
 AtrAttribute* AtrNode::GetAttribute(const char* name, int32_t n) const
 {
-    for (AtrAttribute* a = attributes; a != nullptr; a = a->next) {
-        if (NameIs(a->name, name) && n-- == 0) {
-            return a;
-        }
-    }
-    return nullptr;
+    return NthNamed(attributes, name, n, NameOf);
 }
 
 int32_t AtrNode::GetAttributeNum(const char* name) const
 {
-    int32_t count = 0;
-    for (const AtrAttribute* a = attributes; a != nullptr; a = a->next) {
-        if (NameIs(a->name, name)) {
-            ++count;
-        }
-    }
-    return count;
+    return CountNamed(attributes, name, NameOf);
 }
 
 int32_t AtrNode::CheckAttribute(const char* name) const
@@ -1194,17 +1196,7 @@ int32_t AtrNode::DeleteData(int32_t index)
 
 AtrData* AtrNode::GetData(int32_t index) const
 {
-    if (index < 0 || index >= dataCount) {
-        return nullptr;
-    }
-    if (index == dataCount - 1) {
-        return dataTail;
-    }
-    AtrData* d = data;
-    while (d != nullptr && index-- > 0) {
-        d = d->next;
-    }
-    return d;
+    return NthOfList(data, dataTail, dataCount, index);
 }
 
 int32_t AtrNode::GetData(int32_t index, char* text, int32_t length) const
