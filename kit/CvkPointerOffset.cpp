@@ -1,5 +1,6 @@
 #include "kit/CvkPointerOffset.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -178,7 +179,7 @@ bool CvkPofControl::_indexed(const uint8_t* address) const
     if (!m_slotCount) return false;
     for (uint32_t i = SlotOf(address, m_slotCount);; i = (i + 1) & (m_slotCount - 1)) {
         if (!m_slots[i]) return false;
-        if (m_slots[i]->address == address) return true;
+        if (m_slots[i] == address) return true;
     }
 }
 
@@ -187,16 +188,16 @@ bool CvkPofControl::_index(Entry* entry)
     // Keep the load at most one half.
     if (uint64_t(m_count + 1) * 2 > m_slotCount) {
         const uint32_t newCount = m_slotCount ? m_slotCount * 2 : 64;
-        if (newCount < m_slotCount) return false;
-        Entry** slots = static_cast<Entry**>(
-            t_cvkMainHeapAlloc(newCount * uint32_t(sizeof(Entry*)), alignof(Entry*), __FILE__, __LINE__));
+        if (newCount < m_slotCount || newCount > UINT32_MAX / sizeof(uint8_t*)) return false;
+        const uint8_t** slots = static_cast<const uint8_t**>(
+            t_cvkMainHeapAlloc(newCount * uint32_t(sizeof(uint8_t*)), alignof(uint8_t*), __FILE__, __LINE__));
         if (!slots) return false;
         for (uint32_t i = 0; i < newCount; ++i) slots[i] = nullptr;
         for (uint32_t i = 0; i < m_slotCount; ++i)
-            if (Entry* e = m_slots[i]) {
-                uint32_t j = SlotOf(e->address, newCount);
+            if (const uint8_t* a = m_slots[i]) {
+                uint32_t j = SlotOf(a, newCount);
                 while (slots[j]) j = (j + 1) & (newCount - 1);
-                slots[j] = e;
+                slots[j] = a;
             }
         if (m_slots) t_cvkMainHeapFree(m_slots, __FILE__, __LINE__);
         m_slots = slots;
@@ -204,7 +205,7 @@ bool CvkPofControl::_index(Entry* entry)
     }
     uint32_t j = SlotOf(entry->address, m_slotCount);
     while (m_slots[j]) j = (j + 1) & (m_slotCount - 1);
-    m_slots[j] = entry;
+    m_slots[j] = entry->address;
     return true;
 }
 
@@ -260,6 +261,26 @@ void CvkPofControl::_sort()
             break;
         }
     if (sorted) return;
+
+    // Addresses are distinct (Attach refuses repeats), so any sort gives the
+    // one order. Sorting an array of the entries is far kinder to the cache
+    // than merging the list in place; the merge is the fallback when the
+    // array cannot be had.
+    Entry** order = m_count <= UINT32_MAX / sizeof(Entry*)
+                        ? static_cast<Entry**>(t_cvkMainHeapAlloc(m_count * uint32_t(sizeof(Entry*)), alignof(Entry*),
+                                                                  __FILE__, __LINE__))
+                        : nullptr;
+    if (order) {
+        uint32_t n = 0;
+        for (Entry* e = m_head; e; e = e->next) order[n++] = e;
+        std::sort(order, order + n, [](const Entry* a, const Entry* b) { return a->address < b->address; });
+        for (uint32_t i = 0; i + 1 < n; ++i) order[i]->next = order[i + 1];
+        order[n - 1]->next = nullptr;
+        m_head = order[0];
+        m_tail = order[n - 1];
+        t_cvkMainHeapFree(order, __FILE__, __LINE__);
+        return;
+    }
 
     // Bottom-up merge sort of the list: O(n log n), no extra memory, stable.
     Entry* list = m_head;

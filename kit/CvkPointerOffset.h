@@ -114,6 +114,6 @@ private:
     bool m_built;
     // Open-addressed hash set over the entries, so that the duplicate test
     // of Attach costs O(1) (kept in the main heap as well).
-    Entry** m_slots;
+    const uint8_t** m_slots; // the attached addresses, open-addressed (no null address is attached)
     uint32_t m_slotCount; // a power of two, or 0
 };
