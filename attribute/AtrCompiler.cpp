@@ -200,41 +200,74 @@ public:
     // Index of text, added when new.
     uint32_t Add(std::string_view text, bool* added)
     {
-        auto it = m_index.find(text);
-        if (it != m_index.end()) {
-            *added = false;
-            return it->second;
+        if ((m_lengths.size() + 1) * 2 > m_slots.size()) Grow();
+        const uint32_t hash = Hash(text);
+        size_t slot = hash & (m_slots.size() - 1);
+        for (; m_slots[slot] != 0; slot = (slot + 1) & (m_slots.size() - 1)) {
+            const uint32_t i = m_slots[slot] - 1;
+            if (m_hashes[i] == hash && View(i) == text) {
+                *added = false;
+                return i;
+            }
         }
-        m_texts.emplace_back(text);
-        const uint32_t index = uint32_t(m_texts.size() - 1);
-        m_offsets.push_back(m_bytes);
-        m_bytes += text.size() + 1;
-        m_index.emplace(std::string_view(m_texts.back()), index);
+        const uint32_t index = uint32_t(m_lengths.size());
+        m_offsets.push_back(m_pool.size());
+        m_lengths.push_back(uint32_t(text.size()));
+        m_hashes.push_back(hash);
+        m_pool.append(text);
+        m_pool.push_back('\0');
+        m_slots[slot] = index + 1;
         *added = true;
         return index;
     }
     int64_t Find(std::string_view text) const
     {
-        auto it = m_index.find(text);
-        return it != m_index.end() ? int64_t(it->second) : -1;
+        if (m_slots.empty()) return -1;
+        const uint32_t hash = Hash(text);
+        for (size_t slot = hash & (m_slots.size() - 1); m_slots[slot] != 0; slot = (slot + 1) & (m_slots.size() - 1)) {
+            const uint32_t i = m_slots[slot] - 1;
+            if (m_hashes[i] == hash && View(i) == text) return i;
+        }
+        return -1;
     }
     void Clear()
     {
-        m_index.clear();
-        m_texts.clear();
+        m_slots.clear();
+        m_hashes.clear();
         m_offsets.clear();
-        m_bytes = 0;
+        m_lengths.clear();
+        m_pool.clear();
     }
-    size_t Count() const { return m_texts.size(); }
-    const std::string& Text(size_t i) const { return m_texts[i]; }
+    size_t Count() const { return m_lengths.size(); }
+    std::string_view View(size_t i) const { return std::string_view(m_pool.data() + m_offsets[i], m_lengths[i]); }
     uint64_t Offset(size_t i) const { return m_offsets[i]; }
-    uint64_t Bytes() const { return m_bytes; }
+    uint64_t Bytes() const { return m_pool.size(); }
+    // The whole string area: every distinct text with its terminator, in order of first use.
+    const std::string& Pool() const { return m_pool; }
 
 private:
-    std::unordered_map<std::string_view, uint32_t> m_index;
-    std::deque<std::string> m_texts; // stable addresses for the index's keys
+    static uint32_t Hash(std::string_view text)
+    {
+        uint32_t h = 2166136261u; // FNV-1a
+        for (unsigned char c : text) h = (h ^ c) * 16777619u;
+        return h ^ (h >> 15);
+    }
+    void Grow()
+    {
+        std::vector<uint32_t> slots(m_slots.empty() ? 1024 : m_slots.size() * 2, 0);
+        for (uint32_t i = 0; i < m_lengths.size(); ++i) {
+            size_t slot = m_hashes[i] & (slots.size() - 1);
+            while (slots[slot] != 0) slot = (slot + 1) & (slots.size() - 1);
+            slots[slot] = i + 1;
+        }
+        m_slots.swap(slots);
+    }
+
+    std::vector<uint32_t> m_slots; // open addressing: index + 1, 0 when empty
+    std::vector<uint32_t> m_hashes;
     std::vector<uint64_t> m_offsets;
-    uint64_t m_bytes = 0;
+    std::vector<uint32_t> m_lengths;
+    std::string m_pool;
 };
 
 struct Block {
@@ -1101,9 +1134,9 @@ int AtrCompiler::CreateBinary(AtrNode* data, AtrNode* definition, int scramble, 
     atrb->SetHeadSize(m.headSize);
     atrb->SetSize(uint32_t(atrbSize));
     m.pof = new CvkPofControl(m.buffer);
-    for (size_t i = 0; i < m.strings.Count(); ++i) {
-        const std::string& s = m.strings.Text(i);
-        std::memcpy(m.buffer + m.stringStart + m.strings.Offset(i), s.data(), s.size());
+    {
+        const std::string& pool = m.strings.Pool();
+        std::memcpy(m.buffer + m.stringStart, pool.data(), pool.size());
     }
     for (const Block& b : m.blocks) std::memcpy(m.buffer + m.blockStart + b.offset, b.bytes, b.size);
     for (const LocalFile& lf : m.files) {
@@ -1185,7 +1218,7 @@ int AtrCompiler::CreateBinary(AtrNode* data, AtrNode* definition, int scramble, 
         std::memcpy(p, &w, 4);
         p += 4;
     };
-    for (size_t i = 0; i < m.strings.Count(); ++i) word(m.strings.Text(i).size());
+    for (size_t i = 0; i < m.strings.Count(); ++i) word(m.strings.View(i).size());
     for (const Block& b : m.blocks) word(b.padded);
     for (const LocalFile& lf : m.files) word(lf.padded);
     p = m.ext.WritePtrIndex(p);
