@@ -158,7 +158,7 @@ uint32_t SlotOf(const uint8_t* address, uint32_t slotCount)
 
 CvkPofControl::CvkPofControl(void* chunk)
     : m_chunk(static_cast<uint8_t*>(chunk)), m_tableSize(0), m_head(nullptr), m_tail(nullptr), m_count(0),
-      m_built(false), m_slots(nullptr), m_slotCount(0)
+      m_built(false), m_slots(nullptr), m_slotCount(0), m_blocks(nullptr)
 {
     SetTag(CvChunkMakeTag("POFC"));
     if (!m_chunk) SetError();
@@ -166,10 +166,10 @@ CvkPofControl::CvkPofControl(void* chunk)
 
 CvkPofControl::~CvkPofControl()
 {
-    for (Entry* e = m_head; e;) {
-        Entry* next = e->next;
-        t_cvkMainHeapFree(e, __FILE__, __LINE__);
-        e = next;
+    for (EntryBlock* b = m_blocks; b;) {
+        EntryBlock* next = b->next;
+        t_cvkMainHeapFree(b, __FILE__, __LINE__);
+        b = next;
     }
     if (m_slots) t_cvkMainHeapFree(m_slots, __FILE__, __LINE__);
 }
@@ -209,6 +209,19 @@ bool CvkPofControl::_index(Entry* entry)
     return true;
 }
 
+CvkPofControl::Entry* CvkPofControl::_newEntry()
+{
+    if (!m_blocks || m_blocks->used == kEntriesPerBlock) {
+        EntryBlock* b = static_cast<EntryBlock*>(
+            t_cvkMainHeapAlloc(uint32_t(sizeof(EntryBlock)), alignof(EntryBlock), __FILE__, __LINE__));
+        if (!b) return nullptr;
+        b->next = m_blocks;
+        b->used = 0;
+        m_blocks = b;
+    }
+    return &m_blocks->entries[m_blocks->used++];
+}
+
 int CvkPofControl::Attach(const void* address)
 {
     const uint8_t* a = static_cast<const uint8_t*>(address);
@@ -218,14 +231,14 @@ int CvkPofControl::Attach(const void* address)
     const uintptr_t at = reinterpret_cast<uintptr_t>(a), start = reinterpret_cast<uintptr_t>(m_chunk);
     if (at < start || (at - start) % 4 != 0 || (uint64_t(at - start) >> 32) != 0) return 0;
     if (_indexed(a)) return 0;
-    Entry* e = static_cast<Entry*>(t_cvkMainHeapAlloc(sizeof(Entry), alignof(Entry), __FILE__, __LINE__));
+    Entry* e = _newEntry();
     if (!e) return 0;
     e->address = a;
     e->distance = 0;
     e->sizeClass = 0;
     e->next = nullptr;
     if (!_index(e)) {
-        t_cvkMainHeapFree(e, __FILE__, __LINE__);
+        --m_blocks->used; // e was the newest entry
         return 0;
     }
     if (m_tail)

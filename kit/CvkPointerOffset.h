@@ -101,6 +101,15 @@ private:
         uint32_t sizeClass; // CVK_POF_CLASS_*
         Entry* next;
     };
+    // Entries are carved from blocks of the main heap, a block a thousand
+    // entries, so that recording a pointer is no heap call of its own.
+    static constexpr uint32_t kEntriesPerBlock = 1024;
+    struct EntryBlock {
+        EntryBlock* next;
+        uint32_t used;
+        Entry entries[kEntriesPerBlock];
+    };
+    Entry* _newEntry();
 
     bool _indexed(const uint8_t* address) const;
     bool _index(Entry* entry);
@@ -116,4 +125,5 @@ private:
     // of Attach costs O(1) (kept in the main heap as well).
     const uint8_t** m_slots; // the attached addresses, open-addressed (no null address is attached)
     uint32_t m_slotCount; // a power of two, or 0
+    EntryBlock* m_blocks;  // newest first
 };

@@ -278,3 +278,26 @@ TEST_F(CvkPofControlTest, AttachRulesAndSizeClasses)
     EXPECT_NE(none.CheckError(), 0u);
     EXPECT_EQ(none.Attach(c), 0);
 }
+
+// Thousands of pointers (several blocks of entries), attached from the last
+// word down with every word attached twice, give one entry a word in
+// address order: the first at distance 1, then 1 word each.
+TEST_F(CvkPofControlTest, ManyPointersInReverseOrder)
+{
+    const uint32_t n = 5000;
+    std::vector<uint8_t> chunk(4 * (n + 1), 0);
+    CvkPofControl pof(chunk.data());
+    for (uint32_t i = n; i >= 1; --i) {
+        ASSERT_EQ(pof.Attach(chunk.data() + 4 * i), 1) << i;
+        ASSERT_EQ(pof.Attach(chunk.data() + 4 * i), 0) << i;
+    }
+    EXPECT_EQ(pof.GetCount(), n);
+    ASSERT_EQ(pof.Build(), 1);
+    const uint32_t tableSize = (4 + n + 3) & ~3u;
+    ASSERT_EQ(pof.GetTableSize(), tableSize);
+    std::vector<uint8_t> out(tableSize, 0xEE);
+    ASSERT_EQ(pof.Write(out.data()), 1);
+    EXPECT_EQ(WordAt(out.data()), tableSize);
+    for (uint32_t i = 0; i < n; ++i) ASSERT_EQ(out[4 + i], 0x41) << i;
+    for (uint32_t i = 4 + n; i < tableSize; ++i) EXPECT_EQ(out[i], 0) << i;
+}
