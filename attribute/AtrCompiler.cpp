@@ -314,6 +314,8 @@ struct AtrCompiler::Impl {
     std::deque<StructDef> defStore;
 
     StringTable strings;
+    std::vector<uint32_t> stringOrder; // string indexes in slot order (sizing pass)
+    size_t stringCursor = 0;           // next of them (writing pass)
     std::vector<Block> blocks;
     std::vector<LocalFile> files;
     std::unordered_map<std::string, uint32_t> fileIndex;
@@ -676,12 +678,20 @@ void AtrCompiler::Impl::Scalar(Frame&, const Field& fd, FieldKind kind, const Cv
 
 void AtrCompiler::Impl::StringSlot(std::string_view text, uint64_t at)
 {
+    // Both passes meet the string slots in the same order, so the writing
+    // pass takes each index the sizing pass found instead of hashing again
+    // (and looks it up should the text differ).
     if (pass == PASS_SIZE) {
         bool added;
-        strings.Add(text, &added);
+        stringOrder.push_back(strings.Add(text, &added));
         return;
     }
-    const int64_t index = strings.Find(text);
+    int64_t index = -1;
+    if (stringCursor < stringOrder.size() && strings.View(stringOrder[stringCursor]) == text)
+        index = stringOrder[stringCursor];
+    else
+        index = strings.Find(text);
+    ++stringCursor;
     if (index < 0) {
         Fail(ATRC_ERR_EXT_ALGORITHM);
         return;
@@ -1083,6 +1093,8 @@ int AtrCompiler::CreateBinary(AtrNode* data, AtrNode* definition, int scramble, 
     m.wideTotal = 0;
     m.blockCursor = 0;
     m.structIndex = 0;
+    m.stringOrder.clear();
+    m.stringCursor = 0;
 
     auto cleanup = [&m, data]() {
         if (m.buffer != nullptr) t_cvkMainHeapFree(m.buffer, kSourceTag, __LINE__);
