@@ -70,6 +70,14 @@ public:
 
 private:
     friend class AtrNode;
+    // Direct construction of the value, without a temporary AtrData copied
+    // in (the tag keeps these out of the public overload set).
+    struct DirectTag {};
+    template <class V>
+    AtrAttribute(DirectTag, const CvString& name_, const V& v) : name(name_), data(v), next(nullptr)
+    {
+    }
+
     CvString name;
     AtrData data;
     AtrAttribute* next;

@@ -176,9 +176,13 @@ AtrNode::AtrNode()
     SetTag(kTagAtrn);
 }
 
-AtrNode::AtrNode(const CvString& element_) : AtrNode()
+AtrNode::AtrNode(const CvString& element_)
+    : element(element_), parent(nullptr), child(nullptr), childTail(nullptr), prev(nullptr), next(nullptr),
+      attributes(nullptr), attributeTail(nullptr), data(nullptr), dataTail(nullptr), historyManager(nullptr),
+      childIndex(0), childCount(0), attributeCount(0), dataCount(0), historyId(-1), address(0), ptrIndex(-1),
+      flags(0)
 {
-    element = element_;
+    SetTag(kTagAtrn);
 }
 
 AtrNode::~AtrNode()
@@ -808,24 +812,38 @@ AtrAttribute* AtrNode::AddAttribute(const CvString& name, const AtrData& value, 
     return a;
 }
 
+template <class V>
+AtrAttribute* AtrNode::_addAttributeDirect(const CvString& name, const V& v)
+{
+    AtrAttribute* a = new AtrAttribute(AtrAttribute::DirectTag{}, name, v);
+    if (a == nullptr) {
+        return nullptr;
+    }
+    _insertAttribute(a, -1);
+    if (_recording()) {
+        historyManager->AttributeAdded(this, a, "ADD ATTRIBUTE");
+    }
+    return a;
+}
+
 AtrAttribute* AtrNode::AddAttribute(const CvString& name, const char* text)
 {
-    return AddAttribute(name, AtrData(text));
+    return _addAttributeDirect(name, text);
 }
 
 AtrAttribute* AtrNode::AddAttribute(const CvString& name, const CvString& text)
 {
-    return AddAttribute(name, AtrData(text));
+    return _addAttributeDirect(name, text);
 }
 
 AtrAttribute* AtrNode::AddAttribute(const CvString& name, int32_t v)
 {
-    return AddAttribute(name, AtrData(v));
+    return _addAttributeDirect(name, v);
 }
 
 AtrAttribute* AtrNode::AddAttribute(const CvString& name, float v)
 {
-    return AddAttribute(name, AtrData(v));
+    return _addAttributeDirect(name, v);
 }
 
 AtrAttribute* AtrNode::AddAttribute(const CvString& name, const void* bytes, uint32_t size)
@@ -835,7 +853,7 @@ AtrAttribute* AtrNode::AddAttribute(const CvString& name, const void* bytes, uin
 
 AtrAttribute* AtrNode::AddAttributeU32(const CvString& name, uint32_t v)
 {
-    return AddAttribute(name, AtrData(v));
+    return _addAttributeDirect(name, v);
 }
 
 AtrAttribute* AtrNode::AddAttribute(const CvString& name, const char* text, const char* kind)
@@ -1125,9 +1143,23 @@ AtrData* AtrNode::AddData(const CvVariant& value, int32_t index)
     return d;
 }
 
-AtrData* AtrNode::AddData(int32_t v, int32_t index) { return AddData(AtrData(v), index); }
-AtrData* AtrNode::AddData(float v, int32_t index) { return AddData(AtrData(v), index); }
-AtrData* AtrNode::AddDataU32(uint32_t v, int32_t index) { return AddData(AtrData(v), index); }
+template <class V>
+AtrData* AtrNode::_addDataDirect(const V& v, int32_t index)
+{
+    AtrData* d = new AtrData(v);
+    if (d == nullptr) {
+        return nullptr;
+    }
+    _insertData(d, index);
+    if (_recording()) {
+        historyManager->DataAdded(this, d, "ADD DATA");
+    }
+    return d;
+}
+
+AtrData* AtrNode::AddData(int32_t v, int32_t index) { return _addDataDirect(v, index); }
+AtrData* AtrNode::AddData(float v, int32_t index) { return _addDataDirect(v, index); }
+AtrData* AtrNode::AddDataU32(uint32_t v, int32_t index) { return _addDataDirect(v, index); }
 
 AtrData* AtrNode::AddData(const void* bytes, uint32_t size, int32_t index)
 {
@@ -1144,7 +1176,7 @@ AtrData* AtrNode::AddData(const char* text, const char* kind, int32_t index)
 AtrData* AtrNode::AddData(const CvString& text, const char* kind, int32_t index)
 {
     if (kind == nullptr || std::strcmp(kind, "STRING") == 0) {
-        return AddData(AtrData(text), index); // shares the text
+        return _addDataDirect(text, index); // shares the text
     }
     return AddData(text.GetBuffer(), kind, index);
 }

@@ -269,6 +269,13 @@ private:
     void _deleteSubtree();
     void _insertAttribute(AtrAttribute* attribute, int32_t index);
     void _insertData(AtrData* data, int32_t index);
+    // An attribute or data value constructed straight from `v` (no
+    // temporary AtrData copied in), inserted and recorded as by
+    // AddAttribute/AddData.
+    template <class V>
+    AtrAttribute* _addAttributeDirect(const CvString& name, const V& v);
+    template <class V>
+    AtrData* _addDataDirect(const V& v, int32_t index);
     AtrAttribute* _unlinkAttribute(AtrAttribute* attribute);
     int32_t _setAttributeValue(const char* name, const AtrData& value);
     int32_t _setDataValue(int32_t index, const AtrData& value);

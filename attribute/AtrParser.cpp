@@ -109,11 +109,6 @@ inline AtrNode* TreeCreateChild(AtrNode* parent, const CvString& element)
 // Replaces the flags (mask 0) or adds bits (mask all ones).
 inline void TreeSetFlags(AtrNode* node, uint32_t mask, uint32_t flags) { node->SetFlag(mask, flags, nullptr); }
 
-inline bool TreeAddAttribute(AtrNode* node, const CvString& name, const AtrData& value)
-{
-    return node->AddAttribute(name, value) != nullptr;
-}
-
 inline bool TreeAddData(AtrNode* node, const AtrData& value) { return node->AddData(value) != nullptr; }
 
 // CvkStringCnvAtoI for a value token (which begins with a digit or a sign
@@ -255,8 +250,10 @@ struct AtrParserReader {
         int32_t constant;  // TK_CONSTANT: its value
     };
 
-    // Names seen in this text, so that repeated element and attribute names
-    // share one string value.
+    // Texts seen in this document, so that repeated names and short values
+    // share one string value. Names (of elements and attributes) and values
+    // have tables of their own: the name of an attribute is looked up while
+    // its value is held, and must not evict it.
     static constexpr uint32_t kSharedLength = 40; // longer texts are not shared
     struct NameSlot : CvkAllocator {
         uint32_t hash = 0;
@@ -265,17 +262,19 @@ struct AtrParserReader {
         CvString name;
     };
     static constexpr uint32_t kNameSlots = 4096;
+    struct SharedTable {
+        NameSlot* slots = new NameSlot[kNameSlots]; // null when memory ran out: nothing shared
+        CvString scratch;                            // the text when it is not shared
+        ~SharedTable() { delete[] slots; }
+    };
 
     AtrParser* parser;
     const char* p;
     const char* textEnd;
-    NameSlot* names;
+    SharedTable names;
+    SharedTable values;
 
-    AtrParserReader(AtrParser* owner, const char* text)
-        : parser(owner), p(text), textEnd(text + strlen(text)), names(new NameSlot[kNameSlots])
-    {
-    }
-    ~AtrParserReader() { delete[] names; }
+    AtrParserReader(AtrParser* owner, const char* text) : parser(owner), p(text), textEnd(text + strlen(text)) {}
 
     void Log(const char* message) { parser->_logError(message); }
 
@@ -540,50 +539,72 @@ struct AtrParserReader {
         return t;
     }
 
-    static bool SameBytes(const char* a, const char* b, uint32_t n)
+    // Hash of up to kSharedLength bytes of the text, eight at a time. The
+    // last partial word is loaded whole and masked when eight bytes are
+    // readable there (the text and its terminator), else byte by byte.
+    uint32_t HashBytes(const char* begin, uint32_t n) const
     {
-        for (uint32_t i = 0; i < n; ++i) {
-            if (a[i] != b[i]) {
-                return false;
-            }
+        uint64_t h = 0x9E3779B97F4A7C15ull ^ n;
+        uint32_t i = 0;
+        for (; i + 8 <= n; i += 8) {
+            uint64_t w;
+            memcpy(&w, begin + i, 8);
+            h = (h ^ w) * 0xFF51AFD7ED558CCDull;
+            h ^= h >> 29;
         }
-        return true;
+        if (i < n) {
+            const uint32_t rest = n - i;
+            uint64_t w = 0;
+            if (textEnd + 1 - (begin + i) >= 8) {
+                memcpy(&w, begin + i, 8);
+                w &= ~0ull >> (64 - 8 * rest);
+            } else {
+                for (uint32_t k = 0; k < rest; ++k) {
+                    w |= static_cast<uint64_t>(static_cast<unsigned char>(begin[i + k])) << (8 * k);
+                }
+            }
+            h = (h ^ w) * 0xFF51AFD7ED558CCDull;
+            h ^= h >> 29;
+        }
+        h *= 0xC4CEB9FE1A85EC53ull;
+        return static_cast<uint32_t>(h >> 32);
     }
 
     // The shared string for the bytes [begin, end): names and short values
     // repeat throughout a document, and a shared value costs no allocation.
-    const CvString& Name(const char* begin, const char* end)
+    // The reference stays valid until the next lookup in the same table.
+    const CvString& Shared(SharedTable& table, const char* begin, const char* end)
     {
         static const CvString none;
         const uint32_t n = static_cast<uint32_t>(end - begin);
-        uint32_t h = 2166136261u;
-        for (const char* q = begin; q < end; ++q) {
-            h = (h ^ static_cast<unsigned char>(*q)) * 16777619u;
-        }
-        if (names == nullptr || n > kSharedLength) {
-            scratch = CvString(begin, end);
-            return scratch;
-        }
-        NameSlot& slot = names[h & (kNameSlots - 1)];
-        if (slot.hash == h && slot.length == n && n != 0 && SameBytes(slot.bytes, begin, n)) {
-            return slot.name;
+        if (table.slots == nullptr || n > kSharedLength) {
+            table.scratch = CvString(begin, end);
+            return table.scratch;
         }
         if (n == 0) {
             return none;
+        }
+        const uint32_t h = HashBytes(begin, n);
+        NameSlot& slot = table.slots[h & (kNameSlots - 1)];
+        if (slot.hash == h && slot.length == n && memcmp(slot.bytes, begin, n) == 0) {
+            return slot.name;
         }
         slot.name = CvString(begin, end);
         if (slot.name.GetLength() != static_cast<int32_t>(n)) {
             slot.hash = 0;
             slot.length = 0;
-            scratch = slot.name; // out of memory: not shared
+            table.scratch = slot.name; // out of memory: not shared
             slot.name = CvString();
-            return scratch;
+            return table.scratch;
         }
         slot.hash = h;
         slot.length = n;
         memcpy(slot.bytes, begin, n);
         return slot.name;
     }
+
+    const CvString& Name(const char* begin, const char* end) { return Shared(names, begin, end); }
+    const CvString& Value(const char* begin, const char* end) { return Shared(values, begin, end); }
 
     // The value of a text token, "ATR_TEXT_DQ" turned into '"'.
     CvString TextValue(const Token& t)
@@ -593,7 +614,7 @@ struct AtrParserReader {
         }
         const char* hit = FindQuoteName(t.begin, t.end);
         if (hit == nullptr) {
-            return Name(t.begin, t.end);
+            return Value(t.begin, t.end);
         }
         std::string s;
         const char* from = t.begin;
@@ -607,26 +628,24 @@ struct AtrParserReader {
         return CvString(s.data(), s.data() + s.size());
     }
 
-    // The value of a value token as a data value.
-    void MakeValue(const Token& t, AtrData* d)
+    // Hands the value of a value token to `add` in its native form (int32_t,
+    // float or the text as a CvString), so the tree builds the value in
+    // place; add's result is passed back.
+    template <class Add>
+    bool WithValue(const Token& t, Add&& add)
     {
         switch (t.type) {
         case TK_CONSTANT:
-            d->SetS32(t.constant);
-            break;
+            return add(static_cast<int32_t>(t.constant));
         case TK_INTEGER:
-            d->SetS32(static_cast<int32_t>(ParseInteger(t.begin)));
-            break;
+            return add(static_cast<int32_t>(ParseInteger(t.begin)));
         case TK_REAL:
-            d->SetF32(ParseReal(t.begin, t.end));
-            break;
+            return add(ParseReal(t.begin, t.end));
         default:
             if (t.end - t.begin <= static_cast<ptrdiff_t>(kSharedLength) && FindQuoteName(t.begin, t.end) == nullptr) {
-                d->SetString(Name(t.begin, t.end));
-            } else {
-                d->SetString(TextValue(t));
+                return add(Value(t.begin, t.end));
             }
-            break;
+            return add(TextValue(t));
         }
     }
 
@@ -676,8 +695,9 @@ struct AtrParserReader {
                         TreeSetFlags(node, 0, flags | (node->GetFlag() & kFlagInstruction));
                         break;
                     }
-                    MakeValue(v, &value);
-                    if (!TreeAddAttribute(node, Name(t.begin, t.end), value)) {
+                    if (!WithValue(v, [&](const auto& x) {
+                            return node->AddAttribute(Name(t.begin, t.end), x) != nullptr;
+                        })) {
                         parser->SetError();
                         return TAG_FAILED;
                     }
@@ -770,8 +790,9 @@ struct AtrParserReader {
                 if (instruction) {
                     TreeSetFlags(node, ~0u, kFlagInstruction);
                 }
-                const CvString elementName(element); // the slot may be reused by attribute names
-                const TagResult r = ReadTag(node, elementName);
+                // The node's own element, not the shared slot, which
+                // attribute names may reuse.
+                const TagResult r = ReadTag(node, node->GetElement());
                 if (r == TAG_FAILED) {
                     return false;
                 }
@@ -788,8 +809,7 @@ struct AtrParserReader {
                 if (current == nullptr) {
                     break; // top-level values without a root are dropped
                 }
-                MakeValue(t, &value);
-                if (!TreeAddData(current, value)) {
+                if (!WithValue(t, [&](const auto& x) { return current->AddData(x) != nullptr; })) {
                     parser->SetError();
                     return false;
                 }
@@ -838,8 +858,6 @@ struct AtrParserReader {
     AtrNode* firstTop = nullptr;
     AtrNode* lastTop = nullptr;
     const CvString tempRootName{kTempRootName};
-    CvString scratch;
-    AtrData value; // the value being added, reused from one to the next
 };
 
 // ---------------------------------------------------------------------------
