@@ -125,6 +125,12 @@ inline uint32_t ParseInteger(const char* p)
         ++p;
     }
     uint32_t value = 0;
+    if (base == 10) {
+        for (; *p >= '0' && *p <= '9'; ++p) {
+            value = value * 10 + static_cast<uint32_t>(*p - '0');
+        }
+        return negative ? 0u - value : value;
+    }
     for (;; ++p) {
         uint32_t digit;
         const char c = *p;
@@ -197,6 +203,10 @@ inline bool IsSjisLead(unsigned char ch) { return (ch >= 0x81 && ch <= 0x9F) || 
 // in [begin, end), or null.
 const char* FindQuoteName(const char* begin, const char* end)
 {
+    // Most texts hold no 'Q' at all: one short scan settles them.
+    if (end - begin < kQuoteNameLength || memchr(begin, 'Q', static_cast<size_t>(end - begin)) == nullptr) {
+        return nullptr;
+    }
     const char* p = begin;
     while (end - p >= kQuoteNameLength) {
         const void* hit = memmem(p, static_cast<size_t>(end - p), kQuoteName, kQuoteNameLength);
@@ -258,7 +268,7 @@ struct AtrParserReader {
     struct NameSlot : CvkAllocator {
         uint32_t hash = 0;
         uint32_t length = 0;
-        char bytes[kSharedLength]; // a copy of the text of `name`, compared without touching it
+        char bytes[kSharedLength] = {}; // a copy of the text of `name`, compared without touching it
         CvString name;
     };
     static constexpr uint32_t kNameSlots = 4096;
@@ -539,35 +549,60 @@ struct AtrParserReader {
         return t;
     }
 
-    // Hash of up to kSharedLength bytes of the text, eight at a time. The
-    // last partial word is loaded whole and masked when eight bytes are
-    // readable there (the text and its terminator), else byte by byte.
+    // The `rest` (1 to 8) bytes at q as the low bytes of a word. The word
+    // is loaded whole and masked when eight bytes are readable there (the
+    // text and its terminator), else byte by byte.
+    uint64_t TailWord(const char* q, uint32_t rest) const
+    {
+        uint64_t w = 0;
+        if (textEnd + 1 - q >= 8) {
+            memcpy(&w, q, 8);
+            return rest == 8 ? w : w & (~0ull >> (64 - 8 * rest));
+        }
+        for (uint32_t k = 0; k < rest; ++k) {
+            w |= static_cast<uint64_t>(static_cast<unsigned char>(q[k])) << (8 * k);
+        }
+        return w;
+    }
+
+    // Hash of 1 to kSharedLength bytes of the text, eight at a time.
     uint32_t HashBytes(const char* begin, uint32_t n) const
     {
         uint64_t h = 0x9E3779B97F4A7C15ull ^ n;
         uint32_t i = 0;
-        for (; i + 8 <= n; i += 8) {
+        for (; i + 8 < n; i += 8) {
             uint64_t w;
             memcpy(&w, begin + i, 8);
             h = (h ^ w) * 0xFF51AFD7ED558CCDull;
             h ^= h >> 29;
         }
-        if (i < n) {
-            const uint32_t rest = n - i;
-            uint64_t w = 0;
-            if (textEnd + 1 - (begin + i) >= 8) {
-                memcpy(&w, begin + i, 8);
-                w &= ~0ull >> (64 - 8 * rest);
-            } else {
-                for (uint32_t k = 0; k < rest; ++k) {
-                    w |= static_cast<uint64_t>(static_cast<unsigned char>(begin[i + k])) << (8 * k);
-                }
-            }
-            h = (h ^ w) * 0xFF51AFD7ED558CCDull;
-            h ^= h >> 29;
-        }
+        h = (h ^ TailWord(begin + i, n - i)) * 0xFF51AFD7ED558CCDull;
+        h ^= h >> 29;
         h *= 0xC4CEB9FE1A85EC53ull;
         return static_cast<uint32_t>(h >> 32);
+    }
+
+    // True when the slot's copy (kSharedLength bytes, of which the first n
+    // count) equals the n bytes of the text at `begin`.
+    bool SameAsSlot(const NameSlot& slot, const char* begin, uint32_t n) const
+    {
+        uint32_t i = 0;
+        for (; i + 8 < n; i += 8) {
+            uint64_t a;
+            uint64_t b;
+            memcpy(&a, slot.bytes + i, 8);
+            memcpy(&b, begin + i, 8);
+            if (a != b) {
+                return false;
+            }
+        }
+        uint64_t a;
+        memcpy(&a, slot.bytes + i, 8);
+        const uint32_t rest = n - i;
+        if (rest < 8) {
+            a &= ~0ull >> (64 - 8 * rest);
+        }
+        return a == TailWord(begin + i, rest);
     }
 
     // The shared string for the bytes [begin, end): names and short values
@@ -586,7 +621,7 @@ struct AtrParserReader {
         }
         const uint32_t h = HashBytes(begin, n);
         NameSlot& slot = table.slots[h & (kNameSlots - 1)];
-        if (slot.hash == h && slot.length == n && memcmp(slot.bytes, begin, n) == 0) {
+        if (slot.hash == h && slot.length == n && SameAsSlot(slot, begin, n)) {
             return slot.name;
         }
         slot.name = CvString(begin, end);

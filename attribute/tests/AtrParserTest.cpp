@@ -537,6 +537,53 @@ TEST_F(AtrParserTest, LargeDocument)
     DestroyChain(tree);
 }
 
+// Names and short texts repeat and are shared between values; thousands of
+// distinct ones of every length around the sharing limit (40 bytes), used
+// as names and values in turn and out of order, must each read back as
+// exactly their own bytes, including a value in the last bytes of the text.
+TEST_F(AtrParserTest, RepeatedNamesAndTextsReadBackExactly)
+{
+    const int kCount = 6000;
+    auto token = [](int i) {
+        std::string t = "a" + std::to_string(i) + "_";
+        const size_t length = 1 + static_cast<size_t>(i * 7) % 46;
+        while (t.size() < length) {
+            t.push_back(static_cast<char>('b' + (t.size() + static_cast<size_t>(i)) % 24));
+        }
+        return t;
+    };
+    auto valueOf = [&](int i) { return token((i * 31 + 7) % kCount); };
+    std::string text;
+    for (int i = 0; i < kCount; ++i) {
+        const std::string t = token(i);
+        text += "<E" + t + " " + t + " = \"" + valueOf(i) + "\", k = \"" + t + "\">\"" + valueOf(i) + "\", \"" + t +
+                "\"</E" + t + ">\n";
+    }
+    text += "<z q = \"ab\"/>";
+    AtrParser parser;
+    AtrNode* tree = parser.CreateTreeFromText(text.c_str(), nullptr);
+    ASSERT_NE(tree, nullptr) << Str(parser.GetErrorLog());
+    int i = 0;
+    AtrNode* n = tree;
+    for (; i < kCount && n != nullptr; ++i, n = n->GetNext()) {
+        const std::string t = token(i);
+        const std::string v = valueOf(i);
+        ASSERT_EQ(Str(n->GetElement()), "E" + t);
+        ASSERT_EQ(n->GetAttributeSize(), 2);
+        ASSERT_EQ(Str(n->GetAttribute(0)->GetName()), t);
+        ASSERT_EQ(Str(n->GetAttribute(0)->GetCvString()), v);
+        ASSERT_EQ(Str(n->GetAttribute(1)->GetName()), "k");
+        ASSERT_EQ(Str(n->GetAttribute(1)->GetCvString()), t);
+        ASSERT_EQ(n->GetDataSize(), 2);
+        ASSERT_EQ(DumpValue(n->GetData(0)), "T:" + v);
+        ASSERT_EQ(DumpValue(n->GetData(1)), "T:" + t);
+    }
+    ASSERT_EQ(i, kCount);
+    ASSERT_NE(n, nullptr);
+    EXPECT_EQ(Dump(n), "z(q=T:ab)");
+    DestroyChain(tree);
+}
+
 TEST_F(AtrParserTest, WritesAndReadsFiles)
 {
     ASSERT_EQ(CvkInitCorvantaSystem(), 1);
