@@ -962,10 +962,14 @@ AtrNode* AtrParser::CreateTreeFromFile(const char* path, AtrNode*)
 namespace {
 
 // Builds the output text; remembers when a piece could not be appended.
+// Pieces gather in a local buffer that goes to the string a block at a time.
 struct TextSink {
     CvString out;
-    int64_t expected = 0;
+    int64_t expected = 0; // bytes put so far
+    int64_t flushed = 0;  // bytes handed to `out`
     bool failed = false;
+    size_t used = 0;
+    char block[16 * 1024];
 
     void Put(const char* s, size_t n)
     {
@@ -976,11 +980,111 @@ struct TextSink {
             failed = true;
             return;
         }
-        out.Append(s, s + n);
         expected += static_cast<int64_t>(n);
-        if (out.GetLength() != expected) {
+        if (used + n > sizeof block) {
+            Flush();
+            if (n > sizeof block) {
+                Append(s, n);
+                return;
+            }
+        }
+        memcpy(block + used, s, n);
+        used += n;
+    }
+    // Hands the buffered bytes to `out`; call before using `out`.
+    void Flush()
+    {
+        if (used != 0) {
+            Append(block, used);
+            used = 0;
+        }
+    }
+    void Append(const char* s, size_t n)
+    {
+        if (failed) {
+            return;
+        }
+        out.Append(s, s + n);
+        flushed += static_cast<int64_t>(n);
+        if (out.GetLength() != flushed) {
             failed = true;
         }
+    }
+    // A float with `decimals` (1 or 6) digits after the point, as "%.1f" and
+    // "%f" write it: the exact binary value rounded to nearest, ties to even.
+    // Values beyond 64-bit integers, infinities and NaNs go to printf.
+    void PutFixed(float f, int decimals)
+    {
+        uint32_t bits;
+        memcpy(&bits, &f, sizeof bits);
+        const uint32_t exponent = (bits >> 23) & 0xFF;
+        const uint64_t scale = decimals == 1 ? 10u : 1000000u;
+        uint64_t m = bits & 0x7FFFFF;
+        int32_t e;
+        if (exponent == 0xFF) {
+            Printf(decimals == 1 ? "%.1f" : "%f", static_cast<double>(f));
+            return;
+        }
+        if (exponent == 0) {
+            e = -149;
+        } else {
+            m |= 0x800000;
+            e = static_cast<int32_t>(exponent) - 150;
+        }
+        uint64_t whole;
+        uint64_t fraction;
+        if (e >= 0) {
+            if (e > 39) {
+                Printf(decimals == 1 ? "%.1f" : "%f", static_cast<double>(f));
+                return;
+            }
+            whole = m << e;
+            fraction = 0;
+        } else {
+            const uint32_t k = static_cast<uint32_t>(-e);
+            uint64_t n = 0; // m * scale / 2^k rounded; below a half when k > 44
+            if (k <= 44) {
+                const uint64_t product = m * scale; // < 2^44
+                n = product >> k;
+                const uint64_t rest = product - (n << k);
+                const uint64_t half = 1ull << (k - 1);
+                if (rest > half || (rest == half && (n & 1) != 0)) {
+                    ++n;
+                }
+            }
+            whole = n / scale;
+            fraction = n % scale;
+        }
+        char digits[48];
+        char* q = digits + sizeof digits;
+        for (int i = 0; i < decimals; ++i) {
+            *--q = static_cast<char>('0' + fraction % 10);
+            fraction /= 10;
+        }
+        *--q = '.';
+        do {
+            *--q = static_cast<char>('0' + whole % 10);
+            whole /= 10;
+        } while (whole != 0);
+        if ((bits >> 31) != 0) {
+            *--q = '-';
+        }
+        Put(q, static_cast<size_t>(digits + sizeof digits - q));
+    }
+    // A signed decimal, as "%d" writes it.
+    void PutInt(int32_t v)
+    {
+        char digits[12];
+        char* q = digits + sizeof digits;
+        uint32_t u = v < 0 ? 0u - static_cast<uint32_t>(v) : static_cast<uint32_t>(v);
+        do {
+            *--q = static_cast<char>('0' + u % 10);
+            u /= 10;
+        } while (u != 0);
+        if (v < 0) {
+            *--q = '-';
+        }
+        Put(q, static_cast<size_t>(digits + sizeof digits - q));
     }
     void Put(const char* s) { Put(s, s != nullptr ? strlen(s) : 0); }
     void Put(const CvString& s) { Put(s.GetBuffer(), static_cast<size_t>(s.GetLength())); }
@@ -1042,16 +1146,22 @@ bool WriteAttributeItem(TextSink& sink, AtrAttribute* a, int32_t quoted, bool wi
     case CVK_VARIANT_TYPE_UINT:
         sink.Put(" ");
         sink.Put(name);
-        sink.Printf(quoted ? " = \"%d\"" : " = %d", d->GetS32());
+        sink.Put(quoted ? " = \"" : " = ");
+        sink.PutInt(d->GetS32());
+        if (quoted) {
+            sink.Put("\"");
+        }
         return true;
     case CVK_VARIANT_TYPE_FLOAT: {
-        const double v = static_cast<double>(d->GetF32());
         sink.Put(" ");
         sink.Put(name);
         if (quoted) {
-            sink.Printf(" = \"%f\"", v);
+            sink.Put(" = \"");
+            sink.PutFixed(d->GetF32(), 6);
+            sink.Put("\"");
         } else {
-            sink.Printf(IsWholeNumber(d->GetF32()) ? " = %.1f" : " = %f", v);
+            sink.Put(" = ");
+            sink.PutFixed(d->GetF32(), IsWholeNumber(d->GetF32()) ? 1 : 6);
         }
         return true;
     }
@@ -1091,11 +1201,13 @@ void WriteDataList(TextSink& sink, AtrNode* node, int64_t depth)
         case CVK_VARIANT_TYPE_SINT:
         case CVK_VARIANT_TYPE_UINT:
             sink.Indent(depth);
-            sink.Printf("%d,\n", d->GetS32());
+            sink.PutInt(d->GetS32());
+            sink.Put(",\n");
             break;
         case CVK_VARIANT_TYPE_FLOAT:
             sink.Indent(depth);
-            sink.Printf(IsWholeNumber(d->GetF32()) ? "%.1f,\n" : "%f,\n", static_cast<double>(d->GetF32()));
+            sink.PutFixed(d->GetF32(), IsWholeNumber(d->GetF32()) ? 1 : 6);
+            sink.Put(",\n");
             break;
         case CVK_VARIANT_TYPE_STRING:
             sink.Indent(depth);
@@ -1227,6 +1339,7 @@ CvString AtrParser::WriteTree(AtrNode* root, int32_t quoted)
             n = n->GetNext();
         }
     }
+    sink.Flush();
     if (sink.failed) {
         SetError();
         return CvString();
@@ -1244,6 +1357,7 @@ CvString AtrParser::WriteAttribute(AtrNode* node, int32_t quoted)
     sink.Put(node->GetElement());
     WriteAttributeList(sink, node->GetAttribute(0), quoted, false);
     sink.Put("/>\n");
+    sink.Flush();
     if (sink.failed) {
         SetError();
         return CvString();

@@ -14,10 +14,12 @@
 #include <pthread.h>
 
 #include <atomic>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -407,6 +409,75 @@ TEST_F(AtrParserTest, WritesTokenByToken)
     for (const auto& c : cases) {
         EXPECT_EQ(Write(c.text, c.quoted), c.written) << c.text;
     }
+}
+
+// Numbers are written as printf writes "%d", "%f" and "%.1f" (the latter
+// for whole reals): edge values, ties at the last digit, tiny, huge and
+// special floats, and a spread of bit patterns.
+TEST_F(AtrParserTest, WrittenNumbersMatchPrintf)
+{
+    std::vector<float> floats = {0.0f, -0.0f, 0.5f, 0.0078125f, -0.0078125f, 0.0000005f, 0.0000015f, 1e-7f,
+                                 1e-8f, -1e-9f, 2.5f, -3.75f, 123456.789f, 16777216.0f, 2147483648.0f, 1e10f,
+                                 1.1e12f, 5e11f + 0.5f, 3e38f, -3.4e38f, 1e-45f, 1.17549435e-38f};
+    floats.push_back(std::numeric_limits<float>::infinity());
+    floats.push_back(-std::numeric_limits<float>::infinity());
+    floats.push_back(std::numeric_limits<float>::quiet_NaN());
+    uint32_t state = 12345;
+    for (int i = 0; i < 20000; ++i) {
+        state = state * 1664525u + 1013904223u;
+        uint32_t bits = state;
+        if (i % 2 == 0) {
+            bits = (bits & 0x807FFFFFu) | ((100u + (state >> 27)) << 23); // magnitudes near 1
+        }
+        float f;
+        memcpy(&f, &bits, sizeof f);
+        floats.push_back(f);
+    }
+    const std::vector<int32_t> ints = {0, 7, -1, INT32_MIN, INT32_MAX, 1000000, -99999};
+
+    AtrNode* data = AtrNode::Create(nullptr, "N");
+    AtrNode* attributes = AtrNode::Create(nullptr, "A");
+    std::string expectData = "<N>\n";
+    std::string expectAttributes = "<?xml version=\"1.0\" encoding=\"Shift_JIS\" ?>\n<A";
+    char buffer[128];
+    for (float f : floats) {
+        data->AddData(f);
+        attributes->AddAttribute("f", f);
+        double whole;
+        const bool isWhole = std::fabs(std::modf(static_cast<double>(f), &whole)) < 1e-7;
+        snprintf(buffer, sizeof buffer, isWhole ? "\t%.1f,\n" : "\t%f,\n", static_cast<double>(f));
+        expectData += buffer;
+        snprintf(buffer, sizeof buffer, " f = \"%f\"", static_cast<double>(f));
+        expectAttributes += buffer;
+    }
+    for (int32_t v : ints) {
+        data->AddData(v);
+        attributes->AddAttribute("i", v);
+        snprintf(buffer, sizeof buffer, "\t%d,\n", v);
+        expectData += buffer;
+        snprintf(buffer, sizeof buffer, " i = \"%d\"", v);
+        expectAttributes += buffer;
+    }
+    expectData += "</N>\n";
+    expectAttributes += " />\n";
+    AtrParser parser;
+    const std::string writtenData = Str(parser.WriteTree(data, 0));
+    const std::string writtenAttributes = Str(parser.WriteTree(attributes, 1));
+    EXPECT_EQ(parser.CheckError(), 0u);
+    AtrNode::Destroy(data);
+    AtrNode::Destroy(attributes);
+    // Line by line, so that a difference shows the value.
+    auto lines = [](const std::string& text, char separator) {
+        std::vector<std::string> out;
+        size_t from = 0;
+        for (size_t at; (at = text.find(separator, from)) != std::string::npos; from = at + 1) {
+            out.push_back(text.substr(from, at - from));
+        }
+        out.push_back(text.substr(from));
+        return out;
+    };
+    EXPECT_EQ(lines(writtenData, '\n'), lines(expectData, '\n'));
+    EXPECT_EQ(lines(writtenAttributes, '"'), lines(expectAttributes, '"'));
 }
 
 TEST_F(AtrParserTest, WrittenTextReadsBackAsTheSameTree)
