@@ -218,6 +218,8 @@ TEST_F(AtrParserTest, ReadsElementsAttributesAndData)
         {"<A>\"\x82\xa0\"</A>", "A[T:\x82\xa0]"},
         {"<A>abc\x82\xa0</A>", "A[T:abc\x82\xa0]"},
         {"<A>\"A\x82\"</A>", "A[T:A\x82]"},
+        {"<A x = \"0123456789abcdef\t\x82\xa0 ghijklmnopqrstuvwxyz \x82\" />",
+         "A(x=T:0123456789abcdef\t\x82\xa0 ghijklmnopqrstuvwxyz \x82)"},
         {"", "null"},
     };
     for (const ReadCase& c : cases) {
@@ -345,6 +347,12 @@ TEST_F(AtrParserTest, BadInputFailsWithLineNumberedMessages)
         {"<A>\"abc", ""},
         {"<A>\"ab\x01\"</A>", ""},
         {"<A x = \"abc\n\n", "[3行目] : トークンが不正です。\n"},
+        // the same inside texts longer than a 16-byte block
+        {"<A x = \"0123456789abcdefghij\n\n0123456789abcdefghij\x01 and more text after it\" />",
+         "[3行目] : トークンが不正です。\n"},
+        {"<A x = \"0123456789\t\x82\xa0\n0123456789abcdefghij\x7f 0123456789abcdefghij\" />",
+         "[2行目] : トークンが不正です。\n"},
+        {"<A>\"0123456789abcdef\n0123456789abcdef\n0123456789\"\n@</A>", "[4行目] : トークンが不正です。\n"},
         {"<!-- abc", ""},
         {"<A>/* abc", ""},
         {"<A>\n", ""},
