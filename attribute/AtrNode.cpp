@@ -1,10 +1,12 @@
 #include "attribute/AtrNode.h"
 
+#include "attribute/AtrNodePool.h"
 #include "kit/CvkFileName.h"
 #include "kit/CvkStringScan.h"
 
 #include <cstdlib>
 #include <cstring>
+#include <typeinfo>
 #include <vector>
 
 namespace {
@@ -185,20 +187,77 @@ AtrNode::AtrNode(const CvString& element_)
     SetTag(kTagAtrn);
 }
 
+struct AtrNode::_FreeBatches {
+    // Pooled objects whose destructor has run, freed to their pool in groups
+    // of kSize (one lock each) instead of one at a time.
+    class Batch {
+    public:
+        explicit Batch(AtrNodePool& p) : pool(p) {}
+        ~Batch() { Flush(); }
+        Batch(const Batch&) = delete;
+        Batch& operator=(const Batch&) = delete;
+        void Add(void* slot)
+        {
+            if (count == kSize) {
+                Flush();
+            }
+            slots[count++] = slot;
+        }
+        void Flush()
+        {
+            pool.FreeMany(slots, count);
+            count = 0;
+        }
+
+    private:
+        static constexpr std::size_t kSize = 64;
+        AtrNodePool& pool;
+        void* slots[kSize];
+        std::size_t count = 0;
+    };
+    Batch nodes{AtrNodePool::Nodes()};
+    Batch attributes{AtrNodePool::Attributes()};
+    Batch data{AtrNodePool::Data()};
+};
+
 AtrNode::~AtrNode()
 {
-    _deleteSubtree();
+    if (child == nullptr && attributes == nullptr && data == nullptr) {
+        _unlinkFromParent();
+        parent = prev = next = nullptr;
+        return;
+    }
+    _FreeBatches batches;
+    _deleteSubtree(batches);
     _unlinkFromParent();
     parent = prev = next = nullptr;
+    _freeContents(batches);
+}
+
+// Objects of exactly the pooled class live in a pool slot (their operator
+// new put them there); they are destroyed here and their slots batched.
+// Anything else (a derived class) is deleted as usual.
+void AtrNode::_freeContents(_FreeBatches& batches)
+{
     for (AtrAttribute* a = attributes; a != nullptr;) {
         AtrAttribute* following = a->next;
-        delete a;
+        if (typeid(*a) == typeid(AtrAttribute)) {
+            a->AtrAttribute::~AtrAttribute();
+            batches.attributes.Add(a);
+        } else {
+            delete a;
+        }
         a = following;
     }
     attributes = attributeTail = nullptr;
     for (AtrData* d = data; d != nullptr;) {
         AtrData* following = d->next;
-        delete d;
+        if (typeid(*d) == typeid(AtrData)) {
+            d->AtrData::~AtrData();
+            batches.data.Add(d);
+        } else {
+            delete d;
+        }
         d = following;
     }
     data = dataTail = nullptr;
@@ -207,7 +266,7 @@ AtrNode::~AtrNode()
 // Deletes every descendant without recursion: the walk always deletes the
 // first child of the deepest first-child chain, which then has no children
 // and no parent left, so its destructor does not go further.
-void AtrNode::_deleteSubtree()
+void AtrNode::_deleteSubtree(_FreeBatches& batches)
 {
     AtrNode* n = child;
     while (n != nullptr) {
@@ -223,7 +282,13 @@ void AtrNode::_deleteSubtree()
             p->childTail = nullptr;
         }
         n->parent = n->prev = n->next = nullptr;
-        delete n;
+        if (typeid(*n) == typeid(AtrNode)) {
+            n->_freeContents(batches);
+            n->AtrNode::~AtrNode();
+            batches.nodes.Add(n);
+        } else {
+            delete n;
+        }
         if (following != nullptr) {
             n = following;
         } else if (p != this) {

@@ -263,10 +263,16 @@ public:
     int32_t _getPtrIndex() const { return ptrIndex; }
 
 private:
+    // Frees of pooled objects gathered during a destruction, handed back to
+    // the pools in groups (AtrNode.cpp).
+    struct _FreeBatches;
+
     bool _recording() const { return historyManager != nullptr && (flags & ATR_NODE_FLAG_HISTORY) != 0; }
     void _appendChild(AtrNode* node);
     void _unlinkFromParent();
-    void _deleteSubtree();
+    void _deleteSubtree(_FreeBatches& batches);
+    // Destroys the attributes and data values (the lists become empty).
+    void _freeContents(_FreeBatches& batches);
     void _insertAttribute(AtrAttribute* attribute, int32_t index);
     void _insertData(AtrData* data, int32_t index);
     // An attribute or data value constructed straight from `v` (no

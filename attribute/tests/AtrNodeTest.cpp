@@ -862,6 +862,48 @@ TEST_F(AtrNodeTest, PooledObjectsGoBackToTheHeap)
     CvkHeapSetSystem(&systemHeap);
 }
 
+// Destruction takes pooled objects back in groups; objects of derived
+// classes (larger or of the same size) in the same tree still get their own
+// destructor and go back to where they came from (the fixture checks that
+// no block is left).
+TEST_F(AtrNodeTest, DestroyingMixedTreesRunsEveryDestructor)
+{
+    static int destroyed = 0;
+    struct BigNode : AtrNode {
+        BigNode() : AtrNode(CvString("big")) {}
+        ~BigNode() override { ++destroyed; }
+        char extra[40] = {};
+    };
+    struct SameSizeNode : AtrNode {
+        SameSizeNode() : AtrNode(CvString("same")) {}
+        ~SameSizeNode() override { ++destroyed; }
+    };
+    struct BigAttribute : AtrAttribute {
+        BigAttribute() : AtrAttribute(CvString("big"), AtrData("value")) {}
+        ~BigAttribute() override { ++destroyed; }
+        char extra[24] = {};
+    };
+    destroyed = 0;
+    AtrNode* root = AtrNode::Create(nullptr, "root");
+    for (int i = 0; i < 300; ++i) {
+        AtrNode* n = AtrNode::Create(root, "n");
+        n->AddAttribute("i", i);
+        n->AddData("text");
+        if (i % 50 == 0) {
+            AtrNode* big = new BigNode;
+            AtrNode::Create(big, "below")->AddData(i);
+            ASSERT_EQ(n->AddChild(big), 1);
+            ASSERT_EQ(n->AddChild(new SameSizeNode), 1);
+            AtrAttribute* a = new BigAttribute;
+            a->SetNext(n->ResetAttributeList(nullptr));
+            EXPECT_EQ(n->ResetAttributeList(a), nullptr);
+            EXPECT_EQ(n->GetAttributeSize(), 2);
+        }
+    }
+    AtrNode::Destroy(root);
+    EXPECT_EQ(destroyed, 6 * 3);
+}
+
 // 100,000 levels: every whole-tree operation must work without recursion.
 TEST_F(AtrNodeTest, DeepTreesWithoutStackGrowth)
 {
