@@ -227,6 +227,25 @@ TEST_F(AtrParserTest, ReadsElementsAttributesAndData)
     }
 }
 
+// A text value read after a number is the same value as one built from the
+// text: nothing of the number before it is left in it (SetFlag, which works
+// on the value word, shows it).
+TEST_F(AtrParserTest, TextValuesCarryNothingOfTheValueBefore)
+{
+    AtrParser parser;
+    AtrNode* tree = parser.CreateTreeFromText("<A n = 5, s = \"x\">7, \"y\"</A>", nullptr);
+    ASSERT_NE(tree, nullptr);
+    AtrAttribute* s = tree->GetAttribute("s", 0);
+    ASSERT_NE(s, nullptr);
+    s->SetFlag(~0u, 0);
+    EXPECT_EQ(s->GetU32(), 0u);
+    AtrData* y = tree->GetData(1);
+    ASSERT_NE(y, nullptr);
+    y->SetFlag(~0u, 0);
+    EXPECT_EQ(y->GetU32(), 0u);
+    DestroyChain(tree);
+}
+
 TEST_F(AtrParserTest, RealsReadAsAtofReadsThem)
 {
     // Short decimals, long ones, exponents, extra points, signs: the
