@@ -122,39 +122,6 @@ void AtrNodePool::Free(void* pointer) noexcept
     ATR_POISON(pointer, slot);
 }
 
-std::size_t AtrNodePool::AllocMany(void** out, std::size_t count) noexcept
-{
-    SpinLock guard(lock);
-    std::size_t taken = 0;
-    while (taken < count) {
-        void* p;
-        if (freeList != nullptr) {
-            p = freeList;
-            ATR_UNPOISON(p, slot);
-            void* following;
-            std::memcpy(&following, p, sizeof following);
-            freeList = following;
-        } else {
-            if (bump == nullptr || static_cast<std::size_t>(bumpEnd - bump) < slot) {
-                if (!_newChunk()) {
-                    break;
-                }
-            }
-            p = bump;
-            bump += slot;
-            ATR_UNPOISON(p, slot);
-        }
-        ++taken;
-        out[count - taken] = p;
-    }
-    // Close the gap at the front when the heap ran dry.
-    if (taken < count) {
-        std::memmove(out, out + (count - taken), taken * sizeof *out);
-    }
-    live += taken;
-    return taken;
-}
-
 void AtrNodePool::FreeMany(void* const* slots, std::size_t count) noexcept
 {
     if (count == 0) {

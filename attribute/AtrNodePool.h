@@ -33,12 +33,7 @@ public:
 
     void* Alloc() noexcept;
     void Free(void* pointer) noexcept;
-    // Up to `count` slots under one lock (fewer only when the heap refuses a
-    // chunk), stored so that out[0] has the highest address and taking them
-    // from the back hands out ascending addresses; the number taken. Each
-    // counts as live until freed.
-    std::size_t AllocMany(void** out, std::size_t count) noexcept;
-    // Frees `count` slots (from Alloc or AllocMany) under one lock.
+    // Frees `count` slots from Alloc under one lock (null entries skipped).
     void FreeMany(void* const* slots, std::size_t count) noexcept;
     std::size_t SlotSize() const { return slot; }
     // Objects handed out and not yet freed.
