@@ -1133,7 +1133,21 @@ int AtrCompiler::CreateBinary(AtrNode* data, AtrNode* definition, int scramble, 
         cleanup();
         return 0;
     }
-    m.buffer = static_cast<uint8_t*>(t_cvkMainHeapAlloc(uint32_t(m.bufferSize), 0, kSourceTag, __LINE__));
+    // The data chunk is written in place in the final image, so the block
+    // has room behind it for the other chunks: the type description, whose
+    // size is known now, and the pointer table, which has at most one entry
+    // of at most 4 bytes for each word of the data chunk. Pages of the room
+    // that the image does not use are never touched.
+    const uint32_t descBound = m.ext.CalcDataSize(uint32_t(m.entries), uint32_t(m.strings.Count()),
+                                                  uint32_t(m.blocks.size()), uint32_t(m.files.size()));
+    const uint64_t reserve = m.bufferSize + CVK_CHUNK_HEAD_SIZE + RoundUp(4 + m.bufferSize, m_align) + m_align +
+                             CVK_CHUNK_HEAD_SIZE + RoundUp(descBound, m_align) + m_align + CVK_CHUNK_HEAD_SIZE;
+    if (reserve > UINT32_MAX) {
+        m.Fail(ATRC_ERR_MEMORY);
+        cleanup();
+        return 0;
+    }
+    m.buffer = static_cast<uint8_t*>(t_cvkMainHeapAlloc(uint32_t(reserve), 0, kSourceTag, __LINE__));
     if (m.buffer == nullptr || !m.ext.InitChunk(uint32_t(m.entries))) {
         m.Fail(ATRC_ERR_MEMORY);
         cleanup();
@@ -1199,14 +1213,13 @@ int AtrCompiler::CreateBinary(AtrNode* data, AtrNode* definition, int scramble, 
         cleanup();
         return 0;
     }
-    uint8_t* image = static_cast<uint8_t*>(t_cvkMainHeapAlloc(uint32_t(total), 0, kSourceTag, __LINE__));
-    if (image == nullptr) {
-        m.Fail(ATRC_ERR_MEMORY);
+    if (total > reserve) { // cannot happen: the room is an upper bound
+        m.Fail(ATRC_ERR_EXT_ALGORITHM);
         cleanup();
         return 0;
     }
-    std::memset(image, 0, size_t(total));
-    std::memcpy(image, m.buffer, size_t(m.bufferSize));
+    uint8_t* image = m.buffer;
+    std::memset(image + m.bufferSize, 0, size_t(total - m.bufferSize));
     CvChunk* pofChunk = reinterpret_cast<CvChunk*>(image + pofStart);
     if (m.pof->GetCount() > 0) {
         m.pof->WriteChunk(pofChunk);
@@ -1235,13 +1248,13 @@ int AtrCompiler::CreateBinary(AtrNode* data, AtrNode* definition, int scramble, 
     for (const LocalFile& lf : m.files) word(lf.padded);
     p = m.ext.WritePtrIndex(p);
     if (p != image + extStart + CVK_CHUNK_HEAD_SIZE + descSize) {
-        t_cvkMainHeapFree(image, kSourceTag, __LINE__);
         m.Fail(ATRC_ERR_EXT_CONTENT);
         cleanup();
         return 0;
     }
     CvkCnkWriteEOFCInfo(reinterpret_cast<CvChunk*>(image + eofcStart));
 
+    m.buffer = nullptr; // the image now, no longer the compiler's scratch
     cleanup();
     m.ext.ExitChunk();
     m_image = image;
