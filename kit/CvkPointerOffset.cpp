@@ -158,7 +158,8 @@ uint32_t SlotOf(const uint8_t* address, uint32_t slotCount)
 
 CvkPofControl::CvkPofControl(void* chunk)
     : m_chunk(static_cast<uint8_t*>(chunk)), m_tableSize(0), m_head(nullptr), m_tail(nullptr), m_count(0),
-      m_built(false), m_slots(nullptr), m_slotCount(0), m_blocks(nullptr)
+      m_built(false), m_slots(nullptr), m_slotCount(0), m_blocks(nullptr),
+      m_maxAddress(nullptr), m_indexedAll(false)
 {
     SetTag(CvChunkMakeTag("POFC"));
     if (!m_chunk) SetError();
@@ -209,6 +210,15 @@ bool CvkPofControl::_index(Entry* entry)
     return true;
 }
 
+bool CvkPofControl::_indexAll()
+{
+    for (uint32_t i = 0; i < m_slotCount; ++i) m_slots[i] = nullptr;
+    for (Entry* e = m_head; e; e = e->next)
+        if (!_index(e)) return false;
+    m_indexedAll = true;
+    return true;
+}
+
 CvkPofControl::Entry* CvkPofControl::_newEntry()
 {
     if (!m_blocks || m_blocks->used == kEntriesPerBlock) {
@@ -230,17 +240,25 @@ int CvkPofControl::Attach(const void* address)
     // chunk, off the word grid or 4 GiB away could not be listed.
     const uintptr_t at = reinterpret_cast<uintptr_t>(a), start = reinterpret_cast<uintptr_t>(m_chunk);
     if (at < start || (at - start) % 4 != 0 || (uint64_t(at - start) >> 32) != 0) return 0;
-    if (_indexed(a)) return 0;
+    // An address beyond every one attached so far cannot be a repeat. Until
+    // the first that is not, no index is kept at all: pointers recorded in
+    // address order, the usual case, never touch the hash set.
+    const bool beyond = a > m_maxAddress;
+    if (!beyond) {
+        if (!m_indexedAll && !_indexAll()) return 0;
+        if (_indexed(a)) return 0;
+    }
     Entry* e = _newEntry();
     if (!e) return 0;
     e->address = a;
     e->distance = 0;
     e->sizeClass = 0;
     e->next = nullptr;
-    if (!_index(e)) {
+    if (m_indexedAll && !_index(e)) {
         --m_blocks->used; // e was the newest entry
         return 0;
     }
+    if (beyond) m_maxAddress = a;
     if (m_tail)
         m_tail->next = e;
     else

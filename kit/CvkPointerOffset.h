@@ -110,6 +110,7 @@ private:
         Entry entries[kEntriesPerBlock];
     };
     Entry* _newEntry();
+    bool _indexAll();
 
     bool _indexed(const uint8_t* address) const;
     bool _index(Entry* entry);
@@ -126,4 +127,6 @@ private:
     const uint8_t** m_slots; // the attached addresses, open-addressed (no null address is attached)
     uint32_t m_slotCount; // a power of two, or 0
     EntryBlock* m_blocks;  // newest first
+    const uint8_t* m_maxAddress; // highest address attached, null before the first
+    bool m_indexedAll;           // every entry is in the hash set (kept from the first out-of-order Attach on)
 };

@@ -281,7 +281,8 @@ TEST_F(CvkPofControlTest, AttachRulesAndSizeClasses)
 
 // Thousands of pointers (several blocks of entries), attached from the last
 // word down with every word attached twice, give one entry a word in
-// address order: the first at distance 1, then 1 word each.
+// address order: the first at distance 1, then 1 word each. Repeats are
+// refused whichever order the pointers come in.
 TEST_F(CvkPofControlTest, ManyPointersInReverseOrder)
 {
     const uint32_t n = 5000;
@@ -292,6 +293,11 @@ TEST_F(CvkPofControlTest, ManyPointersInReverseOrder)
         ASSERT_EQ(pof.Attach(chunk.data() + 4 * i), 0) << i;
     }
     EXPECT_EQ(pof.GetCount(), n);
+    // In address order first, then repeats of earlier ones: still refused.
+    CvkPofControl ordered(chunk.data());
+    for (uint32_t i = 1; i <= n; ++i) ASSERT_EQ(ordered.Attach(chunk.data() + 4 * i), 1) << i;
+    for (uint32_t i = 1; i <= n; i += 7) ASSERT_EQ(ordered.Attach(chunk.data() + 4 * i), 0) << i;
+    EXPECT_EQ(ordered.GetCount(), n);
     ASSERT_EQ(pof.Build(), 1);
     const uint32_t tableSize = (4 + n + 3) & ~3u;
     ASSERT_EQ(pof.GetTableSize(), tableSize);
