@@ -1182,32 +1182,6 @@ void AtrNode::_insertData(AtrData* value, int32_t index)
     ++dataCount;
 }
 
-AtrData* AtrNode::AddData(const AtrData& value, int32_t index)
-{
-    AtrData* d = new AtrData(static_cast<const CvVariant&>(value));
-    if (d == nullptr) {
-        return nullptr;
-    }
-    _insertData(d, index);
-    if (_recording()) {
-        historyManager->DataAdded(this, d, "ADD DATA");
-    }
-    return d;
-}
-
-AtrData* AtrNode::AddData(const CvVariant& value, int32_t index)
-{
-    AtrData* d = new AtrData(value);
-    if (d == nullptr) {
-        return nullptr;
-    }
-    _insertData(d, index);
-    if (_recording()) {
-        historyManager->DataAdded(this, d, "ADD DATA");
-    }
-    return d;
-}
-
 template <class V>
 AtrData* AtrNode::_addDataDirect(const V& v, int32_t index)
 {
@@ -1222,6 +1196,11 @@ AtrData* AtrNode::_addDataDirect(const V& v, int32_t index)
     return d;
 }
 
+AtrData* AtrNode::AddData(const AtrData& value, int32_t index)
+{
+    return _addDataDirect(static_cast<const CvVariant&>(value), index);
+}
+AtrData* AtrNode::AddData(const CvVariant& value, int32_t index) { return _addDataDirect(value, index); }
 AtrData* AtrNode::AddData(int32_t v, int32_t index) { return _addDataDirect(v, index); }
 AtrData* AtrNode::AddData(float v, int32_t index) { return _addDataDirect(v, index); }
 AtrData* AtrNode::AddDataU32(uint32_t v, int32_t index) { return _addDataDirect(v, index); }
