@@ -169,14 +169,7 @@ Node* NextPreOrder(Node* n, const AtrNode* root)
 
 // ---------------------------------------------------------------- life cycle
 
-AtrNode::AtrNode()
-    : element(), parent(nullptr), child(nullptr), childTail(nullptr), prev(nullptr), next(nullptr),
-      attributes(nullptr), attributeTail(nullptr), data(nullptr), dataTail(nullptr), historyManager(nullptr),
-      childIndex(0), childCount(0), attributeCount(0), dataCount(0), historyId(-1), address(0), ptrIndex(-1),
-      flags(0)
-{
-    SetTag(kTagAtrn);
-}
+AtrNode::AtrNode() : AtrNode(CvString()) {}
 
 AtrNode::AtrNode(const CvString& element_)
     : element(element_), parent(nullptr), child(nullptr), childTail(nullptr), prev(nullptr), next(nullptr),
@@ -222,15 +215,13 @@ struct AtrNode::_FreeBatches {
 
 AtrNode::~AtrNode()
 {
+    _unlinkFromParent();
+    parent = prev = next = nullptr;
     if (child == nullptr && attributes == nullptr && data == nullptr) {
-        _unlinkFromParent();
-        parent = prev = next = nullptr;
-        return;
+        return; // a leaf: no batches to set up
     }
     _FreeBatches batches;
     _deleteSubtree(batches);
-    _unlinkFromParent();
-    parent = prev = next = nullptr;
     _freeContents(batches);
 }
 
@@ -384,6 +375,15 @@ AtrNode* AtrNodeCreate(AtrNode* parent, const char* element, const char* label)
 void AtrNodeDestroy(AtrNode* node)
 {
     AtrNode::Destroy(node, nullptr);
+}
+
+void AtrNodeDestroyChain(AtrNode* first)
+{
+    while (first != nullptr) {
+        AtrNode* next = first->GetNext();
+        AtrNode::Destroy(first, nullptr);
+        first = next;
+    }
 }
 
 // ----------------------------------------------------------------- structure

@@ -320,3 +320,6 @@ private:
 // Create(parent, element, label) and Destroy(node, null).
 LUMIVOR_EXPORT AtrNode* AtrNodeCreate(AtrNode* parent, const char* element, const char* label = nullptr);
 LUMIVOR_EXPORT void AtrNodeDestroy(AtrNode* node);
+// Destroys `first` and every sibling after it: a parsed document's chain of
+// top-level nodes (Destroy alone takes one node and its subtree).
+LUMIVOR_EXPORT void AtrNodeDestroyChain(AtrNode* first);

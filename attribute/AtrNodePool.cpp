@@ -109,17 +109,9 @@ void* AtrNodePool::Alloc() noexcept
 
 void AtrNodePool::Free(void* pointer) noexcept
 {
-    if (pointer == nullptr) {
-        return;
+    if (pointer != nullptr) {
+        FreeMany(&pointer, 1);
     }
-    SpinLock guard(lock);
-    if (--live == 0) {
-        _releaseAll();
-        return;
-    }
-    std::memcpy(pointer, &freeList, sizeof freeList);
-    freeList = pointer;
-    ATR_POISON(pointer, slot);
 }
 
 void AtrNodePool::FreeMany(void* const* slots, std::size_t count) noexcept

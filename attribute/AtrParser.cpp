@@ -1060,23 +1060,19 @@ struct TextSink {
         const uint64_t scale = decimals == 1 ? 10u : 1000000u;
         uint64_t m = bits & 0x7FFFFF;
         int32_t e;
-        if (exponent == 0xFF) {
-            Printf(decimals == 1 ? "%.1f" : "%f", static_cast<double>(f));
-            return;
-        }
         if (exponent == 0) {
             e = -149;
         } else {
             m |= 0x800000;
             e = static_cast<int32_t>(exponent) - 150;
         }
+        if (exponent == 0xFF || e > 39) {
+            Printf(decimals == 1 ? "%.1f" : "%f", static_cast<double>(f));
+            return;
+        }
         uint64_t whole;
         uint64_t fraction;
         if (e >= 0) {
-            if (e > 39) {
-                Printf(decimals == 1 ? "%.1f" : "%f", static_cast<double>(f));
-                return;
-            }
             whole = m << e;
             fraction = 0;
         } else {

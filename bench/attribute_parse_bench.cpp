@@ -40,15 +40,6 @@ struct Heaps {
     }
 };
 
-void DestroyChain(AtrNode* first)
-{
-    while (first != nullptr) {
-        AtrNode* next = first->GetNext();
-        AtrNode::Destroy(first, nullptr);
-        first = next;
-    }
-}
-
 // CreateTreeFromText alone; the tree is destroyed outside the timing.
 void BM_Parse(benchmark::State& state)
 {
@@ -62,7 +53,7 @@ void BM_Parse(benchmark::State& state)
             break;
         }
         state.PauseTiming();
-        DestroyChain(tree);
+        AtrNodeDestroyChain(tree);
         state.ResumeTiming();
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
@@ -107,7 +98,7 @@ void BM_ParseWalkDestroy(benchmark::State& state)
             }
         }
         benchmark::DoNotOptimize(sum);
-        DestroyChain(tree);
+        AtrNodeDestroyChain(tree);
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
 }
@@ -130,7 +121,7 @@ void BM_Write(benchmark::State& state)
         bytes += out.GetLength();
     }
     state.SetBytesProcessed(bytes);
-    DestroyChain(tree);
+    AtrNodeDestroyChain(tree);
 }
 BENCHMARK(BM_Write)->Unit(benchmark::kMillisecond)->UseRealTime();
 

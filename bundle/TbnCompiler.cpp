@@ -48,16 +48,6 @@ const char* Str(const CvString& s)
     return s.GetBuffer() != nullptr ? s.GetBuffer() : "";
 }
 
-// A parsed document is a chain of top-level nodes; each is destroyed.
-void DestroyTree(AtrNode* tree)
-{
-    while (tree != nullptr) {
-        AtrNode* next = tree->GetNext();
-        AtrNode::Destroy(tree, nullptr);
-        tree = next;
-    }
-}
-
 // The call's heap lives in static storage; only the object is constructed
 // and destroyed per call.
 alignas(CvkHeapSimple) unsigned char g_heapStorage[sizeof(CvkHeapSimple)];
@@ -116,8 +106,8 @@ extern "C" LUMIVOR_EXPORT uint8_t LUMIVOR_STDCALL TbnCompilerOutput(const char* 
         }
         if (text.GetLength() > 0) CvkLogPrint("[Error]%s\n\n%s", kEntryName, Str(text));
 
-        DestroyTree(instance);
-        DestroyTree(templ);
+        AtrNodeDestroyChain(instance);
+        AtrNodeDestroyChain(templ);
         delete file;
         delete compiler;
         delete templateParser;

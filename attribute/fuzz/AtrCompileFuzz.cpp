@@ -16,15 +16,6 @@
 #include <cstring>
 #include <string>
 
-static void DestroyTree(AtrNode* tree)
-{
-    while (tree != nullptr) {
-        AtrNode* next = tree->GetNext();
-        AtrNode::Destroy(tree, nullptr);
-        tree = next;
-    }
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     static CvkHeapSimple* heap = [] {
@@ -51,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             if (!CvChunk::CheckImage(compiler.GetDataChunk(), compiler.GetDataSize())) std::abort();
         }
     }
-    DestroyTree(a);
-    DestroyTree(b);
+    AtrNodeDestroyChain(a);
+    AtrNodeDestroyChain(b);
     return 0;
 }

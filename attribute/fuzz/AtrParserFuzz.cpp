@@ -10,15 +10,6 @@
 #include <cstdlib>
 #include <vector>
 
-static void DestroyChain(AtrNode* tree)
-{
-    while (tree != nullptr) {
-        AtrNode* next = tree->GetNext();
-        AtrNode::Destroy(tree, nullptr);
-        tree = next;
-    }
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     static CvkHeapSimple heap(nullptr, 0, 16);
@@ -38,13 +29,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const CvString plain = parser.WriteTree(tree, 0);
     const CvString quoted = parser.WriteTree(tree, 1);
     const CvString tag = parser.WriteAttribute(tree, 0);
-    DestroyChain(tree);
+    AtrNodeDestroyChain(tree);
     if (plain.GetLength() == 0 || quoted.GetLength() == 0 || tag.GetLength() == 0) {
         std::abort(); // a tree that was read must be writable
     }
     for (const CvString* written : {&plain, &quoted}) {
         AtrParser again;
-        DestroyChain(again.CreateTreeFromText(written->GetBuffer(), nullptr));
+        AtrNodeDestroyChain(again.CreateTreeFromText(written->GetBuffer(), nullptr));
     }
     return 0;
 }

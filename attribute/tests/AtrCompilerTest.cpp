@@ -21,15 +21,6 @@
 
 namespace {
 
-void DestroyTree(AtrNode* tree)
-{
-    while (tree != nullptr) {
-        AtrNode* next = tree->GetNext();
-        AtrNode::Destroy(tree, nullptr);
-        tree = next;
-    }
-}
-
 struct Result {
     int ok = 0;
     std::vector<uint8_t> image;
@@ -87,8 +78,8 @@ protected:
         AtrNode* data = Parse(instance);
         AtrNode* def = Parse(templ);
         if (data != nullptr && def != nullptr) r.ok = Run(data, def, align, colorType, fxShift, &r);
-        DestroyTree(data);
-        DestroyTree(def);
+        AtrNodeDestroyChain(data);
+        AtrNodeDestroyChain(def);
         return r;
     }
 
@@ -436,8 +427,8 @@ TEST_F(AtrCompilerTest, ResourceFileIndexAndSize)
         EXPECT_EQ(fils->codecFlags & 1u, 1u) << "scrambled on request";
     }
     std::remove(path.c_str());
-    DestroyTree(data);
-    DestroyTree(def);
+    AtrNodeDestroyChain(data);
+    AtrNodeDestroyChain(def);
 }
 
 } // namespace

@@ -78,15 +78,6 @@ std::string Sjis(const char* utf8) { return PlatformUtf8ToCp932(utf8); }
 
 std::string Str(const CvString& s) { return std::string(s.GetBuffer(), static_cast<size_t>(s.GetLength())); }
 
-void DestroyChain(AtrNode* first)
-{
-    while (first != nullptr) {
-        AtrNode* next = first->GetNext();
-        AtrNode::Destroy(first, nullptr);
-        first = next;
-    }
-}
-
 std::string DumpValue(AtrData* d)
 {
     char buffer[64];
@@ -161,7 +152,7 @@ Parsed Parse(const std::string& text, AtrConstantLookup* constants = nullptr)
     parser.SetConstantLookup(constants);
     AtrNode* tree = parser.CreateTreeFromText(text.c_str(), nullptr);
     Parsed r{tree != nullptr ? Dump(tree) : "null", Str(parser.GetErrorLog())};
-    DestroyChain(tree);
+    AtrNodeDestroyChain(tree);
     return r;
 }
 
@@ -243,7 +234,7 @@ TEST_F(AtrParserTest, TextValuesCarryNothingOfTheValueBefore)
     ASSERT_NE(y, nullptr);
     y->SetFlag(~0u, 0);
     EXPECT_EQ(y->GetU32(), 0u);
-    DestroyChain(tree);
+    AtrNodeDestroyChain(tree);
 }
 
 TEST_F(AtrParserTest, RealsReadAsAtofReadsThem)
@@ -281,7 +272,7 @@ TEST_F(AtrParserTest, RealsReadAsAtofReadsThem)
         const float got = d->GetF32();
         EXPECT_EQ(memcmp(&expected, &got, sizeof got), 0) << values[i] << " gave " << got;
     }
-    DestroyChain(tree);
+    AtrNodeDestroyChain(tree);
 }
 
 TEST_F(AtrParserTest, TopLevelNodesFormOneChain)
@@ -293,7 +284,7 @@ TEST_F(AtrParserTest, TopLevelNodesFormOneChain)
     EXPECT_EQ(Str(first->GetNext()->GetElement()), "B");
     EXPECT_EQ(first->GetParent(), nullptr);
     EXPECT_EQ(first->GetNext()->GetParent(), nullptr);
-    DestroyChain(first);
+    AtrNodeDestroyChain(first);
 }
 
 TEST_F(AtrParserTest, GivenRootReceivesTheNodesAndKeepsThemOnFailure)
@@ -408,7 +399,7 @@ std::string Write(const char* text, int32_t quoted)
     AtrNode* tree = parser.CreateTreeFromText(text, nullptr);
     EXPECT_NE(tree, nullptr) << text;
     const std::string out = Str(parser.WriteTree(tree, quoted));
-    DestroyChain(tree);
+    AtrNodeDestroyChain(tree);
     return out;
 }
 
@@ -527,14 +518,14 @@ TEST_F(AtrParserTest, WrittenTextReadsBackAsTheSameTree)
         AtrNode* back = again.CreateTreeFromText(written.c_str(), nullptr);
         ASSERT_NE(back, nullptr) << written;
         EXPECT_EQ(Dump(back), Dump(tree)) << written;
-        DestroyChain(back);
-        DestroyChain(tree);
+        AtrNodeDestroyChain(back);
+        AtrNodeDestroyChain(tree);
     }
     // Quoted: numbers come back as texts, and the declaration as a node.
     AtrParser parser;
     AtrNode* tree = parser.CreateTreeFromText("<A x = 1, y = 2.5 />", nullptr);
     const std::string written = Str(parser.WriteTree(tree, 1));
-    DestroyChain(tree);
+    AtrNodeDestroyChain(tree);
     EXPECT_EQ(Parse(written).dump, "xml#8(version=T:1.0,encoding=T:Shift_JIS) A(x=T:1,y=T:2.500000)");
 }
 
@@ -545,7 +536,7 @@ TEST_F(AtrParserTest, WriteAttributeGivesOneEmptyTag)
     ASSERT_NE(tree, nullptr);
     EXPECT_EQ(Str(parser.WriteAttribute(tree, 0)), "<A x = 1, y = \"q\"/>\n");
     EXPECT_EQ(Str(parser.WriteAttribute(tree, 1)), "<A x = \"1\" y = \"q\"/>\n");
-    DestroyChain(tree);
+    AtrNodeDestroyChain(tree);
 }
 
 TEST_F(AtrParserTest, DeepNestingNeedsNoStack)
@@ -631,8 +622,8 @@ TEST_F(AtrParserTest, LargeDocument)
     AtrNode* back = again.CreateTreeFromText(written.c_str(), nullptr);
     ASSERT_NE(back, nullptr);
     EXPECT_EQ(Str(again.WriteTree(back, 0)), written);
-    DestroyChain(back);
-    DestroyChain(tree);
+    AtrNodeDestroyChain(back);
+    AtrNodeDestroyChain(tree);
 }
 
 // Names and short texts repeat and are shared between values; thousands of
@@ -679,7 +670,7 @@ TEST_F(AtrParserTest, RepeatedNamesAndTextsReadBackExactly)
     ASSERT_EQ(i, kCount);
     ASSERT_NE(n, nullptr);
     EXPECT_EQ(Dump(n), "z(q=T:ab)");
-    DestroyChain(tree);
+    AtrNodeDestroyChain(tree);
 }
 
 TEST_F(AtrParserTest, WritesAndReadsFiles)
@@ -694,13 +685,13 @@ TEST_F(AtrParserTest, WritesAndReadsFiles)
         const std::string written = Str(parser.WriteTree(tree, 0));
         EXPECT_EQ(parser.OutputTree(tree, path.c_str(), 0), 1);
         EXPECT_EQ(parser.GetFileSize(), written.size());
-        DestroyChain(tree);
+        AtrNodeDestroyChain(tree);
 
         AtrParser reader;
         AtrNode* back = reader.CreateTreeFromFile(path.c_str(), nullptr);
         EXPECT_EQ(back != nullptr ? Dump(back) : "null", "A(x=S:1)[T:t]{B}");
         EXPECT_EQ(reader.GetFileSize(), written.size());
-        DestroyChain(back);
+        AtrNodeDestroyChain(back);
 
         AtrParser missing;
         EXPECT_EQ(missing.CreateTreeFromFile((path + ".none").c_str(), nullptr), nullptr);
