@@ -21,6 +21,16 @@
 
 namespace {
 
+// Writes `bytes` to a file of the build folder; its path, or "" on failure.
+std::string WriteTestFile(const char* name, const std::string& bytes)
+{
+    const std::string path = std::string(LUMIVOR_BINARY_DIR) + "/" + name;
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr) return "";
+    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    return std::fclose(f) == 0 && ok ? path : "";
+}
+
 struct Result {
     int ok = 0;
     std::vector<uint8_t> image;
@@ -383,11 +393,8 @@ TEST_F(AtrCompilerTest, HundredThousandLevelsCompileWithoutRecursion)
 
 TEST_F(AtrCompilerTest, EmbeddedFileIsCopiedAligned)
 {
-    const std::string path = std::string(LUMIVOR_BINARY_DIR) + "/atrc_test_file.bin";
-    FILE* f = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    std::fwrite("0123456789", 1, 10, f);
-    std::fclose(f);
+    const std::string path = WriteTestFile("atrc_test_file.bin", "0123456789");
+    ASSERT_FALSE(path.empty());
     const Result r = Compile("<S><img ATRC_FILE = \"" + path + "\" /></S>",
                              "<T><S><f type = \"POINTER\", link = \"FILE\", name = \"img\" />"
                              "<f type = \"POINTER\", link = \"FILE\", name = \"img\" /></S></T>");
@@ -402,11 +409,8 @@ TEST_F(AtrCompilerTest, EmbeddedFileIsCopiedAligned)
 
 TEST_F(AtrCompilerTest, ResourceFileIndexAndSize)
 {
-    const std::string path = std::string(LUMIVOR_BINARY_DIR) + "/atrc_test_resource.bin";
-    FILE* f = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    std::fwrite("resource", 1, 8, f);
-    std::fclose(f);
+    const std::string path = WriteTestFile("atrc_test_resource.bin", "resource");
+    ASSERT_FALSE(path.empty());
     AtrNode* data = Parse("<CvFileData ATRC_FILE = \"" + path + "\", uSize = 0 />");
     AtrNode* def = Parse("<T><CvFileData><f type = \"FILE_INDEX\", size = 4 /><f type = \"FILE_SIZE\", size = 4 />"
                          "<f type = \"UINT\", name = \"uSize\", size = 4 /></CvFileData></T>");
