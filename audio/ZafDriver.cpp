@@ -175,6 +175,7 @@ int ZafEncoderMain(int argc, char** argv, FILE* out, FILE* err)
     g_err = err;
     g_zafJob = ZafJobGlobals();
     g_zafJob.report = out;
+    g_zafJob.warnings = err;
     g_lastError[0] = '\0';
     std::fprintf(out, "_/_/_/ ZAF Encoder for Lumivor Ver.2.30 (%s) _/_/_/\n", __DATE__);
     std::fprintf(out, "\n");

@@ -40,6 +40,8 @@ struct Job {
     int rate = 0, channels = 0, bits = 0;
     int64_t samples = 0;
     bool ambisonic = false;
+    bool loop = false;
+    int64_t loopStart = -1, loopLength = -1;
     bool libraryInit = false;
     void* intermediate = nullptr;
     uint8_t cipher[256] = {};
@@ -88,6 +90,11 @@ void Free(Job& job, void* block)
 FILE* Out()
 {
     return g_zafJob.report ? g_zafJob.report : stdout;
+}
+
+FILE* Warnings()
+{
+    return g_zafJob.warnings ? g_zafJob.warnings : stderr;
 }
 
 int ThreadCount()
@@ -170,6 +177,76 @@ int Segment(Job& job, int index, int first, int count)
     return 0;
 }
 
+const char kNotWave[] = "ERROR: Failed to open input wave stream.\n\n<<NOTE>>\n"
+                        " Available format is Windows Wave format only.\n"
+                        " The number of bits per sample needs to be 24, 16, or 8bit.\n"
+                        " Compressed data is not available as input.\n";
+const char kBits[] = "ERROR: The number of quantization bits must be multiple of 8.\n";
+const char kChannels[] = "ERROR: The number of channels is out of domain.\n";
+
+// The message for a file the wave reader refused.
+const char* OpenFailure(WaveError why)
+{
+    switch (why) {
+    case WaveError::NoSampleBytes:
+        return kBits;
+    case WaveError::NoChannels:
+        return kChannels;
+    default:
+        return kNotWave;
+    }
+}
+
+// Checks the settings and the input's format against what the encoder
+// takes, before anything is sized from them.
+int CheckFormat(Job& job, const WaveReader& reader)
+{
+    const int bits = reader.GetBitsPerSample();
+    const int channels = reader.GetChannels();
+    const char* error = nullptr;
+    if (job.cutoff < 0)
+        error = "ERROR: Cutoff frequency is invalid.\n";
+    else if (job.tracks < 1)
+        error = "ERROR: Number of tracks is invalid.\n";
+    else if (bits % 8 != 0 || bits < 8 || bits > 32)  // whole bytes of 1 to 4 per sample
+        error = kBits;
+    else if (channels < 1 || channels > 16)
+        error = kChannels;
+    else if (reader.GetBlockAlign() < channels * (bits / 8))
+        error = "ERROR: The block alignment is smaller than the number of channels times the bytes per sample.\n";
+    else if (channels % job.tracks != 0)
+        error = "ERROR: The number of channels is not same as the sum of track channels.\n";
+    else if (channels / job.tracks > 16)
+        error = "ERROR: The number of track channels needs to be lower than 17.\n";
+    if (error) {
+        Report(job, error);
+        return 1;
+    }
+    return 0;
+}
+
+// Takes the file's loop, if any. A loop that starts past the last sample is
+// refused; one that ends past it is cut at the last sample, with a warning,
+// so that the stream's loop lies inside its samples.
+int CheckLoop(Job& job, const WaveReader& reader)
+{
+    job.loop = reader.GetLoop(&job.loopStart, &job.loopLength);
+    if (!job.loop)
+        return 0;
+    const int64_t samples = reader.GetNumSamples();
+    if (job.loopStart >= samples) {
+        Report(job, "ERROR: Loop start is past the last sample.\n");
+        return 1;
+    }
+    if (job.loopStart + job.loopLength > samples) {
+        std::fprintf(Warnings(), "WARNING: Loop end %lld is past the last sample; it is set to %lld.\n",
+                     static_cast<long long>(job.loopStart + job.loopLength - 1),
+                     static_cast<long long>(samples - 1));
+        job.loopLength = samples - job.loopStart;
+    }
+    return 0;
+}
+
 int SetUp(Job& job)
 {
     job.threads = job.capacity != 0 ? ThreadCount() : 1;
@@ -208,24 +285,7 @@ int SetUp(Job& job)
     if (job.cutoff == 0 || job.cutoff > job.rate / 2)
         job.cutoff = job.rate / 2;
 
-    // Only whole bytes of 1 to 4 per sample can be read.
-    if (job.bits % 8 != 0 || job.bits < 8 || job.bits > 32) {
-        Report(job, "ERROR: The number of quantization bits must be multiple of 8.\n");
-        return 1;
-    }
-    if (job.channels < 1 || job.channels > 16) {
-        Report(job, "ERROR: The number of channels is out of domain.\n");
-        return 1;
-    }
-    if (job.channels % job.tracks != 0) {
-        Report(job, "ERROR: The number of channels is not same as the sum of track channels.\n");
-        return 1;
-    }
     const int perTrack = job.channels / job.tracks;
-    if (perTrack > 16) {
-        Report(job, "ERROR: The number of track channels needs to be lower than 17.\n");
-        return 1;
-    }
     if (job.config == 0)
         job.config = kDefaultConfig[perTrack];
     job.ambisonic = job.config >= 0x80;
@@ -255,8 +315,8 @@ int SetUp(Job& job)
         bitrate = INT32_MAX;
 
     ZafEncoder* e0 = job.slots[0].encoder;
-    int64_t loopStart = -1, loopLength = -1;
-    const bool loop = r0->GetLoop(&loopStart, &loopLength);
+    const bool loop = job.loop;
+    const int64_t loopStart = job.loopStart, loopLength = job.loopLength;
     bool ok = EncoderSetChannels(e0, job.channels, job.tracks, job.config) == ZAF_OK
         && EncoderSetSamplingRate(e0, job.rate, job.cutoff) == ZAF_OK
         && EncoderSetNumSamples(e0, job.samples) == ZAF_OK
@@ -434,13 +494,13 @@ int EncodeWaveFile(int handle, const char* inputPath, const char* outputPath, in
     FileStream* output = nullptr;
     int result = 1;
     {
-        WaveReader* probe = WaveReader::Open(job.input);
+        // Everything the file declares is checked before the output file is
+        // created and before its buffer is sized from the declared counts.
+        WaveError why = WaveError::None;
+        WaveReader* probe = WaveReader::Open(job.input, &why);
         if (!probe) {
-            Report(job, "ERROR: Failed to open input wave stream.\n\n<<NOTE>>\n"
-                        " Available format is Windows Wave format only.\n"
-                        " The number of bits per sample needs to be 24, 16, or 8bit.\n"
-                        " Compressed data is not available as input.\n");
-        } else {
+            Report(job, OpenFailure(why));
+        } else if (CheckFormat(job, *probe) == 0 && CheckLoop(job, *probe) == 0) {
             output = FileStream::Open(outputPath, true);
             if (!output) {
                 ReportF(job, "ERROR: Can not create output file (%s).\n", outputPath);
@@ -452,17 +512,8 @@ int EncodeWaveFile(int handle, const char* inputPath, const char* outputPath, in
                 else
                     result = 0;
             }
-            WaveReader::Destroy(probe);
         }
-    }
-    if (result == 0) {
-        if (cutoff < 0) {
-            Report(job, "ERROR: Cutoff frequency is invalid.\n");
-            result = 1;
-        } else if (tracks < 1) {
-            Report(job, "ERROR: Number of tracks is invalid.\n");
-            result = 1;
-        }
+        WaveReader::Destroy(probe);
     }
     bool encoded = false;
     if (result == 0) {

@@ -24,7 +24,8 @@ struct ZafJobGlobals {
     void* allocUser = nullptr;
     ZafFreeHook freeHook = nullptr;
     void* freeUser = nullptr;
-    FILE* report = nullptr;  // where report lines go (null: stdout)
+    FILE* report = nullptr;    // where report lines go (null: stdout)
+    FILE* warnings = nullptr;  // where warning lines go (null: stderr)
 };
 extern ZafJobGlobals g_zafJob;
 

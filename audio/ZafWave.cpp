@@ -86,18 +86,20 @@ const uint32_t kData = 0x61746164;  // "data"
 
 }  // namespace
 
-WaveReader* WaveReader::Open(Stream* stream)
+WaveReader* WaveReader::Open(Stream* stream, WaveError* error)
 {
-    if (!stream)
-        return nullptr;
-    WaveReader* r = new (std::nothrow) WaveReader();
-    if (!r)
-        return nullptr;
-    r->source_ = stream;
-    if (!r->Parse()) {
-        delete r;
-        return nullptr;
+    WaveError why = WaveError::NotWave;
+    WaveReader* r = stream ? new (std::nothrow) WaveReader() : nullptr;
+    if (r) {
+        r->source_ = stream;
+        why = r->Parse();
+        if (why != WaveError::None) {
+            delete r;
+            r = nullptr;
+        }
     }
+    if (error)
+        *error = why;
     return r;
 }
 
@@ -141,28 +143,28 @@ void WaveReader::Destroy(WaveReader* reader)
     delete reader;
 }
 
-bool WaveReader::Parse()
+WaveError WaveReader::Parse()
 {
     Stream* s = source_;
     // The file's length bounds every chunk: a size field that points past the
     // end (a truncated file or a corrupt header) is refused.
     if (!s->Seek(0, SEEK_END))
-        return false;
+        return WaveError::NotWave;
     const int64_t fileSize = s->Tell();
     if (!s->Seek(0, SEEK_SET))
-        return false;
+        return WaveError::NotWave;
     if (s->Read(riff_, 12) < 12)
-        return false;
+        return WaveError::NotWave;
     uint8_t head[8];
     if (s->Read(head, 8) < 8)
-        return false;
+        return WaveError::NotWave;
     int64_t fmtPos = -1, smplPos = -1, dataPos = -1;
     for (;;) {
         const uint32_t id = Le32(head);
         uint64_t size = Le32(head + 4);
         const int64_t here = s->Tell();
         if (here < 0)
-            return false;
+            return WaveError::NotWave;
         if (id == kFmt)
             fmtPos = here - 8;
         else if (id == kSmpl)
@@ -175,21 +177,21 @@ bool WaveReader::Parse()
             // file or a corrupt size field) is refused; anything else ends
             // the chunk list.
             if (id == kFmt || id == kSmpl || id == kData)
-                return false;
+                return WaveError::NotWave;
             break;
         }
         size += size & 1;  // RIFF pad byte after an odd-sized chunk
         if (!s->Seek(static_cast<int64_t>(size), SEEK_CUR))
-            return false;
+            return WaveError::NotWave;
         if (s->Read(head, 8) < 8)
             break;
     }
     if (fmtPos < 0 || dataPos < 0)
-        return false;
+        return WaveError::NotWave;
 
     uint8_t fmt[24] = {};
     if (!s->Seek(fmtPos, SEEK_SET))
-        return false;
+        return WaveError::NotWave;
     s->Read(fmt, 24);
     fmtId_ = Le32(fmt);
     fmtSize_ = Le32(fmt + 4);
@@ -203,7 +205,7 @@ bool WaveReader::Parse()
     if (smplPos >= 0) {
         uint8_t smpl[68] = {};
         if (!s->Seek(smplPos, SEEK_SET))
-            return false;
+            return WaveError::NotWave;
         s->Read(smpl, 68);
         for (int i = 0; i < 17; ++i)
             smpl_[i] = Le32(smpl + 4 * i);
@@ -211,16 +213,23 @@ bool WaveReader::Parse()
 
     uint8_t data[8] = {};
     if (!s->Seek(dataPos, SEEK_SET))
-        return false;
+        return WaveError::NotWave;
     s->Read(data, 8);
     dataId_ = Le32(data);
     dataSize_ = Le32(data + 4);
     dataStart_ = dataPos + 8;
 
     if (blockAlign_ == 0 || dataSize_ == 0)
-        return false;
+        return WaveError::NotWave;
+    // The sample readers divide by the bytes of a frame: it has at least one.
+    if (bitsPerSample_ < 8)
+        return WaveError::NoSampleBytes;
+    if (channels_ == 0)
+        return WaveError::NoChannels;
     sampleCount_ = dataSize_ / blockAlign_;
-    return true;
+    if (sampleCount_ == 0)
+        return WaveError::NotWave;  // not one whole sample frame
+    return WaveError::None;
 }
 
 bool WaveReader::GetLoop(int64_t* start, int64_t* length) const
@@ -273,26 +282,37 @@ inline float DecodeSample(const uint8_t* p, int bytes)
 int WaveReader::ReadSamples16(float* values, int count)
 {
     const int bytes = bitsPerSample_ / 8;
-    const size_t need = static_cast<size_t>(channels_) * bytes;
+    const size_t need = FrameBytes();
+    const size_t stride = blockAlign_;
     int whole = 0;
     if (bytes >= 1 && bytes <= 4 && channels_ <= 16 && need <= sizeof frame_) {
-        const int perRead = static_cast<int>(sizeof block_ / need);
-        for (int done = 0; done < count;) {
-            const int want = count - done < perRead ? count - done : perRead;
-            const size_t got = source_->Read(block_, need * want);
-            const int frames = static_cast<int>(got / need);
-            for (int f = 0; f < frames; ++f) {
-                float* v = values + 16 * (done + f);
-                const uint8_t* p = block_ + need * f;
-                for (int ch = 0; ch < channels_; ++ch)
-                    v[ch] = DecodeSample(p + ch * bytes, bytes);
+        if (stride < need || stride > sizeof block_) {
+            // Overlapping frames, or frames too far apart for one read:
+            // one read per frame.
+            for (; whole < count && ReadSample(values + 16 * whole, 16); ++whole)
                 for (int ch = channels_; ch < 16; ++ch)
-                    v[ch] = 0.0f;
+                    values[16 * whole + ch] = 0.0f;
+        } else {
+            const int perRead = static_cast<int>(sizeof block_ / stride);
+            while (whole < count) {
+                const int want = count - whole < perRead ? count - whole : perRead;
+                const size_t got = source_->Read(block_, stride * want);
+                int frames = static_cast<int>(got / stride);
+                // The last frame of the file may end without its padding.
+                if (frames < want && got - frames * stride >= need)
+                    ++frames;
+                for (int f = 0; f < frames; ++f) {
+                    float* v = values + 16 * (whole + f);
+                    const uint8_t* p = block_ + stride * f;
+                    for (int ch = 0; ch < channels_; ++ch)
+                        v[ch] = DecodeSample(p + ch * bytes, bytes);
+                    for (int ch = channels_; ch < 16; ++ch)
+                        v[ch] = 0.0f;
+                }
+                whole += frames;
+                if (frames < want)
+                    break;  // end of file: the rest stays zero
             }
-            done += frames;
-            whole = done;
-            if (frames < want)
-                break;  // end of file: the rest stays zero
         }
     }
     for (int i = 16 * whole; i < 16 * count; ++i)
@@ -310,13 +330,15 @@ bool WaveReader::ReadSample(float* values, int capacity)
         return false;
     }
     const int bytes = bitsPerSample_ / 8;
-    const size_t need = static_cast<size_t>(channels_) * bytes;
+    const size_t need = FrameBytes();
     // Only 1 to 4 bytes per sample and up to 16 channels fit the frame buffer.
     if (bytes < 1 || bytes > 4 || need > sizeof frame_ || source_->Read(frame_, need) < need) {
         for (int i = 0; i < capacity; ++i)
             values[i] = 0.0f;
         return false;
     }
+    if (blockAlign_ > need)
+        source_->Seek(static_cast<int64_t>(blockAlign_ - need), SEEK_CUR);
     for (int c = 0; c < channels_; ++c)
         values[c] = DecodeSample(frame_ + c * bytes, bytes);
     return true;

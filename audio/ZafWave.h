@@ -38,6 +38,14 @@ private:
     uint8_t writable_ = 0;
 };
 
+// Why a reader could not be opened.
+enum class WaveError {
+    None,
+    NotWave,          // no RIFF header, no "fmt " or "data" chunk, no whole sample frame
+    NoSampleBytes,    // the bit depth gives no whole byte per sample
+    NoChannels,       // the "fmt " chunk declares no channel
+};
+
 class WaveObject {
 public:
     virtual ~WaveObject() {}
@@ -46,8 +54,11 @@ public:
 // Parses a RIFF/WAVE file once and delivers its sample frames as floats.
 class WaveReader : public WaveObject {
 public:
-    // Opens a reader on a stream that stays the caller's; null on failure.
-    static WaveReader* Open(Stream* stream);
+    // Opens a reader on a stream that stays the caller's; null on failure,
+    // with the reason in *error when it is given. A file whose sample frames
+    // would have no bytes (no channel, or less than one byte per sample) is
+    // refused.
+    static WaveReader* Open(Stream* stream, WaveError* error = nullptr);
     // A reader of its own (cloned stream, copied header) on the same file.
     static WaveReader* Share(const WaveReader* first);
     // Closes the owned stream, if any, and deletes the reader.
@@ -56,6 +67,7 @@ public:
     int32_t GetSamplingRate() const { return static_cast<int32_t>(samplingRate_); }
     int32_t GetChannels() const { return channels_; }
     int32_t GetBitsPerSample() const { return bitsPerSample_; }
+    int32_t GetBlockAlign() const { return blockAlign_; }
     int64_t GetNumSamples() const { return sampleCount_; }
     // True with start and length (end inclusive) of the first loop when the
     // file has a "smpl" chunk with at least one loop; else false and -1, -1.
@@ -64,6 +76,8 @@ public:
     int64_t SeekSample(int64_t index);
     // Reads one sample frame into values[0 .. capacity-1]; false (and zeros)
     // past the end of the file or when the capacity is below the channel count.
+    // Frames lie a block alignment apart: bytes of a frame beyond its
+    // channels x bytes per sample are skipped.
     bool ReadSample(float* values, int capacity);
     // Reads up to `count` sample frames of 16 values each (channels beyond the
     // file's are zero) with one read of the stream; the same values as
@@ -74,7 +88,9 @@ public:
 private:
     WaveReader() {}
     ~WaveReader() override {}
-    bool Parse();
+    WaveError Parse();
+    // Bytes of samples in one frame (channels x bytes per sample).
+    size_t FrameBytes() const { return static_cast<size_t>(channels_) * (bitsPerSample_ / 8); }
 
     Stream* owned_ = nullptr;
     Stream* source_ = nullptr;

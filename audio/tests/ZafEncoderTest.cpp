@@ -3,6 +3,7 @@
 #include "audio/ZafJob.h"
 #include "audio/ZafTransform.h"
 #include "audio/ZafWave.h"
+#include "audio/decoder/ZafDecoder.h"
 
 #include <gtest/gtest.h>
 
@@ -18,6 +19,12 @@
 #include <vector>
 
 namespace {
+
+// A file of the test data folder (inputs that once broke the encoder).
+std::string DataPath(const std::string& name)
+{
+    return std::string(LUMIVOR_SOURCE_DIR) + "/audio/tests/data/" + name;
+}
 
 std::string TempPath(const std::string& name)
 {
@@ -48,16 +55,17 @@ struct WaveSpec {
     bool loop = false;
     uint32_t loopStart = 0, loopEnd = 0;
     bool silent = false;
+    int pad = 0;  // bytes after each sample frame (block alignment beyond the samples)
 };
 
 // A RIFF/WAVE file with a deterministic test signal.
 std::vector<uint8_t> MakeWave(const WaveSpec& s)
 {
     const int bytes = s.bits / 8;
-    const int align = s.channels * (bytes ? bytes : 1);
+    const int align = s.channels * (bytes ? bytes : 1) + s.pad;
     std::vector<uint8_t> data;
     uint32_t seed = 12345;
-    for (int n = 0; n < s.frames; ++n)
+    for (int n = 0; n < s.frames; ++n) {
         for (int c = 0; c < s.channels; ++c) {
             seed = seed * 1103515245u + 12345u;
             double v = s.silent ? 0.0
@@ -68,6 +76,8 @@ std::vector<uint8_t> MakeWave(const WaveSpec& s)
             for (int b = 0; b < bytes; ++b)
                 data.push_back((q >> (8 * b)) & 0xFF);
         }
+        data.insert(data.end(), s.pad, 0xA5);
+    }
     std::vector<uint8_t> w;
     PutId(w, "RIFF");
     Put32(w, 0);
@@ -346,17 +356,32 @@ TEST(ZafWave, SampleValuesOddChunksAndLoop)
 
 TEST(ZafWave, BlockReadsMatchSampleReads)
 {
-    // Block reads cross their internal 256-frame reads and the end of the
-    // file; every frame must equal the frame-by-frame read.
+    // Block reads cross their internal reads and the end of the file; every
+    // frame must equal the frame-by-frame read, and bytes that pad a frame
+    // to its block alignment must be skipped: a padded file reads as the
+    // same file without the padding.
     struct Case {
-        int bits, channels;
-    } cases[] = {{8, 1}, {16, 2}, {24, 3}, {16, 9}};
+        int bits, channels, pad;
+    } cases[] = {{8, 1, 0}, {16, 2, 0}, {24, 3, 0}, {16, 9, 0}, {16, 2, 1}, {8, 3, 5}, {16, 1, 20000}};
     const std::string path = TempPath("blocks.wav");
     for (const Case& c : cases) {
         WaveSpec spec;
         spec.bits = c.bits;
         spec.channels = c.channels;
-        spec.frames = 1000;
+        spec.frames = c.pad > 1000 ? 40 : 1000;
+        const int total = spec.frames - 7 + 20;  // runs 20 frames past the end
+        std::vector<float> plain(16 * total, 0.0f);
+        WriteFile(path, MakeWave(spec));
+        FileStream* s0 = FileStream::Open(path.c_str(), false);
+        WaveReader* unpadded = WaveReader::Open(s0);
+        ASSERT_TRUE(unpadded);
+        unpadded->SeekSample(7);
+        for (int n = 0; n < total; ++n)
+            unpadded->ReadSample(&plain[16 * n], 16);
+        WaveReader::Destroy(unpadded);
+        s0->Close();
+
+        spec.pad = c.pad;
         WriteFile(path, MakeWave(spec));
         FileStream* s1 = FileStream::Open(path.c_str(), false);
         FileStream* s2 = FileStream::Open(path.c_str(), false);
@@ -366,7 +391,6 @@ TEST(ZafWave, BlockReadsMatchSampleReads)
         ASSERT_TRUE(one && block);
         one->SeekSample(7);
         block->SeekSample(7);
-        const int total = 1000 - 7 + 20;  // runs 20 frames past the end
         std::vector<float> expect(16 * total, -9.0f), got(16 * total, -9.0f);
         int valid = 0;
         for (int n = 0; n < total; ++n) {
@@ -380,13 +404,49 @@ TEST(ZafWave, BlockReadsMatchSampleReads)
             const int count = total - at < 300 ? total - at : 300;
             read += block->ReadSamples16(&got[16 * at], count);
         }
-        EXPECT_EQ(valid, 993) << c.bits << " bits";
-        EXPECT_EQ(read, valid) << c.bits << " bits";
-        EXPECT_EQ(got, expect) << c.bits << " bits, " << c.channels << " channels";
+        const std::string what = std::to_string(c.bits) + " bits, " + std::to_string(c.channels) + " channels, pad "
+            + std::to_string(c.pad);
+        EXPECT_EQ(valid, spec.frames - 7) << what;
+        EXPECT_EQ(read, valid) << what;
+        EXPECT_EQ(got, expect) << what;
+        EXPECT_EQ(expect, plain) << what;
         WaveReader::Destroy(one);
         WaveReader::Destroy(block);
         s1->Close();
         s2->Close();
+    }
+    std::remove(path.c_str());
+}
+
+TEST(ZafWave, RefusesFramesWithoutBytes)
+{
+    // A frame of no bytes would make every sample reader divide by zero.
+    std::vector<uint8_t> fourBits = MakeWave(WaveSpec());
+    fourBits[34] = 4;  // bits per sample
+    std::vector<uint8_t> shortData = MakeWave(WaveSpec());
+    shortData[40] = 3;  // data size: less than one frame of 4 bytes
+    shortData[41] = shortData[42] = shortData[43] = 0;
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        WaveError error;
+    } cases[] = {
+        {"zero channels", ReadFile(DataPath("wav-zero-channels.wav")), WaveError::NoChannels},
+        {"4 bits", fourBits, WaveError::NoSampleBytes},
+        {"no whole frame", shortData, WaveError::NotWave},
+        {"valid", MakeWave(WaveSpec()), WaveError::None},
+    };
+    const std::string path = TempPath("frames.wav");
+    for (const Case& c : cases) {
+        WriteFile(path, c.bytes);
+        FileStream* s = FileStream::Open(path.c_str(), false);
+        ASSERT_TRUE(s);
+        WaveError error = WaveError::NotWave;
+        WaveReader* r = WaveReader::Open(s, &error);
+        EXPECT_EQ(error, c.error) << c.name;
+        EXPECT_EQ(r != nullptr, c.error == WaveError::None) << c.name;
+        WaveReader::Destroy(r);
+        s->Close();
     }
     std::remove(path.c_str());
 }
@@ -507,6 +567,12 @@ TEST(ZafDriver, BadInputsFailWithoutOutput)
     std::vector<uint8_t> huge = full;
     huge[40] = huge[41] = huge[42] = huge[43] = 0xFF;  // data size
     std::vector<uint8_t> notRiff(100, 'x');
+    std::vector<uint8_t> shortAlign = MakeWave(WaveSpec());
+    shortAlign[32] = 3;  // block alignment below 2 channels x 2 bytes
+    WaveSpec loopPast;
+    loopPast.loop = true;
+    loopPast.loopStart = 4096;  // the file has samples 0 .. 4095
+    loopPast.loopEnd = 5000;
     struct Case {
         const char* name;
         std::vector<uint8_t> bytes;
@@ -519,6 +585,13 @@ TEST(ZafDriver, BadInputsFailWithoutOutput)
         {"12 bit", w12, "ERROR: The number of quantization bits must be multiple of 8.\n"},
         {"17 channels", MakeWave(s17), "ERROR: The number of channels is out of domain.\n"},
         {"zero channels", w0, "ERROR: The number of channels is out of domain.\n"},
+        {"zero channels, 32 bits", ReadFile(DataPath("wav-zero-channels.wav")),
+         "ERROR: The number of channels is out of domain.\n"},
+        {"65535 channels", ReadFile(DataPath("wav-65535-channels.wav")),
+         "ERROR: The number of channels is out of domain.\n"},
+        {"short block alignment", shortAlign,
+         "ERROR: The block alignment is smaller than the number of channels times the bytes per sample.\n"},
+        {"loop start past the end", MakeWave(loopPast), "ERROR: Loop start is past the last sample.\n"},
     };
     for (const Case& c : cases) {
         WriteFile(in, c.bytes);
@@ -532,6 +605,82 @@ TEST(ZafDriver, BadInputsFailWithoutOutput)
     RunResult r = RunEncoder({"--num-tracks=4", in, out});  // 2 channels in 4 tracks
     EXPECT_EQ(r.code, 1);
     std::remove(in.c_str());
+}
+
+TEST(ZafJob, RefusesADeclaredFormatBeforeAllocating)
+{
+    // 65535 channels of block alignment 1 in 70 KB once asked for gigabytes.
+    size_t allocs = 0;
+    g_zafJob = ZafJobGlobals();
+    g_zafJob.allocUser = &allocs;
+    g_zafJob.allocHook = [](void* user, int, const char*, size_t size) -> void* {
+        ++*static_cast<size_t*>(user);
+        return std::malloc(size);
+    };
+    g_zafJob.freeHook = [](void*, int, void* block) { std::free(block); };
+    const std::string out = TempPath("alloc.zaf");
+    EXPECT_EQ(EncodeWaveFile(0, DataPath("wav-65535-channels.wav").c_str(), out.c_str(), 0, 0, 1, 0, 0, 0), 1);
+    EXPECT_EQ(allocs, 0u);
+    EXPECT_FALSE(Exists(out));
+    // The hook does see the allocations of a valid file.
+    const std::string in = TempPath("alloc.wav");
+    WriteFile(in, MakeWave(WaveSpec()));
+    EXPECT_EQ(EncodeWaveFile(0, in.c_str(), out.c_str(), 0, 0, 1, 0, 0, 0), 0);
+    EXPECT_GT(allocs, 0u);
+    g_zafJob = ZafJobGlobals();
+    std::remove(in.c_str());
+    std::remove(out.c_str());
+}
+
+TEST(ZafJob, PaddedFramesEncodeAsTheirSamples)
+{
+    // Stereo 16-bit frames with one byte of padding each (block alignment
+    // 5): every thread count writes the stream of the same samples without
+    // the padding.
+    const std::vector<uint8_t> padded = ReadFile(DataPath("wav-block-align-5-stereo16.wav"));
+    ASSERT_EQ(padded.size(), 16044u);
+    std::vector<uint8_t> plain(padded.begin(), padded.begin() + 44);
+    plain[32] = 4;  // block alignment
+    for (size_t at = 44; at + 5 <= padded.size(); at += 5)
+        plain.insert(plain.end(), padded.begin() + at, padded.begin() + at + 4);
+    const uint32_t dataSize = static_cast<uint32_t>(plain.size() - 44), riffSize = dataSize + 36;
+    std::memcpy(&plain[40], &dataSize, 4);
+    std::memcpy(&plain[4], &riffSize, 4);
+    const std::string in = TempPath("plain.wav");
+    const std::string out = TempPath("plain.zaf");
+    WriteFile(in, plain);
+    ASSERT_EQ(RunEncoder({in, out}).code, 0);
+    const std::vector<uint8_t> expect = ReadFile(out);
+    for (const char* threads : {"1", "2", "3", "4"}) {
+        setenv("ZAF_THREADS", threads, 1);
+        RunResult r = RunEncoder({DataPath("wav-block-align-5-stereo16.wav"), out});
+        ASSERT_EQ(r.code, 0) << r.err;
+        EXPECT_EQ(ReadFile(out), expect) << "threads " << threads;
+    }
+    unsetenv("ZAF_THREADS");
+    std::remove(in.c_str());
+    std::remove(out.c_str());
+}
+
+TEST(ZafJob, LoopEndPastTheLastSampleIsCut)
+{
+    // The loop of this file ends one sample past its 2000 samples.
+    const std::string out = TempPath("loop.zaf");
+    RunResult r = RunEncoder({DataPath("wav-loop-end-past-last-sample.wav"), out});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.err.find("WARNING: Loop end 2000 is past the last sample; it is set to 1999.\n"), std::string::npos)
+        << r.err;
+    EXPECT_NE(r.out.find("Loop                  : 0 - 2000 (Length : 2000)\n"), std::string::npos) << r.out;
+    const std::vector<uint8_t> stream = ReadFile(out);
+    zafdec::ZafDecoded decoded;
+    zafdec::ZafViolation violation;
+    ASSERT_TRUE(zafdec::ZafDecodeBuffer(stream.data(), stream.size(), {}, decoded, violation))
+        << violation.Describe();
+    EXPECT_TRUE(decoded.header.hasLoop);
+    EXPECT_EQ(decoded.header.LoopStart(), 0);
+    EXPECT_EQ(decoded.header.LoopLength(), 2000);
+    EXPECT_EQ(decoded.samples, 2000);
+    std::remove(out.c_str());
 }
 
 TEST(ZafJob, SameBytesWhateverTheThreadCount)
