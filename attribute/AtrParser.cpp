@@ -1,5 +1,6 @@
 #include "attribute/AtrParser.h"
 
+#include "attribute/AtrDefAnalyzer.h"
 #include "attribute/AtrNode.h"
 #include "kit/CvkFile.h"
 #include "kit/CvkFileName.h"
@@ -253,10 +254,6 @@ const char* FindQuoteName(const char* begin, const char* end)
 
 } // namespace
 
-AtrConstantLookup::~AtrConstantLookup() = default;
-
-int32_t AtrConstantLookup::AddConstantDefinition(const char*) { return 0; }
-
 // ---------------------------------------------------------------------------
 // The reader: a cursor over one text with its tokens.
 
@@ -389,27 +386,8 @@ struct AtrParserReader {
 
     bool IsConstant(const char* begin, const char* end, int32_t* value)
     {
-        AtrConstantLookup* lookup = parser->constants;
-        if (lookup == nullptr) {
-            return false;
-        }
-        char small[128];
-        std::string large;
-        const size_t n = static_cast<size_t>(end - begin);
-        const char* name;
-        if (n < sizeof small) {
-            memcpy(small, begin, n);
-            small[n] = 0;
-            name = small;
-        } else {
-            large.assign(begin, n);
-            name = large.c_str();
-        }
-        if (lookup->IsParam(name) == 0) {
-            return false;
-        }
-        *value = lookup->GetParam(name);
-        return true;
+        const AtrDefAnalyzer* constants = parser->constants;
+        return constants != nullptr && constants->FindParam(begin, static_cast<size_t>(end - begin), value) != 0;
     }
 
     // A text value from `begin` up to the next '<' (or '>' too when
@@ -936,13 +914,24 @@ struct AtrParserReader {
 
 // ---------------------------------------------------------------------------
 
-AtrParser::AtrParser() : constants(nullptr), line(1), fileSize(0)
+AtrParser::AtrParser() : analyzer(new AtrDefAnalyzer), constants(analyzer), line(1), fileSize(0)
 {
     SetTag(0x41545250); // "ATRP"
+    if (analyzer == nullptr) {
+        SetError();
+    }
     Msg();
 }
 
-AtrParser::~AtrParser() = default;
+AtrParser::~AtrParser()
+{
+    delete analyzer;
+}
+
+void AtrParser::SetDefAnalyzer(AtrDefAnalyzer* lent)
+{
+    constants = lent != nullptr ? lent : analyzer;
+}
 
 void AtrParser::_logError(const char* message)
 {
@@ -950,9 +939,13 @@ void AtrParser::_logError(const char* message)
     SetError();
 }
 
-int32_t AtrParser::AddConstantDefinition(const char* text)
+int32_t AtrParser::AddConstantDefinition(const char* path)
 {
-    return constants != nullptr ? constants->AddConstantDefinition(text) : 0;
+    if (constants == nullptr) {
+        SetError();
+        return 0;
+    }
+    return constants->AddConstantDefinition(path);
 }
 
 AtrNode* AtrParser::CreateTreeFromText(const char* text, AtrNode* root)

@@ -9,28 +9,15 @@
 // cleared, so use one parser per document.
 //
 // Named constants: a document may use names of constants as values. The
-// parser asks an AtrConstantLookup; without one (the default) no name is a
-// constant.
+// parser owns a definition analyzer (AtrDefAnalyzer) fed through
+// AddConstantDefinition; a caller may lend it another one instead.
 #include "kit/CvString.h"
 #include "kit/CvkBase.h"
 #include "platform/PlatformExport.h"
 
 #include <cstdint>
 
-// Answers which names are constants and what they stand for. The parser
-// hands NUL-terminated names; it does not own the lookup.
-class LUMIVOR_EXPORT AtrConstantLookup {
-public:
-    virtual ~AtrConstantLookup();
-    // 1 when `name` is a known constant, else 0.
-    virtual int32_t IsParam(const char* name) = 0;
-    // The constant's value (only asked after IsParam gave 1).
-    virtual int32_t GetParam(const char* name) = 0;
-    // Takes a definition (a file of enumerations); returns non-zero when it
-    // was understood. This lookup understands none.
-    virtual int32_t AddConstantDefinition(const char* text);
-};
-
+class AtrDefAnalyzer;
 class AtrNode;
 struct AtrParserReader;
 
@@ -54,11 +41,13 @@ public:
     // null and sets the Error flag.
     AtrNode* CreateTreeFromFile(const char* path, AtrNode* root = nullptr);
 
-    // Hands a constant definition to the constant lookup; 0 without one.
-    int32_t AddConstantDefinition(const char* text);
-    // Installs the constant lookup (not owned; null: no constants).
-    void SetConstantLookup(AtrConstantLookup* lookup) { constants = lookup; }
-    AtrConstantLookup* GetConstantLookup() const { return constants; }
+    // Reads the enum header `path` into the analyzer in use; its OK flag
+    // (0 once any definition failed).
+    int32_t AddConstantDefinition(const char* path);
+    // The analyzer whose constants the reader takes as values: the parser's
+    // own unless `analyzer` (not owned) is lent; null returns to the own one.
+    void SetDefAnalyzer(AtrDefAnalyzer* analyzer);
+    AtrDefAnalyzer* GetDefAnalyzer() const { return constants; }
 
     const CvString& GetErrorLog() const { return errorLog; }
     // Bytes read by the last CreateTreeFromFile or written by the last
@@ -84,7 +73,8 @@ private:
     // Appends one error line at the current line and sets the Error flag.
     void _logError(const char* message);
 
-    AtrConstantLookup* constants;
+    AtrDefAnalyzer* analyzer;    // owned
+    AtrDefAnalyzer* constants;   // the one in use
     int32_t line;
     CvString errorLog;
     uint32_t fileSize;

@@ -1,5 +1,6 @@
 // Reading and writing attribute texts: the token rules, values and their
 // kinds, the Japanese error lines, bad input, deep and large documents.
+#include "attribute/AtrDefAnalyzer.h"
 #include "attribute/AtrNode.h"
 #include "attribute/AtrParser.h"
 #include "kit/CvkEnv.h"
@@ -12,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <pthread.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cmath>
@@ -146,10 +148,10 @@ struct Parsed {
     std::string log;
 };
 
-Parsed Parse(const std::string& text, AtrConstantLookup* constants = nullptr)
+Parsed Parse(const std::string& text, AtrDefAnalyzer* constants = nullptr)
 {
     AtrParser parser;
-    parser.SetConstantLookup(constants);
+    parser.SetDefAnalyzer(constants);
     AtrNode* tree = parser.CreateTreeFromText(text.c_str(), nullptr);
     Parsed r{tree != nullptr ? Dump(tree) : "null", Str(parser.GetErrorLog())};
     AtrNodeDestroyChain(tree);
@@ -305,24 +307,40 @@ TEST_F(AtrParserTest, GivenRootReceivesTheNodesAndKeepsThemOnFailure)
     AtrNode::Destroy(root, nullptr);
 }
 
-class TestConstants : public AtrConstantLookup {
-public:
-    int32_t IsParam(const char* name) override
-    {
-        return strcmp(name, "RED") == 0 || strcmp(name, "BIG") == 0 ? 1 : 0;
-    }
-    int32_t GetParam(const char* name) override { return strcmp(name, "RED") == 0 ? 0xFF0000 : 0x200; }
-};
-
-TEST_F(AtrParserTest, ConstantsComeFromTheLookup)
+TEST_F(AtrParserTest, ConstantsComeFromTheDefinitionAnalyzer)
 {
-    TestConstants constants;
-    EXPECT_EQ(Parse("<A c = RED, ATR_NODE_FLAG = BIG>RED,RED BLUE</A>", &constants).dump,
-              "A#200(c=S:16711680)[S:16711680,S:16711680,T:BLUE]");
-    // Without a lookup no name is a constant.
+    {
+        // A lent analyzer: constants as attribute values, as flags (no
+        // attribute) and as data; the comma behind a constant is consumed.
+        AtrDefAnalyzer constants;
+        ASSERT_EQ(constants.AddConstantDefinitionText("enum { RED = 0xFF0000, BIG = 1 << 9 };"), 1);
+        EXPECT_EQ(Parse("<A c = RED, ATR_NODE_FLAG = BIG>RED,RED BLUE</A>", &constants).dump,
+                  "A#200(c=S:16711680)[S:16711680,S:16711680,T:BLUE]");
+    }
+    // Without definitions no name is a constant.
     EXPECT_EQ(Parse("<A>RED</A>").dump, "A[T:RED]");
-    AtrParser parser;
-    EXPECT_EQ(parser.AddConstantDefinition("enum { A };"), 0);
+    {
+        // The parser's own analyzer reads header files.
+        ASSERT_EQ(CvkInitCorvantaSystem(), 1);
+        CvkEnvGet()->GetFileServer()->AttachCurrentProtocol(CvkFcpCurrent::SetUp, CvkFcpCurrent::CheckEnableControl);
+        char dir[] = "/tmp/atrparser-defs-XXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        const std::string header = std::string(dir) + "/kinds.h";
+        FILE* f = fopen(header.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        fputs("enum Kind { KIND_LABEL = 1, KIND_BUTTON };\n", f);
+        fclose(f);
+        {
+            AtrParser parser;
+            EXPECT_EQ(parser.AddConstantDefinition(header.c_str()), 1);
+            AtrNode* tree = parser.CreateTreeFromText("<Item kind = KIND_BUTTON>KIND_LABEL</Item>", nullptr);
+            EXPECT_EQ(Dump(tree), "Item(kind=S:2)[S:1]");
+            AtrNodeDestroyChain(tree);
+        }
+        remove(header.c_str());
+        rmdir(dir);
+        CvkExitCorvantaSystem();
+    }
 }
 
 struct ErrorCase {
