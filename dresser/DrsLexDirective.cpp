@@ -1,0 +1,410 @@
+// The directives: "#include", "#instdef", "#define", "#name" and "enum".
+#include "attribute/AtrNode.h"
+#include "attribute/AtrParser.h"
+#include "dresser/DrsErrorInfo.h"
+#include "dresser/DrsLexScan.h"
+#include "kit/CvkFile.h"
+#include "kit/CvkHeap.h"
+#include "kit/CvkStringCharClass.h"
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+namespace {
+
+// True when `p` starts with the directive word followed by a space or tab.
+bool IsDirective(const char* p, const char* word)
+{
+    const size_t n = std::strlen(word);
+    return std::strncmp(p, word, n) == 0 && (p[n] == ' ' || p[n] == '\t');
+}
+
+int32_t SkipSpaces(const char* p, int32_t i)
+{
+    while (p[i] == ' ' || p[i] == '\t') {
+        ++i;
+    }
+    return i;
+}
+
+// A search path joined with a file name: '/' when the path uses it, else '\'
+// (which the file layer maps), nothing when either side brings its own.
+CvString JoinPath(const CvString& path, const CvString& name)
+{
+    const char last = path.GetLength() > 0 ? path[path.GetLength() - 1] : '\0';
+    const char first = name[0];
+    CvString joined(path);
+    if (last != '\\' && last != '/' && first != '\\' && first != '/') {
+        joined += path.Find('/') >= 0 ? "/" : "\\";
+    }
+    joined += name;
+    return joined;
+}
+
+// A whole file read through the kit into a NUL-terminated buffer.
+struct FileText {
+    CvkFile* file = nullptr;
+    const char* text = nullptr;
+
+    ~FileText() { delete file; }
+
+    bool Read(const CvString& path)
+    {
+        delete file;
+        file = new CvkFile(path.GetBuffer());
+        text = nullptr;
+        if (file != nullptr && file->ReadFile(nullptr, 0, 0)) {
+            text = static_cast<const char*>(file->GetBuffer());
+        }
+        return text != nullptr;
+    }
+};
+
+// Opens the file as named, then in each include path in order.
+bool FindFile(const _drsIncludePath* paths, const CvString& name, FileText& out)
+{
+    if (out.Read(name)) {
+        return true;
+    }
+    for (const _drsIncludePath* entry = paths; entry != nullptr; entry = entry->next) {
+        if (out.Read(JoinPath(entry->path, name))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+bool DrsLexScan::_allDepthsZero() const
+{
+    return m_lexer.m_parenDepth == 0 && m_lexer.m_braceDepth == 0 && m_lexer.m_bracketDepth == 0;
+}
+
+int32_t DrsLexScan::Directive(const char* p)
+{
+    if (p[0] == 'e') {
+        return std::strncmp(p, "enum", 4) == 0 && (p[4] == ' ' || p[4] == '\t' || p[4] == '{') ? Enum(p) : 0;
+    }
+    if (p[0] != '#') {
+        return 0;
+    }
+    if (IsDirective(p, "#include")) {
+        return Include(p);
+    }
+    if (IsDirective(p, "#instdef")) {
+        return InstDef(p);
+    }
+    if (IsDirective(p, "#define")) {
+        return Define(p);
+    }
+    if (IsDirective(p, "#name")) {
+        return NameDirective(p);
+    }
+    return 0;
+}
+
+// The quoted file name of "#include" and "#instdef": its length and where
+// it starts, or -1 when it is not well formed.
+static int32_t QuotedName(const char* p, int32_t i, int32_t* start)
+{
+    i = SkipSpaces(p, i);
+    if (p[i] != '"') {
+        return -1;
+    }
+    *start = ++i;
+    while (p[i] != '"') {
+        if (p[i] == '\0' || p[i] == '\n' || p[i] == '\r' || p[i] == '\t') {
+            return -1;
+        }
+        ++i;
+    }
+    return i - *start;
+}
+
+int32_t DrsLexScan::Include(const char* p)
+{
+    if (!_allDepthsZero()) {
+        Report(DRS_LOG_SYNTAX, Line(), nullptr);
+        Stop();
+        return 0;
+    }
+    int32_t start = 0;
+    const int32_t length = QuotedName(p, 8, &start);
+    if (length < 0) {
+        Report(DRS_LOG_BAD_INCLUDE, Line(), nullptr);
+        m_lexer.SetError();
+        return 0;
+    }
+    const CvString name(p + start, p + start + length);
+    if (m_lexer.m_includeDepth + 1 >= DRS_INCLUDE_DEPTH_MAX) {
+        Report(DRS_LOG_BAD_INCLUDE, Line(), name.GetBuffer());
+        m_lexer.SetError();
+        return 0;
+    }
+    FileText file;
+    if (!FindFile(m_tables.includePaths, name, file)) {
+        Report(DRS_LOG_FILE_NOT_FOUND, Line(), name.GetBuffer());
+        m_lexer.SetError();
+        return 0;
+    }
+    Report(DRS_LOG_INCLUDE, 0, name.GetBuffer());
+    const int32_t errorsBefore = ErrorCount();
+    auto* child = new DrsLexer(&m_lexer);
+    if (child == nullptr || child->CheckError()) {
+        delete child;
+        Report(DRS_LOG_NO_MEMORY, Line(), nullptr);
+        m_lexer.SetError();
+        return 0;
+    }
+    child->CreateToken(file.text, nullptr);
+    if (m_lexer.m_first == nullptr) {
+        m_lexer.m_first = child->m_first;
+    }
+    m_lexer.m_last = child->m_last;
+    delete child;
+    if (ErrorCount() > errorsBefore) {
+        Report(DRS_LOG_INCLUDE_ERRORS, 0, name.GetBuffer());
+        m_lexer.SetError();
+        return 0;
+    }
+    return start + length + 1;
+}
+
+int32_t DrsLexScan::InstDef(const char* p)
+{
+    if (!_allDepthsZero()) {
+        Report(DRS_LOG_SYNTAX, Line(), nullptr);
+        Stop();
+        return 0;
+    }
+    int32_t start = 0;
+    const int32_t length = QuotedName(p, 8, &start);
+    bool done = false;
+    if (length >= 0) {
+        const CvString name(p + start, p + start + length);
+        FileText file;
+        if (!FindFile(m_tables.includePaths, name, file)) {
+            Report(DRS_LOG_FILE_NOT_FOUND, Line(), name.GetBuffer());
+        } else if (std::strncmp(file.text, "ATRB", 4) != 0) {
+            AtrParser parser;
+            AtrNode* tree = parser.CreateTreeFromText(file.text, nullptr);
+            done = m_lexer.RegistInstruction(tree) != 0;
+            AtrNodeDestroyChain(tree);
+        }
+    }
+    if (!done) {
+        Report(DRS_LOG_INSTDEF_FAILED, Line(), nullptr);
+        m_lexer.SetError();
+        return 0;
+    }
+    return start + length + 1;
+}
+
+// #define NAME VALUE: the value runs to the end of the line or to a comment,
+// which is left for the comment scanner.
+int32_t DrsLexScan::Define(const char* p)
+{
+    if (!_allDepthsZero()) {
+        Report(DRS_LOG_SYNTAX, Line(), nullptr);
+        Stop();
+        return 0;
+    }
+    const int32_t nameStart = SkipSpaces(p, 7);
+    int32_t i = nameStart;
+    while (p[i] != ' ' && p[i] != '\t' && p[i] != '\0' && p[i] != '\n' && p[i] != '\r') {
+        ++i;
+    }
+    const int32_t nameLength = i - nameStart;
+    const int32_t valueStart = SkipSpaces(p, i);
+    i = valueStart;
+    while (p[i] != '\0' && p[i] != '\n' && p[i] != '\r' && !(p[i] == '/' && (p[i + 1] == '/' || p[i + 1] == '*'))) {
+        ++i;
+    }
+    int32_t valueEnd = i;
+    while (valueEnd > valueStart && (p[valueEnd - 1] == ' ' || p[valueEnd - 1] == '\t')) {
+        --valueEnd;
+    }
+    if (nameLength == 0 || valueEnd == valueStart) {
+        Report(DRS_LOG_SYNTAX, Line(), nullptr);
+        Stop();
+        return 0;
+    }
+    if (!AddDefine(p + nameStart, nameLength, p + valueStart, valueEnd - valueStart)) {
+        Report(DRS_LOG_NO_MEMORY, Line(), nullptr);
+        Stop();
+        return 0;
+    }
+    // The line break that ends the directive is part of it.
+    if (p[i] == '\r' && p[i + 1] == '\n') {
+        i += 2;
+        NewLine();
+    } else if (p[i] == '\n') {
+        i += 1;
+        NewLine();
+    }
+    return i;
+}
+
+bool DrsLexScan::AddDefine(const char* name, int32_t nameLength, const char* value, int32_t valueLength)
+{
+    void* place = t_cvkSystemHeapAlloc(sizeof(_drsDefineList), 0, __FILE__, __LINE__);
+    if (place == nullptr) {
+        return false;
+    }
+    auto* entry = new (place) _drsDefineList{CvString(name, name + nameLength), CvString(value, value + valueLength),
+                                             m_tables.defines};
+    if (entry->name.GetLength() != nameLength || entry->value.GetLength() != valueLength ||
+        !m_tables.defineNames.Insert(entry->name.GetBuffer(), entry, true)) {
+        entry->~_drsDefineList();
+        t_cvkSystemHeapFree(place, __FILE__, __LINE__);
+        return false;
+    }
+    m_tables.defines = entry;
+    return true;
+}
+
+int32_t DrsLexScan::NameDirective(const char* p)
+{
+    (void)p;
+    if (!_allDepthsZero()) {
+        Report(DRS_LOG_SYNTAX, Line(), nullptr);
+        Stop();
+        return 0;
+    }
+    AddToken(DRS_TOKEN_NAME_DIRECTIVE);
+    return 5;
+}
+
+// Skips blanks and comments inside an enumeration, counting its lines; -1
+// when a comment is not closed.
+static int32_t SkipEnumBlanks(DrsLexScan& scan, const char* p, int32_t i)
+{
+    for (;;) {
+        const char c = p[i];
+        if (c == '\n') {
+            scan.NewLine();
+            ++i;
+        } else if (c == ' ' || c == '\t' || c == '\r') {
+            ++i;
+        } else if (c == '\'' || (c == '/' && p[i + 1] == '/')) {
+            const char* lf = std::strchr(p + i, '\n');
+            if (lf == nullptr) {
+                return -1;
+            }
+            i = static_cast<int32_t>(lf - p);
+        } else if (c == '/' && p[i + 1] == '*') {
+            int32_t depth = 0;
+            do {
+                if (p[i] == '\0') {
+                    return -1;
+                }
+                if (p[i] == '/' && p[i + 1] == '*') {
+                    ++depth;
+                    i += 2;
+                } else if (p[i] == '*' && p[i + 1] == '/') {
+                    --depth;
+                    i += 2;
+                } else {
+                    if (p[i] == '\n') {
+                        scan.NewLine();
+                    }
+                    ++i;
+                }
+            } while (depth > 0);
+        } else {
+            return i;
+        }
+    }
+}
+
+// enum { NAME [= [+|-]DIGITS], ... };  Each entry becomes a define of its
+// value's decimal text; the counter runs on from the last explicit value.
+int32_t DrsLexScan::Enum(const char* p)
+{
+    if (m_lexer.m_parenDepth != 0 || m_lexer.m_bracketDepth != 0) {
+        Report(DRS_LOG_SYNTAX, Line(), nullptr);
+        Stop();
+        return 0;
+    }
+    int32_t i = SkipEnumBlanks(*this, p, 4);
+    if (i < 0 || p[i] != '{') {
+        return _enumFailed(false);
+    }
+    ++m_lexer.m_braceDepth;
+    i = SkipEnumBlanks(*this, p, i + 1);
+    uint32_t counter = 0;
+    while (i >= 0 && p[i] != '}') {
+        const int32_t nameStart = i;
+        while (CvkCharIsSymbol(p[i])) {
+            ++i;
+        }
+        const int32_t nameLength = i - nameStart;
+        i = nameLength > 0 ? SkipEnumBlanks(*this, p, i) : -1;
+        if (i >= 0 && p[i] == '=') {
+            i = SkipEnumBlanks(*this, p, i + 1);
+            i = i >= 0 ? _enumValue(p, i, &counter) : -1;
+        }
+        if (i < 0) {
+            break;
+        }
+        char text[16];
+        const int32_t textLength = std::snprintf(text, sizeof(text), "%d", static_cast<int32_t>(counter));
+        if (!AddDefine(p + nameStart, nameLength, text, textLength)) {
+            Report(DRS_LOG_NO_MEMORY, Line(), nullptr);
+            Stop();
+            --m_lexer.m_braceDepth;
+            return 0;
+        }
+        ++counter;
+        i = SkipEnumBlanks(*this, p, i);
+        if (i >= 0 && p[i] == ',') {
+            i = SkipEnumBlanks(*this, p, i + 1);
+            if (i >= 0 && p[i] == '}') {
+                i = -1; // a comma must be followed by an entry
+            }
+        } else if (i >= 0 && p[i] != '}') {
+            i = -1;
+        }
+    }
+    --m_lexer.m_braceDepth;
+    if (i < 0) {
+        return _enumFailed(false);
+    }
+    if (p[i + 1] != ';') {
+        return _enumFailed(true);
+    }
+    return i + 2;
+}
+
+// An explicit value: optional sign and decimal digits, directly followed by
+// ',' or '}'. Returns the position after the digits, or -1.
+int32_t DrsLexScan::_enumValue(const char* p, int32_t i, uint32_t* counter)
+{
+    const bool negative = p[i] == '-';
+    if (p[i] == '+' || p[i] == '-') {
+        ++i;
+    }
+    const int32_t digits = i;
+    uint32_t value = 0;
+    while (CvkCharIsNumber(p[i])) {
+        value = value * 10 + static_cast<uint32_t>(p[i] - '0');
+        ++i;
+    }
+    if (i == digits || (p[i] != ',' && p[i] != '}')) {
+        return -1;
+    }
+    *counter = negative ? 0u - value : value;
+    return i;
+}
+
+int32_t DrsLexScan::_enumFailed(bool missingSemicolon)
+{
+    if (missingSemicolon) {
+        Report(DRS_LOG_EXPECTED, Line(), ";");
+    }
+    Report(DRS_LOG_BAD_ENUM, Line(), nullptr);
+    Stop();
+    return 0;
+}

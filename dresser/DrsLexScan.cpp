@@ -1,0 +1,624 @@
+// The scanners: comments, names, numbers, operators, separators, strings and
+// blanks, and the sequence rules every new token is checked against.
+#include "dresser/DrsLexScan.h"
+
+#include "dresser/DrsConstantTable.h"
+#include "dresser/DrsErrorInfo.h"
+#include "kit/CvkStringCharClass.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+struct Keyword {
+    const char* text;
+    uint16_t code;
+};
+
+const Keyword kKeywords[] = {
+    {"if", DRS_TOKEN_IF},         {"switch", DRS_TOKEN_SWITCH},     {"while", DRS_TOKEN_WHILE},
+    {"loop", DRS_TOKEN_LOOP},     {"goto", DRS_TOKEN_GOTO},         {"return", DRS_TOKEN_RETURN},
+    {"synch", DRS_TOKEN_SYNCH},   {"else", DRS_TOKEN_ELSE},         {"case", DRS_TOKEN_CASE},
+    {"default", DRS_TOKEN_DEFAULT}, {"variant", DRS_TOKEN_VARIANT}, {"module", DRS_TOKEN_MODULE},
+    {"break", DRS_TOKEN_BREAK},   {"continue", DRS_TOKEN_CONTINUE},
+};
+
+uint16_t KeywordCode(const char* p, int32_t length)
+{
+    for (const Keyword& k : kKeywords) {
+        if (std::strncmp(k.text, p, static_cast<size_t>(length)) == 0 && k.text[length] == '\0') {
+            return k.code;
+        }
+    }
+    return DRS_TOKEN_NONE;
+}
+
+bool IsNameStart(char c)
+{
+    return CvkCharIsAlphabet(c) || c == '_';
+}
+
+int32_t NameLength(const char* p)
+{
+    int32_t n = 0;
+    while (CvkCharIsSymbol(p[n])) {
+        ++n;
+    }
+    return n;
+}
+
+uint16_t CodeOf(const DrsToken* token)
+{
+    return token != nullptr ? token->GetCode() : static_cast<uint16_t>(DRS_TOKEN_NONE);
+}
+
+bool IsOperatorCode(uint16_t code)
+{
+    return code <= DRS_TOKEN_LOR;
+}
+
+bool IsBitOperator(uint16_t code)
+{
+    return code == DRS_TOKEN_SHL || code == DRS_TOKEN_SHR || code == DRS_TOKEN_AND || code == DRS_TOKEN_OR;
+}
+
+// Value of an integer constant as its token code.
+uint16_t IntegerCode(int32_t v)
+{
+    return v >= -32768 && v <= 32767 ? DRS_TOKEN_INT16 : DRS_TOKEN_INT32;
+}
+
+// round(value x 2^shift), half away from zero, saturated to 32 bits.
+int32_t FixedValue(float value, int32_t shift)
+{
+    float scaled = std::ldexp(value, shift);
+    scaled += scaled > 0.0f ? 0.5f : -0.5f;
+    if (!(scaled > -2147483648.0f)) {
+        return scaled != scaled ? 0 : INT32_MIN;
+    }
+    if (scaled >= 2147483648.0f) {
+        return INT32_MAX;
+    }
+    return static_cast<int32_t>(scaled);
+}
+
+} // namespace
+
+DrsLexScan::DrsLexScan(DrsLexer* lexer, const char* text)
+    : m_lexer(*lexer), m_tables(*lexer->m_tables), m_text(text), m_pos(0)
+{
+}
+
+int32_t DrsLexScan::ErrorCount() const
+{
+    const int32_t logged = DrsGetErrorCount();
+    return logged >= 0 ? logged : m_tables.errorCount;
+}
+
+bool DrsLexScan::ErrorCounted() const
+{
+    return ErrorCount() > 0;
+}
+
+void DrsLexScan::Report(int32_t code, int32_t line, const char* text)
+{
+    if (DrsGetLogCategory(code) != DRS_LOG_CATEGORY_WARNING) {
+        ++m_tables.errorCount;
+    }
+    DrsSetErrorInfo(code, line, text);
+}
+
+void DrsLexScan::ReportName(int32_t code, const char* name, int32_t length)
+{
+    CvString text(name, name + length);
+    Report(code, Line(), text.GetBuffer());
+}
+
+void DrsLexScan::NewLine()
+{
+    if (m_lexer.m_line < 0xFFFF) {
+        ++m_lexer.m_line;
+    } else if (!m_lexer.m_lineWarned) {
+        m_lexer.m_lineWarned = 1;
+        Report(DRS_LOG_LINE_LIMIT, Line(), nullptr);
+    }
+}
+
+void DrsLexScan::SkipLeadingBlanks()
+{
+    while (m_text[m_pos] == ' ' || m_text[m_pos] == '\t') {
+        ++m_pos;
+    }
+}
+
+void DrsLexScan::Run()
+{
+    while (!m_lexer.m_stop) {
+        const char* p = m_text + m_pos;
+        const char c = *p;
+        if (c == '\0') {
+            return;
+        }
+        // The scanners in their order of precedence; each answers 0 at once
+        // for a character its token cannot start with.
+        int32_t n = Comment(p);
+        if (n == 0 && !m_lexer.m_stop) n = Directive(p);
+        if (n == 0 && !m_lexer.m_stop) n = Identifier(p);
+        if (n == 0 && !m_lexer.m_stop) n = Number(p);
+        if (n == 0 && !m_lexer.m_stop) n = Operator(p);
+        if (n == 0 && !m_lexer.m_stop) n = Separator(p);
+        if (n == 0 && !m_lexer.m_stop) n = String(p);
+        if (n == 0 && !m_lexer.m_stop) n = Blank(p);
+        if (m_lexer.m_stop) {
+            return;
+        }
+        if (n == 0) {
+            Report(DRS_LOG_SYNTAX, Line(), nullptr);
+            Stop();
+            return;
+        }
+        m_pos += n;
+    }
+}
+
+// ---- comments ----
+
+int32_t DrsLexScan::Comment(const char* p)
+{
+    if (p[0] == '\'' || (p[0] == '/' && p[1] == '/')) {
+        return _lineComment(p);
+    }
+    if (p[0] == '/' && p[1] == '*') {
+        return _blockComment(p);
+    }
+    return 0;
+}
+
+// Runs to the line feed, which is left for the blank scanner.
+int32_t DrsLexScan::_lineComment(const char* p)
+{
+    const char* lf = std::strchr(p, '\n');
+    if (lf == nullptr) {
+        Report(DRS_LOG_UNTERMINATED_COMMENT, Line(), nullptr);
+        return static_cast<int32_t>(std::strlen(p));
+    }
+    return static_cast<int32_t>(lf - p);
+}
+
+// Block comments nest; their line breaks count. An unclosed one is reported
+// and ends the scanning (reading its text again as code would only add
+// noise to the log, and would make some texts quadratic to scan).
+int32_t DrsLexScan::_blockComment(const char* p)
+{
+    int32_t depth = 0;
+    int32_t lines = 0;
+    int32_t i = 0;
+    for (;;) {
+        const char c = p[i];
+        if (c == '\0') {
+            Report(DRS_LOG_UNTERMINATED_COMMENT, Line(), nullptr);
+            Stop();
+            return 0;
+        }
+        if (c == '/' && p[i + 1] == '*') {
+            ++depth;
+            i += 2;
+        } else if (c == '*' && p[i + 1] == '/') {
+            i += 2;
+            if (--depth == 0) {
+                break;
+            }
+        } else {
+            lines += c == '\n';
+            ++i;
+        }
+    }
+    while (lines-- > 0) {
+        NewLine();
+    }
+    return i;
+}
+
+// ---- names ----
+
+int32_t DrsLexScan::Identifier(const char* p)
+{
+    if (!IsNameStart(*p)) {
+        return 0;
+    }
+    const int32_t length = NameLength(p);
+    const uint16_t keyword = KeywordCode(p, length);
+    if (keyword != DRS_TOKEN_NONE) {
+        AddToken(keyword);
+        return length;
+    }
+    if (const _drsDefineList* define = m_tables.defineNames.Find(p, length)) {
+        return _expandDefine(define, p, length);
+    }
+    if (length > DRS_NAME_MAX) {
+        Report(DRS_LOG_NAME_TOO_LONG, Line(), nullptr);
+        return 0;
+    }
+    if (const LexFunctionList* instruction = m_tables.instructionNames.Find(p, length)) {
+        AddToken(DRS_TOKEN_INST_CALL, instruction->GetFunctionCode(), p, length);
+        return length;
+    }
+    if (DrsHasReservedPrefix(p, length)) {
+        const DrsBuiltinConstant* constant = DrsFindBuiltinConstant(p, length);
+        if (constant == nullptr) {
+            ReportName(DRS_LOG_UNKNOWN_CONSTANT, p, length);
+            Stop();
+            return 0;
+        }
+        AddToken(IntegerCode(constant->value), constant->value);
+        return length;
+    }
+    return _classifyName(p, length);
+}
+
+// A plain name: its kind follows from the token before it and from the
+// character directly after it.
+int32_t DrsLexScan::_classifyName(const char* p, int32_t length)
+{
+    const uint16_t prev = CodeOf(m_lexer.m_last);
+    const char next = p[length];
+    if (prev == DRS_TOKEN_NONE) {
+        Report(DRS_LOG_SYNTAX, Line(), nullptr);
+    } else if (next == ':' && prev != DRS_TOKEN_CASE) {
+        AddToken(DRS_TOKEN_LABEL, 0, p, length);
+    } else if (prev == DRS_TOKEN_MODULE) {
+        if (AddToken(DRS_TOKEN_MODULE_NAME, m_tables.moduleCount, p, length) != nullptr) {
+            _registerModule(p, length);
+        }
+    } else if (next == '(') {
+        if (m_lexer.m_braceDepth > 0) {
+            AddToken(DRS_TOKEN_MODULE_CALL, 0, p, length);
+        } else {
+            Report(DRS_LOG_SYNTAX, Line(), nullptr);
+        }
+    } else if (prev == DRS_TOKEN_GOTO) {
+        AddToken(DRS_TOKEN_GOTO_TARGET, 0, p, length);
+    } else if (prev == DRS_TOKEN_VARIANT) {
+        AddToken(next == '[' ? DRS_TOKEN_DECL_ARRAY : DRS_TOKEN_DECL_VAR, 0, p, length);
+    } else {
+        AddToken(next == '[' ? DRS_TOKEN_ARRAY : DRS_TOKEN_VAR, 0, p, length);
+    }
+    return length;
+}
+
+void DrsLexScan::_registerModule(const char* name, int32_t length)
+{
+    if (m_tables.moduleNames.Find(name, length) != nullptr) {
+        ReportName(DRS_LOG_DUPLICATE_NAME, name, length);
+        Stop();
+        return;
+    }
+    CvString text(name, name + length);
+    auto* module = new LexFunctionList(m_tables.moduleCount, text.GetBuffer(), 0, 0);
+    if (module == nullptr || module->CheckError() || !m_tables.moduleNames.Insert(module->GetName(), module, false)) {
+        delete module;
+        Report(DRS_LOG_NO_MEMORY, Line(), nullptr);
+        Stop();
+        return;
+    }
+    (m_tables.modulesTail != nullptr ? m_tables.modulesTail->SetNext(module) : void(m_tables.modules = module));
+    m_tables.modulesTail = module;
+    ++m_tables.moduleCount;
+}
+
+// The define's value is scanned in place of the name, with the current line.
+int32_t DrsLexScan::_expandDefine(const _drsDefineList* define, const char* p, int32_t length)
+{
+    if (m_tables.defineDepth >= DRS_DEFINE_DEPTH_MAX) {
+        ReportName(DRS_LOG_SYNTAX, p, length);
+        Stop();
+        return 0;
+    }
+    ++m_tables.defineDepth;
+    DrsLexScan value(&m_lexer, define->value.GetBuffer() != nullptr ? define->value.GetBuffer() : "");
+    value.Run();
+    --m_tables.defineDepth;
+    return length;
+}
+
+// ---- numbers ----
+
+int32_t DrsLexScan::Number(const char* p)
+{
+    if (!CvkCharIsNumber(*p)) {
+        return 0;
+    }
+    uint32_t integer = 0;
+    int32_t fraction = -1; // digits after the '.', -1 without one
+    bool suffix = false;
+    int32_t i = 0;
+    if (p[0] == '0' && p[1] == 'x') {
+        for (i = 2; CvkCharIsHexadecimal(p[i]) && p[i] != 'x' && p[i] != 'X'; ++i) {
+            const char c = p[i];
+            const uint32_t digit = c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
+            integer = integer * 16 + digit;
+        }
+    } else {
+        for (;; ++i) {
+            const char c = p[i];
+            if (CvkCharIsNumber(c)) {
+                integer = integer * 10 + static_cast<uint32_t>(c - '0');
+                fraction += fraction >= 0 ? 1 : 0;
+            } else if (c == '.' && fraction < 0) {
+                fraction = 0;
+            } else if (c == 'f') {
+                if (fraction < 0 || suffix) {
+                    Report(DRS_LOG_BAD_NUMBER, Line(), nullptr);
+                    ++i;
+                    break;
+                }
+                suffix = true;
+            } else {
+                break;
+            }
+        }
+    }
+    // A negation just before the number becomes its sign (only one this
+    // lexer made itself: an include lexer leaves its parent's tokens alone).
+    bool negative = false;
+    if (CodeOf(m_lexer.m_last) == DRS_TOKEN_NEG && m_lexer.m_first != nullptr) {
+        _removeLast();
+        negative = true;
+    }
+    const int32_t value = static_cast<int32_t>(negative ? 0u - integer : integer);
+    if (fraction < 0) {
+        AddToken(IntegerCode(value), value);
+        return i;
+    }
+    if (CodeOf(m_lexer.m_last) == DRS_TOKEN_MOD) {
+        Report(DRS_LOG_BAD_OPERATOR, Line(), nullptr);
+    }
+    float divisor = 1.0f;
+    for (int32_t k = 0; k < fraction; ++k) {
+        divisor *= 10.0f;
+    }
+    const float real = static_cast<float>(value) / divisor;
+    if (m_lexer.m_fixedShift == 0) {
+        DrsToken* token = AddToken(DRS_TOKEN_FLOAT);
+        if (token != nullptr) {
+            token->SetParamF32(real);
+        }
+    } else {
+        AddToken(DRS_TOKEN_FIXED, FixedValue(real, m_lexer.m_fixedShift));
+    }
+    return i;
+}
+
+// ---- operators and separators ----
+
+int32_t DrsLexScan::Operator(const char* p)
+{
+    const DrsToken* prev = m_lexer.m_last;
+    const uint16_t prevCode = CodeOf(prev);
+    const bool afterOperand = (prev != nullptr && prev->CheckTokenFlag(DRS_TOKEN_FLAG_INTEGER | DRS_TOKEN_FLAG_REAL |
+                                                                      DRS_TOKEN_FLAG_VARIABLE)) ||
+                              prevCode == DRS_TOKEN_RPAREN || prevCode == DRS_TOKEN_RBRACKET;
+    uint16_t code;
+    int32_t n = 1;
+    switch (p[0]) {
+    case '=': code = DRS_TOKEN_ASSIGN; break;
+    case '!': code = DRS_TOKEN_NOT; break;
+    case '*': code = DRS_TOKEN_MUL; break;
+    case '/': code = DRS_TOKEN_DIV; break;
+    case '%': code = DRS_TOKEN_MOD; break;
+    case '<': code = p[1] == '<' ? (n = 2, DRS_TOKEN_SHL) : DRS_TOKEN_LT; break;
+    case '>': code = p[1] == '>' ? (n = 2, DRS_TOKEN_SHR) : DRS_TOKEN_GT; break;
+    case '&': code = p[1] == '&' ? (n = 2, DRS_TOKEN_LAND) : DRS_TOKEN_AND; break;
+    case '|': code = p[1] == '|' ? (n = 2, DRS_TOKEN_LOR) : DRS_TOKEN_OR; break;
+    case '+':
+        code = !afterOperand ? DRS_TOKEN_PLUS : p[1] == '+' ? (n = 2, DRS_TOKEN_INC) : DRS_TOKEN_ADD;
+        if (!afterOperand && p[1] == '+') {
+            Report(DRS_LOG_BAD_OPERATOR, Line(), nullptr);
+            return 2;
+        }
+        break;
+    case '-':
+        code = !afterOperand ? DRS_TOKEN_NEG : p[1] == '-' ? (n = 2, DRS_TOKEN_DEC) : DRS_TOKEN_SUB;
+        break;
+    default:
+        return 0;
+    }
+    if (p[n] == '=') {
+        // Comparisons; there are no compound assignments.
+        ++n;
+        switch (code) {
+        case DRS_TOKEN_ASSIGN: code = DRS_TOKEN_EQ; break;
+        case DRS_TOKEN_NOT: code = DRS_TOKEN_NE; break;
+        case DRS_TOKEN_LT: code = DRS_TOKEN_LE; break;
+        case DRS_TOKEN_GT: code = DRS_TOKEN_GE; break;
+        default: Report(DRS_LOG_BAD_OPERATOR, Line(), nullptr); break;
+        }
+    }
+    if (code == DRS_TOKEN_MOD && prevCode != DRS_TOKEN_VAR && prevCode != DRS_TOKEN_INT16 &&
+        prevCode != DRS_TOKEN_INT32 && prevCode != DRS_TOKEN_RPAREN) {
+        Report(DRS_LOG_BAD_OPERATOR, Line(), nullptr);
+    }
+    if (code != DRS_TOKEN_PLUS) {
+        AddToken(code);
+    }
+    return n;
+}
+
+int32_t DrsLexScan::Separator(const char* p)
+{
+    int32_t* depth = nullptr;
+    int32_t step = 0;
+    int32_t underflow = 0;
+    uint16_t code;
+    switch (*p) {
+    case '(': code = DRS_TOKEN_LPAREN; depth = &m_lexer.m_parenDepth; step = 1; break;
+    case ')': code = DRS_TOKEN_RPAREN; depth = &m_lexer.m_parenDepth; step = -1; underflow = DRS_LOG_UNMATCHED_PAREN; break;
+    case '{': code = DRS_TOKEN_LBRACE; depth = &m_lexer.m_braceDepth; step = 1; break;
+    case '}': code = DRS_TOKEN_RBRACE; depth = &m_lexer.m_braceDepth; step = -1; underflow = DRS_LOG_UNMATCHED_BRACE; break;
+    case '[': code = DRS_TOKEN_LBRACKET; depth = &m_lexer.m_bracketDepth; step = 1; break;
+    case ']': code = DRS_TOKEN_RBRACKET; depth = &m_lexer.m_bracketDepth; step = -1; underflow = DRS_LOG_UNMATCHED_BRACKET; break;
+    case ',': code = DRS_TOKEN_COMMA; break;
+    case ':': code = DRS_TOKEN_COLON; break;
+    case ';': code = DRS_TOKEN_SEMICOLON; break;
+    default: return 0;
+    }
+    if (AddToken(code) != nullptr && depth != nullptr) {
+        *depth += step;
+        if (*depth < 0) {
+            Report(underflow, Line(), nullptr);
+        }
+    }
+    return 1;
+}
+
+// ---- strings and blanks ----
+
+int32_t DrsLexScan::String(const char* p)
+{
+    if (*p != '"') {
+        return 0;
+    }
+    int32_t i = 1;
+    while (p[i] != '"') {
+        if (p[i] == '\0' || p[i] == '\n' || p[i] == '\r') {
+            Report(DRS_LOG_UNTERMINATED_STRING, 0, nullptr);
+            return 0;
+        }
+        ++i;
+    }
+    AddToken(DRS_TOKEN_STRING, 0, p + 1, i - 1);
+    return i + 1;
+}
+
+int32_t DrsLexScan::Blank(const char* p)
+{
+    int32_t i = 0;
+    for (;; ++i) {
+        const char c = p[i];
+        if (c == '\n') {
+            NewLine();
+        } else if (c != ' ' && c != '\t' && c != '\r') {
+            return i;
+        }
+    }
+}
+
+// ---- adding tokens ----
+
+DrsToken* DrsLexScan::AddToken(uint16_t code, int32_t value, const char* text, int32_t length)
+{
+    auto* token = new DrsToken(code, m_lexer.m_include ? 0 : Line());
+    if (token == nullptr) {
+        Report(DRS_LOG_NO_MEMORY, Line(), nullptr);
+        Stop();
+        return nullptr;
+    }
+    token->SetTokenFlag(0, DrsTokenFlagsOf(code));
+    token->SetParamS32(value);
+    if (text != nullptr && length > 0) {
+        token->SetString(text, length);
+        if (token->GetStringLength() != length) {
+            delete token;
+            Report(DRS_LOG_NO_MEMORY, Line(), nullptr);
+            Stop();
+            return nullptr;
+        }
+    }
+    const int32_t verdict = _checkSequence(token);
+    if (verdict != 0) {
+        delete token;
+        if (verdict > 1) {
+            Stop();
+        }
+        return nullptr;
+    }
+    _link(token);
+    return token;
+}
+
+// The rules between a new token and the one before it. 0 keeps the token,
+// 1 drops it, 2 drops it and stops the scanning.
+int32_t DrsLexScan::_checkSequence(const DrsToken* token)
+{
+    const DrsToken* prev = m_lexer.m_last;
+    const uint16_t p = CodeOf(prev);
+    const uint16_t code = token->GetCode();
+    const bool prevVariable = prev != nullptr && prev->CheckTokenFlag(DRS_TOKEN_FLAG_VARIABLE);
+    const bool prevDeclared = prev != nullptr && prev->CheckTokenFlag(DRS_TOKEN_FLAG_DECLARED);
+    const bool prevReal = prev != nullptr && prev->CheckTokenFlag(DRS_TOKEN_FLAG_REAL);
+
+    if (p == DRS_TOKEN_MODULE && code != DRS_TOKEN_MODULE_NAME) {
+        Report(DRS_LOG_MODULE_NAME, Line(), nullptr);
+        return 2;
+    }
+    if (p == DRS_TOKEN_MODULE_NAME && code != DRS_TOKEN_LPAREN) {
+        Report(DRS_LOG_EXPECTED, Line(), "(");
+        return 1;
+    }
+    if (prev != nullptr && prev->CheckTokenFlag(DRS_TOKEN_FLAG_OPERAND) &&
+        !token->CheckTokenFlag(DRS_TOKEN_FLAG_SEPARATOR) && !IsOperatorCode(code)) {
+        Report(DRS_LOG_SYNTAX, Line(), nullptr);
+        return 2;
+    }
+
+    int32_t error = -1;
+    if (code == DRS_TOKEN_ASSIGN) {
+        if (!prevVariable && !prevDeclared && p != DRS_TOKEN_RBRACKET) error = DRS_LOG_BAD_OPERATOR;
+    } else if (code == DRS_TOKEN_INC || code == DRS_TOKEN_DEC) {
+        if (!prevVariable && p != DRS_TOKEN_RBRACKET) error = DRS_LOG_BAD_OPERATOR;
+    } else if (token->CheckTokenFlag(DRS_TOKEN_FLAG_REAL)) {
+        if (IsBitOperator(p)) error = DRS_LOG_BAD_OPERATOR;
+    } else if (IsBitOperator(code)) {
+        if (prev == nullptr || prevReal) error = DRS_LOG_BAD_OPERATOR;
+    } else if (code == DRS_TOKEN_LABEL) {
+        if (m_lexer.m_braceDepth != 1) error = DRS_LOG_LABEL_PLACE;
+    } else if (code == DRS_TOKEN_RPAREN) {
+        if (p == DRS_TOKEN_COMMA) error = DRS_LOG_SYNTAX;
+    } else if (code == DRS_TOKEN_LBRACE) {
+        if (p != DRS_TOKEN_ASSIGN && p != DRS_TOKEN_LOOP && p != DRS_TOKEN_ELSE && p != DRS_TOKEN_RPAREN) error = DRS_LOG_SYNTAX;
+    } else if (code == DRS_TOKEN_LBRACKET) {
+        if (!prevVariable && !prevDeclared) error = DRS_LOG_SYNTAX;
+    } else if (code == DRS_TOKEN_RBRACE) {
+        if (prev == nullptr || p == DRS_TOKEN_LPAREN || p == DRS_TOKEN_RPAREN || p == DRS_TOKEN_LBRACKET ||
+            p == DRS_TOKEN_RBRACKET) error = DRS_LOG_SYNTAX;
+    }
+    if (error < 0 && IsOperatorCode(code) && IsOperatorCode(p) && code != DRS_TOKEN_NEG && p != DRS_TOKEN_INC &&
+        p != DRS_TOKEN_DEC) {
+        error = DRS_LOG_BAD_OPERATOR;
+    }
+    if (error >= 0) {
+        Report(error, Line(), nullptr);
+    }
+    return 0;
+}
+
+void DrsLexScan::_link(DrsToken* token)
+{
+    DrsToken* last = m_lexer.m_last;
+    token->SetPrev(last);
+    if (last != nullptr) {
+        last->SetNext(token);
+    }
+    if (m_lexer.m_first == nullptr) {
+        m_lexer.m_first = token;
+    }
+    m_lexer.m_last = token;
+}
+
+void DrsLexScan::_removeLast()
+{
+    DrsToken* last = m_lexer.m_last;
+    DrsToken* prev = last->GetPrev();
+    if (prev != nullptr) {
+        prev->SetNext(nullptr);
+    }
+    if (m_lexer.m_first == last) {
+        m_lexer.m_first = nullptr;
+    }
+    if (m_lexer.m_current == last) {
+        m_lexer.m_current = prev;
+    }
+    m_lexer.m_last = prev;
+    delete last;
+}
