@@ -83,8 +83,12 @@ AtrDefAnalyzer::~AtrDefAnalyzer()
         delete constants;
         constants = next;
     }
-    t_cvkSystemHeapFree(m_index, __FILE__, __LINE__);
-    t_cvkSystemHeapFree(m_tokens, __FILE__, __LINE__);
+    if (m_index != nullptr) {
+        t_cvkSystemHeapFree(m_index, __FILE__, __LINE__);
+    }
+    if (m_tokens != nullptr) {
+        t_cvkSystemHeapFree(m_tokens, __FILE__, __LINE__);
+    }
 }
 
 int32_t AtrDefAnalyzer::_fail()
@@ -313,6 +317,8 @@ int32_t AtrDefAnalyzer::_growIndex()
             *_findSlot(name.GetBuffer(), static_cast<size_t>(name.GetLength()), old[i].hash) = old[i];
         }
     }
-    t_cvkSystemHeapFree(old, __FILE__, __LINE__);
+    if (old != nullptr) {
+        t_cvkSystemHeapFree(old, __FILE__, __LINE__);
+    }
     return 1;
 }

@@ -142,7 +142,9 @@ int32_t AtrDefAnalyzer::_tokenize(const char* begin, const char* end)
         if (grown == nullptr) {
             return 0;
         }
-        t_cvkSystemHeapFree(m_tokens, __FILE__, __LINE__);
+        if (m_tokens != nullptr) {
+            t_cvkSystemHeapFree(m_tokens, __FILE__, __LINE__);
+        }
         m_tokens = grown;
         m_tokenCapacity = static_cast<uint32_t>(needed);
     }

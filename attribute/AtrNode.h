@@ -247,6 +247,8 @@ public:
     // a fresh history id, sets (record != 0) or clears flag 0x1.
     void _attachHistoryManager(AtrHistoryManager* manager, int32_t record);
     AtrHistoryManager* _getHistoryManager() const { return historyManager; }
+    // This node alone reports to `manager` from now on (null: to none).
+    void _setHistoryManager(AtrHistoryManager* manager) { historyManager = manager; }
     void _setHistoryId(int32_t id) { historyId = id; }
     int32_t _getHistoryId() const { return historyId; }
     // Subtree: an "ATR_HISTORY_ID" attribute becomes the history id and is

@@ -1000,6 +1000,7 @@ struct TextSink {
     int64_t expected = 0; // bytes put so far
     int64_t flushed = 0;  // bytes handed to `out`
     bool failed = false;
+    bool indent = true;   // lines begin with one TAB per level
     size_t used = 0;
     char block[16 * 1024];
 
@@ -1132,7 +1133,7 @@ struct TextSink {
     void Indent(int64_t depth)
     {
         static const char tabs[] = "\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t";
-        while (depth > 0 && !failed) {
+        while (indent && depth > 0 && !failed) {
             const int64_t n = depth < 32 ? depth : 32;
             Put(tabs, static_cast<size_t>(n));
             depth -= n;
@@ -1323,6 +1324,55 @@ AtrNode* FindXml(AtrNode* root)
 
 } // namespace
 
+namespace {
+
+// `top` and its subtree (not its following siblings), without recursion.
+void WriteSubtree(TextSink& sink, AtrNode* top, int32_t quoted)
+{
+    AtrNode* n = top;
+    int64_t depth = 0;
+    for (;;) {
+        bool descended = false;
+        if (WriteOpen(sink, n, depth, quoted)) {
+            if (AtrNode* c = n->GetChild(0)) {
+                n = c;
+                ++depth;
+                descended = true;
+            } else {
+                WriteClose(sink, n, depth);
+            }
+        }
+        if (descended) {
+            continue;
+        }
+        if (sink.failed) {
+            break;
+        }
+        // Up to the next node that follows in pre-order below `top`.
+        while (n != top && n->GetNext() == nullptr) {
+            n = n->GetParent();
+            --depth;
+            WriteClose(sink, n, depth);
+        }
+        if (n == top) {
+            break;
+        }
+        n = n->GetNext();
+    }
+}
+
+CvString Finish(AtrParser* parser, TextSink& sink)
+{
+    sink.Flush();
+    if (sink.failed) {
+        parser->SetError();
+        return CvString();
+    }
+    return sink.out;
+}
+
+} // namespace
+
 CvString AtrParser::WriteTree(AtrNode* root, int32_t quoted)
 {
     TextSink sink;
@@ -1336,43 +1386,19 @@ CvString AtrParser::WriteTree(AtrNode* root, int32_t quoted)
         }
     }
     for (AtrNode* top = root; top != nullptr && !sink.failed; top = top->GetNext()) {
-        AtrNode* n = top;
-        int64_t depth = 0;
-        for (;;) {
-            bool descended = false;
-            if (WriteOpen(sink, n, depth, quoted)) {
-                if (AtrNode* c = n->GetChild(0)) {
-                    n = c;
-                    ++depth;
-                    descended = true;
-                } else {
-                    WriteClose(sink, n, depth);
-                }
-            }
-            if (descended) {
-                continue;
-            }
-            if (sink.failed) {
-                break;
-            }
-            // Up to the next node that follows in pre-order below `top`.
-            while (n != top && n->GetNext() == nullptr) {
-                n = n->GetParent();
-                --depth;
-                WriteClose(sink, n, depth);
-            }
-            if (n == top) {
-                break;
-            }
-            n = n->GetNext();
-        }
+        WriteSubtree(sink, top, quoted);
     }
-    sink.Flush();
-    if (sink.failed) {
-        SetError();
-        return CvString();
+    return Finish(this, sink);
+}
+
+CvString AtrParser::WriteNode(AtrNode* node, int32_t quoted, int32_t indent)
+{
+    TextSink sink;
+    sink.indent = indent != 0;
+    if (node != nullptr) {
+        WriteSubtree(sink, node, quoted);
     }
-    return sink.out;
+    return Finish(this, sink);
 }
 
 CvString AtrParser::WriteAttribute(AtrNode* node, int32_t quoted)

@@ -61,6 +61,10 @@ public:
     // an "encoding" attribute when the tree has one). An empty string with
     // the Error flag set when the text cannot be built whole.
     CvString WriteTree(AtrNode* root, int32_t quoted = 0);
+    // Text of `node` and its subtree alone (its following siblings left
+    // out), without an xml declaration. `indent` 0 leaves out the TABs that
+    // show the levels (a deep tree's text then grows with its size only).
+    CvString WriteNode(AtrNode* node, int32_t quoted = 0, int32_t indent = 1);
     // One empty-element tag with the node's attributes.
     CvString WriteAttribute(AtrNode* node, int32_t quoted = 0);
     // Writes WriteTree's text to the file `path` (environment names
