@@ -4,7 +4,7 @@
 
 int CliKitMain(int argc, char** argv);      // kit: exercises the runtime kit
 int CliBundleMain(int argc, char** argv);   // bundle: attribute documents to an image
-int CliDresserMain(int argc, char** argv);  // dresser: scripts to word code
+int CliScriptMain(int argc, char** argv);   // script: Dresser scripts to word code
 int CliAudioMain(int argc, char** argv);    // audio: WAV to ZAF
 int CliReduceMain(int argc, char** argv);   // reduce: colour reduction of PNG images
 int CliQrMain(int argc, char** argv);       // qr: text to a QR symbol bitmap

@@ -20,7 +20,7 @@ const Subcommand kSubcommands[] = {
     {"bundle", "compile an instance and a template text into a binary image", CliBundleMain},
 #endif
 #ifdef LUMIVOR_HAVE_DRESSER
-    {"dresser", "compile Dresser scripts into word code", CliDresserMain},
+    {"script", "compile Dresser scripts into word code, list compiled scripts", CliScriptMain},
 #endif
 #ifdef LUMIVOR_HAVE_AUDIO
     {"audio", "encode a WAV file into ZAF", CliAudioMain},

@@ -1,0 +1,224 @@
+// lumivor script: compiles a Dresser script into its word-code image through
+// DrsCompiler, and lists an image (--dump).
+#include "cli/CliCommands.h"
+#include "cli/CliText.h"
+#include "dresser/CvkScriptDebugInfo.h"
+#include "dresser/DrsCompiler.h"
+#include "dresser/DrsScriptDump.h"
+#include "dresser/DrsScriptView.h"
+#include "kit/CvkEndian.h"
+#include "kit/CvkEnv.h"
+#include "kit/CvkFcpCurrent.h"
+#include "kit/CvkFileServer.h"
+#include "kit/CvkHeapSimple.h"
+#include "kit/CvkSystem.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+const char* const kName = "lumivor script";
+
+void Usage(FILE* out)
+{
+    std::fprintf(out,
+                 "usage: lumivor script SOURCE [-o OUTPUT] [-I DIR]... [--defs DIR] [--fixed N] [--debug]\n"
+                 "                      [--assign-warning] [--big-endian]\n"
+                 "       lumivor script --dump IMAGE\n"
+                 "Compiles a Dresser script (Shift_JIS text) into its word-code image.\n"
+                 "  -o OUTPUT         image path (default: SOURCE with its extension replaced by .bin)\n"
+                 "  -I DIR            add an include search path (repeatable)\n"
+                 "  --defs DIR        definition directory: DresserInstruction.bin or .def and\n"
+                 "                    DresserStringDef.bin (default: the one shipped with lumivor)\n"
+                 "  --fixed N         real constants as fixed point with N fraction bits (default: floats)\n"
+                 "  --debug           line markers and a debug chunk named after the source file\n"
+                 "  --assign-warning  an assignment inside an if or switch condition is a warning\n"
+                 "  --big-endian      write the image for a big-endian target\n"
+                 "  --dump IMAGE      list a compiled image: header, modules, constants, strings,\n"
+                 "                    initializers and code\n"
+                 "The compiler's log goes to standard error. Exit status: 0 when the image was written,\n"
+                 "1 on compile errors or a failed write, 2 for bad arguments.\n");
+}
+
+bool ReadWhole(const char* path, std::vector<char>* out)
+{
+    FILE* f = std::fopen(path, "rb");
+    if (f == nullptr) return false;
+    char chunk[65536];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) out->insert(out->end(), chunk, chunk + n);
+    const bool ok = !std::ferror(f);
+    std::fclose(f);
+    return ok;
+}
+
+// The definition directory shipped beside the executable: <bin>/../share/
+// lumivor/dresser/, which is also where the build tree puts it.
+std::string DefaultDefinitionDirectory()
+{
+    char exe[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n <= 0) return "";
+    exe[n] = '\0';
+    std::string dir(exe);
+    dir.erase(dir.rfind('/') + 1);
+    return dir + "../share/lumivor/dresser/";
+}
+
+std::string WithSeparator(std::string dir)
+{
+    if (!dir.empty() && dir.back() != '/' && dir.back() != '\\') dir += '/';
+    return dir;
+}
+
+std::string BaseName(const std::string& path)
+{
+    const size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+int Dump(const char* path)
+{
+    std::vector<char> bytes;
+    if (!ReadWhole(path, &bytes)) {
+        std::fprintf(stderr, "%s: cannot read %s\n", kName, path);
+        return 1;
+    }
+    DrsScriptView view;
+    std::string why;
+    if (!DrsReadScriptImage(bytes.data(), bytes.size(), &view, &why)) {
+        std::fprintf(stderr, "%s: %s is not a script image (%s)\n", kName, path, why.c_str());
+        return 1;
+    }
+    std::printf("%s: %zu bytes\n", path, bytes.size());
+    std::fputs(CliToTerminal(DrsDumpScript(view)).c_str(), stdout);
+    return 0;
+}
+
+struct Options {
+    const char* source = nullptr;
+    const char* output = nullptr;
+    const char* dump = nullptr;
+    std::string defs;
+    std::vector<const char*> includes;
+    DrsCompileOption compile = {0, 0, 0, 0};
+    bool bigEndian = false;
+};
+
+// 0 to go on, else the exit status (help, or 2 for bad arguments).
+int ParseArguments(int argc, char** argv, Options* o)
+{
+    for (int i = 1; i < argc; ++i) {
+        const char* a = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
+            Usage(stdout);
+            return -1;
+        } else if (std::strcmp(a, "-o") == 0 && hasValue) {
+            o->output = argv[++i];
+        } else if (std::strcmp(a, "-I") == 0 && hasValue) {
+            o->includes.push_back(argv[++i]);
+        } else if (std::strcmp(a, "--defs") == 0 && hasValue) {
+            o->defs = argv[++i];
+        } else if (std::strcmp(a, "--dump") == 0 && hasValue) {
+            o->dump = argv[++i];
+        } else if (std::strcmp(a, "--fixed") == 0 && hasValue) {
+            char* end = nullptr;
+            errno = 0;
+            const long n = std::strtol(argv[++i], &end, 10);
+            if (errno != 0 || *end != '\0' || n < 0 || n > 30) {
+                std::fprintf(stderr, "%s: --fixed wants a number of fraction bits from 0 to 30\n", kName);
+                return 2;
+            }
+            o->compile.fixedShift = int32_t(n);
+        } else if (std::strcmp(a, "--debug") == 0) {
+            o->compile.debug = 1;
+        } else if (std::strcmp(a, "--assign-warning") == 0) {
+            o->compile.warningFlags |= DRS_WARNING_ASSIGN_IN_CONDITION;
+        } else if (std::strcmp(a, "--big-endian") == 0) {
+            o->bigEndian = true;
+        } else if (a[0] == '-' && a[1] != '\0') {
+            std::fprintf(stderr, "%s: unknown option or missing value '%s'\n", kName, a);
+            Usage(stderr);
+            return 2;
+        } else if (o->source == nullptr) {
+            o->source = a;
+        } else {
+            Usage(stderr);
+            return 2;
+        }
+    }
+    if (o->dump == nullptr && o->source == nullptr) {
+        Usage(stderr);
+        return 2;
+    }
+    return 0;
+}
+
+// Compiles with the kit running; returns the exit status.
+int CompileScript(const Options& o, const std::string& output)
+{
+    std::vector<char> text;
+    if (!ReadWhole(o.source, &text)) {
+        std::fprintf(stderr, "%s: cannot read %s\n", kName, o.source);
+        return 1;
+    }
+    text.push_back('\0');
+
+    CvkScriptDebugInfo record = {};
+    const std::string name = BaseName(o.source);
+    std::memcpy(record.name, name.data(), std::min(name.size(), sizeof record.name - 1));
+    std::memcpy(record.path, o.source, std::min(std::strlen(o.source), sizeof record.path - 1));
+
+    const std::string defs = WithSeparator(o.defs.empty() ? DefaultDefinitionDirectory() : o.defs);
+    DrsCompiler compiler(defs.c_str(), 1);
+    for (const char* dir : o.includes) compiler.AddIncludePath(dir);
+    const int32_t compiled = compiler.CompileText(text.data(), &o.compile, &record);
+    const int32_t written = compiled ? compiler.OutputFile(output.c_str()) : 0;
+    const CvString* log = compiler.GetErrorString();
+    if (log != nullptr && log->GetLength() > 0)
+        std::fputs(CliToTerminal(std::string_view(log->GetBuffer(), size_t(log->GetLength()))).c_str(), stderr);
+    if (!compiled) {
+        std::fprintf(stderr, "%s: %s: compile failed, no image written\n", kName, o.source);
+        return 1;
+    }
+    if (!written) {
+        std::remove(output.c_str());
+        std::fprintf(stderr, "%s: cannot write %s\n", kName, output.c_str());
+        return 1;
+    }
+    std::printf("%s: wrote %s (%u bytes)\n", kName, output.c_str(), compiler.GetChunkSize());
+    return 0;
+}
+
+} // namespace
+
+int CliScriptMain(int argc, char** argv)
+{
+    Options o;
+    const int parsed = ParseArguments(argc, argv, &o);
+    if (parsed != 0) return parsed < 0 ? 0 : parsed;
+    if (o.dump != nullptr) return Dump(o.dump);
+
+    CvkHeapSimple heap(nullptr, 0, 16);
+    CvkHeapSetSystem(&heap);
+    CvkInitCorvantaSystem();
+    CvkEnvGet()->GetFileServer()->AttachCurrentProtocol(CvkFcpCurrent::SetUp, CvkFcpCurrent::CheckEnableControl);
+    CvkEndianSetTarget(o.bigEndian ? 1 : 0);
+    const std::string output = o.output != nullptr ? o.output : std::string(DrsMakeOutputPath(o.source).GetBuffer());
+    char a[PATH_MAX], b[PATH_MAX];
+    const bool overwrites = output == o.source || (realpath(o.source, a) != nullptr &&
+                                                   realpath(output.c_str(), b) != nullptr && std::strcmp(a, b) == 0);
+    if (overwrites) std::fprintf(stderr, "%s: the output %s would overwrite the source\n", kName, output.c_str());
+    const int status = overwrites ? 2 : CompileScript(o, output);
+    CvkExitCorvantaSystem();
+    CvkHeapSetSystem(nullptr);
+    return status;
+}
