@@ -1,8 +1,9 @@
 // The scan of enum headers and the table of constants.
 #include "attribute/AtrDefAnalyzer.h"
 
+#include "attribute/AtrUtil.h"
+
 #include "kit/CvkFile.h"
-#include "kit/CvkFileName.h"
 #include "kit/CvkHeap.h"
 #include "kit/CvkStringScan.h"
 
@@ -106,7 +107,7 @@ int32_t AtrDefAnalyzer::AddConstantDefinition(const char* path)
     if (path == nullptr) {
         return _fail();
     }
-    const CvString expanded = CvkFileNameExtractEnvName(path);
+    const CvString expanded = AtrUtilExtractEnvName(path);
     CvkFile file(expanded.GetBuffer());
     if (file.CheckError() != 0) {
         return _fail();

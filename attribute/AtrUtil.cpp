@@ -66,6 +66,18 @@ AtrNode* AtrUtilCreateFromText(const char* path, const char* constants, CvString
     return tree;
 }
 
+AtrNode* AtrUtilCreateFromText(const char* path, AtrDefAnalyzer& constants, CvString* errorLog)
+{
+    if (path == nullptr) return nullptr;
+    std::unique_ptr<AtrParser> parser(new AtrParser);
+    if (parser == nullptr) return nullptr;
+    parser->SetDefAnalyzer(&constants);
+    const CvString expanded = AtrUtilExtractEnvName(path);
+    AtrNode* tree = parser->CreateTreeFromFile(expanded.GetBuffer(), nullptr);
+    if (tree == nullptr && errorLog != nullptr) *errorLog = parser->GetErrorLog();
+    return tree;
+}
+
 AtrNode* AtrUtilCreateFromTextBuffer(const char* text, const char* constants)
 {
     if (text == nullptr) return nullptr;

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 
+class AtrDefAnalyzer;
 class AtrNode;
 
 // "%NAME%rest": the rest resolved against the value of the environment
@@ -26,6 +27,10 @@ LUMIVOR_EXPORT CvString AtrUtilExtractEnvName(const char* path);
 // parser's AddConstantDefinition first (a definition file of named
 // constants). On failure `errorLog`, when given, receives the parser's log.
 LUMIVOR_EXPORT AtrNode* AtrUtilCreateFromText(const char* path, const char* constants = nullptr,
+                                              CvString* errorLog = nullptr);
+// The same with the named constants `constants` already holds (the
+// definitions of any number of headers); the analyzer is lent, not owned.
+LUMIVOR_EXPORT AtrNode* AtrUtilCreateFromText(const char* path, AtrDefAnalyzer& constants,
                                               CvString* errorLog = nullptr);
 // The same for a NUL-terminated text in memory.
 LUMIVOR_EXPORT AtrNode* AtrUtilCreateFromTextBuffer(const char* text, const char* constants = nullptr);

@@ -1,10 +1,22 @@
 // lumivor bundle: compiles an instance text and a template text into a binary
 // attribute image through TbnCompilerOutput, and lists an image's chunks.
+// With --defs the texts may use the named constants of C enum headers: they
+// are read with a definition analyzer and compiled through the one-call
+// helpers, which give the same image for the same trees.
+#include "attribute/AtrDefAnalyzer.h"
+#include "attribute/AtrNode.h"
+#include "attribute/AtrUtil.h"
 #include "bundle/TbnCompiler.h"
 #include "cli/CliCommands.h"
 #include "cli/CliText.h"
 #include "kit/CvChunk.h"
+#include "kit/CvkEnv.h"
+#include "kit/CvkFcpCurrent.h"
+#include "kit/CvkFileServer.h"
+#include "kit/CvkHeap.h"
+#include "kit/CvkHeapSimple.h"
 #include "kit/CvkLog.h"
+#include "kit/CvkSystem.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -20,11 +32,13 @@ namespace {
 void Usage(FILE* out)
 {
     std::fprintf(out,
-                 "usage: lumivor bundle INSTANCE TEMPLATE -o OUTPUT [--code CODE]\n"
+                 "usage: lumivor bundle INSTANCE TEMPLATE -o OUTPUT [--code CODE] [--defs HEADER.h ...]\n"
                  "       lumivor bundle --list IMAGE\n"
                  "Compiles the instance text with the template text (attribute text, Shift_JIS) into\n"
                  "one binary image and prints its chunks. CODE replaces the first chunk's tag: four\n"
                  "characters (ABCD) or a number (0x41424344, 1094861636); default ATRB.\n"
+                 "--defs (repeatable) reads the enumerations of a C header, in order; both texts may\n"
+                 "then use their names as values (ITEM_KIND_BUTTON for 3).\n"
                  "Exit status: 0 when the image was written, 1 otherwise, 2 for bad arguments.\n");
 }
 
@@ -106,6 +120,98 @@ void CollectLog(const char* text, void* context)
     static_cast<std::string*>(context)->append(text);
 }
 
+// Runs `body` with the kit's log gathered into `log` instead of standard
+// output (the kit prints Shift_JIS there).
+template <class Body>
+auto WithLogCaptured(std::string* log, Body body)
+{
+    CvkLogSink previous = CvkLogSetSink(CollectLog, log);
+    std::fflush(stdout);
+    const int saved = dup(1);
+    const int devnull = open("/dev/null", O_WRONLY);
+    if (saved >= 0 && devnull >= 0) dup2(devnull, 1);
+    const auto result = body();
+    std::fflush(stdout);
+    if (saved >= 0) {
+        dup2(saved, 1);
+        close(saved);
+    }
+    if (devnull >= 0) close(devnull);
+    CvkLogSetSink(previous, nullptr);
+    return result;
+}
+
+bool Readable(const char* path)
+{
+    FILE* f = std::fopen(path, "rb");
+    if (f == nullptr) return false;
+    std::fclose(f);
+    return true;
+}
+
+// The texts read with the constants of `defs`, compiled and written with
+// the code as the first chunk's tag. 0 when written, else 1 with a message.
+int CompileWithDefs(const char* const inputs[2], const char* output, uint32_t code,
+                    const std::vector<const char*>& defs, std::string* log)
+{
+    for (const char* path : {inputs[0], inputs[1]}) {
+        if (!Readable(path)) {
+            std::fprintf(stderr, "lumivor bundle: cannot read %s\n", path);
+            return 1;
+        }
+    }
+    for (const char* header : defs) {
+        if (!Readable(header)) {
+            std::fprintf(stderr, "lumivor bundle: cannot read %s\n", header);
+            return 1;
+        }
+    }
+    CvkHeapSimple heap(nullptr, 0, 16);
+    CvkHeapSetSystem(&heap);
+    CvkHeapSetMain(&heap);
+    CvkHeapSetBuffer(&heap);
+    int status = 1;
+    if (CvkInitCorvantaSystem() != 0) {
+        CvkEnvGet()->GetFileServer()->AttachCurrentProtocol(CvkFcpCurrent::SetUp, CvkFcpCurrent::CheckEnableControl);
+        status = [&] {
+            AtrDefAnalyzer constants;
+            for (const char* header : defs) {
+                if (constants.AddConstantDefinition(header) == 0) {
+                    std::fprintf(stderr,
+                                 "lumivor bundle: cannot use the constants of %s (an unknown name, or an "
+                                 "enumeration a C compiler would refuse)\n",
+                                 header);
+                    return 1;
+                }
+            }
+            CvString errors;
+            AtrNode* trees[2] = {nullptr, nullptr};
+            int result = 0;
+            for (int i = 0; i < 2 && result == 0; ++i) {
+                trees[i] = AtrUtilCreateFromText(inputs[i], constants, &errors);
+                if (trees[i] == nullptr) {
+                    log->append(errors.GetLength() != 0 ? errors.GetBuffer() : "");
+                    std::fprintf(stderr, "lumivor bundle: cannot read the attribute text %s\n", inputs[i]);
+                    result = 1;
+                }
+            }
+            if (result == 0 && AtrUtilOutputStyledBinary(trees[0], trees[1], output, &code, &errors, 0) == 0) {
+                log->append(errors.GetLength() != 0 ? errors.GetBuffer() : "");
+                std::remove(output);
+                result = 1;
+            }
+            AtrNodeDestroyChain(trees[0]);
+            AtrNodeDestroyChain(trees[1]);
+            return result;
+        }();
+        CvkExitCorvantaSystem();
+    }
+    CvkHeapSetSystem(nullptr);
+    CvkHeapSetMain(nullptr);
+    CvkHeapSetBuffer(nullptr);
+    return status;
+}
+
 } // namespace
 
 int CliBundleMain(int argc, char** argv)
@@ -114,6 +220,7 @@ int CliBundleMain(int argc, char** argv)
     int inputCount = 0;
     const char* output = nullptr;
     const char* list = nullptr;
+    std::vector<const char*> defs;
     uint32_t code = CVK_CHUNK_TAG_ATRB;
     for (int i = 1; i < argc; ++i) {
         const char* a = argv[i];
@@ -129,6 +236,8 @@ int CliBundleMain(int argc, char** argv)
             }
         } else if (std::strcmp(a, "--list") == 0 && i + 1 < argc) {
             list = argv[++i];
+        } else if (std::strcmp(a, "--defs") == 0 && i + 1 < argc) {
+            defs.push_back(argv[++i]);
         } else if (a[0] == '-' && a[1] != '\0') {
             std::fprintf(stderr, "lumivor bundle: unknown option '%s'\n", a);
             Usage(stderr);
@@ -145,32 +254,23 @@ int CliBundleMain(int argc, char** argv)
         Usage(stderr);
         return 2;
     }
-    std::vector<char> instance, templ;
-    if (!ReadWhole(inputs[0], &instance)) {
-        std::fprintf(stderr, "lumivor bundle: cannot read %s\n", inputs[0]);
-        return 1;
-    }
-    if (!ReadWhole(inputs[1], &templ)) {
-        std::fprintf(stderr, "lumivor bundle: cannot read %s\n", inputs[1]);
-        return 1;
-    }
-
-    // The kit prints its Shift_JIS log to standard output; gather it through
-    // the sink instead and show it in the terminal's encoding.
     std::string log;
-    CvkLogSink previous = CvkLogSetSink(CollectLog, &log);
-    std::fflush(stdout);
-    const int saved = dup(1);
-    const int devnull = open("/dev/null", O_WRONLY);
-    if (saved >= 0 && devnull >= 0) dup2(devnull, 1);
-    const uint8_t ok = TbnCompilerOutput(output, instance.data(), templ.data(), code);
-    std::fflush(stdout);
-    if (saved >= 0) {
-        dup2(saved, 1);
-        close(saved);
+    bool ok;
+    if (!defs.empty()) {
+        const int status = WithLogCaptured(&log, [&] { return CompileWithDefs(inputs, output, code, defs, &log); });
+        ok = status == 0;
+    } else {
+        std::vector<char> instance, templ;
+        if (!ReadWhole(inputs[0], &instance)) {
+            std::fprintf(stderr, "lumivor bundle: cannot read %s\n", inputs[0]);
+            return 1;
+        }
+        if (!ReadWhole(inputs[1], &templ)) {
+            std::fprintf(stderr, "lumivor bundle: cannot read %s\n", inputs[1]);
+            return 1;
+        }
+        ok = WithLogCaptured(&log, [&] { return TbnCompilerOutput(output, instance.data(), templ.data(), code); }) != 0;
     }
-    if (devnull >= 0) close(devnull);
-    CvkLogSetSink(previous, nullptr);
 
     if (!log.empty()) std::fputs(CliToTerminal(log).c_str(), ok ? stdout : stderr);
     if (!ok) {

@@ -2,6 +2,7 @@
 // paths, full and relative names, and trees through text, binary and
 // compiled image files.
 #include "attribute/AtrConverter.h"
+#include "attribute/AtrDefAnalyzer.h"
 #include "attribute/AtrFileUtil.h"
 #include "attribute/AtrUtil.h"
 #include "attribute/tests/AtrTestTree.h"
@@ -146,6 +147,30 @@ TEST_F(AtrUtilTest, TreesThroughTextAndBinaryFiles)
     EXPECT_EQ(AtrUtilOutputText(nullptr, out.c_str()), 0);
     EXPECT_EQ(AtrUtilOutputBinary(nullptr, bin.c_str()), 0);
     EXPECT_EQ(AtrUtilGetBinaryWorkSize(nullptr), 0u);
+}
+
+TEST_F(AtrUtilTest, TextsWithNamedConstants)
+{
+    WriteBytes(Path("kinds.h"), "enum Kind { KIND_LABEL = 1, KIND_BUTTON };\n");
+    WriteBytes(Path("keys.h"), "enum Key { KEY_OK = 0x10, KEY_BACK = KEY_OK << 1 };\n");
+    const std::string text = Path("items.txt");
+    WriteBytes(text, "<Item kind = KIND_BUTTON, ATR_NODE_FLAG = KEY_BACK>KEY_OK, KIND_LABEL</Item>\n");
+
+    // One header by name.
+    const std::string label = Path("label.txt");
+    WriteBytes(label, "<Item kind = KIND_BUTTON>KIND_LABEL</Item>\n");
+    AtrNode* one = AtrUtilCreateFromText(label.c_str(), Path("kinds.h").c_str());
+    EXPECT_EQ(Dump(one), "Item(kind=S:2)[S:1]");
+    AtrNode::Destroy(one);
+
+    // Any number of headers through a lent analyzer.
+    AtrDefAnalyzer constants;
+    ASSERT_EQ(constants.AddConstantDefinition(Path("kinds.h").c_str()), 1);
+    ASSERT_EQ(constants.AddConstantDefinition(Path("keys.h").c_str()), 1);
+    CvString log;
+    AtrNode* both = AtrUtilCreateFromText(text.c_str(), constants, &log);
+    EXPECT_EQ(Dump(both), "Item#20(kind=S:2)[S:16,S:1]");
+    AtrNode::Destroy(both);
 }
 
 TEST_F(AtrUtilTest, TextErrorsReachTheCallersLog)
