@@ -3,6 +3,7 @@
 
 #include "attribute/AtrData.h"
 #include "attribute/AtrNode.h"
+#include "attribute/AtrUtil.h"
 
 namespace {
 
@@ -46,9 +47,7 @@ DrsErrorInfo::DrsErrorInfo(const char* directory)
     }
     m_path = directory;
     m_path += DRS_MESSAGE_FILE_NAME;
-    // The message file is a converter image; reading it arrives with the
-    // converter. Until then a host installs the texts with SetMessageTree.
-    SetError();
+    SetMessageTree(AtrUtilCreateFromBinary(m_path.GetBuffer()));
 }
 
 DrsErrorInfo::~DrsErrorInfo()

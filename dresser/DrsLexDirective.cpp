@@ -1,4 +1,5 @@
 // The directives: "#include", "#instdef", "#define", "#name" and "enum".
+#include "attribute/AtrConverter.h"
 #include "attribute/AtrNode.h"
 #include "attribute/AtrParser.h"
 #include "dresser/DrsErrorInfo.h"
@@ -45,7 +46,8 @@ CvString JoinPath(const CvString& path, const CvString& name)
 // A whole file read through the kit into a NUL-terminated buffer.
 struct FileText {
     CvkFile* file = nullptr;
-    const char* text = nullptr;
+    char* text = nullptr;
+    uint32_t size = 0;
 
     ~FileText() { delete file; }
 
@@ -55,11 +57,24 @@ struct FileText {
         file = new CvkFile(path.GetBuffer());
         text = nullptr;
         if (file != nullptr && file->ReadFile(nullptr, 0, 0)) {
-            text = static_cast<const char*>(file->GetBuffer());
+            text = static_cast<char*>(file->GetBuffer());
+            size = file->ThreadGetSize();
         }
         return text != nullptr;
     }
 };
+
+// An instruction definition: a converter image when it starts with "ATRB",
+// else attribute text.
+AtrNode* ReadDefinitionTree(FileText& file)
+{
+    if (file.size >= 4 && std::memcmp(file.text, "ATRB", 4) == 0) {
+        AtrConverter converter;
+        return converter.CreateTree(file.text, file.size);
+    }
+    AtrParser parser;
+    return parser.CreateTreeFromText(file.text, nullptr);
+}
 
 // Opens the file as named, then in each include path in order.
 bool FindFile(const _drsIncludePath* paths, const CvString& name, FileText& out)
@@ -187,9 +202,8 @@ int32_t DrsLexScan::InstDef(const char* p)
         FileText file;
         if (!FindFile(m_tables.includePaths, name, file)) {
             Report(DRS_LOG_FILE_NOT_FOUND, Line(), name.GetBuffer());
-        } else if (std::strncmp(file.text, "ATRB", 4) != 0) {
-            AtrParser parser;
-            AtrNode* tree = parser.CreateTreeFromText(file.text, nullptr);
+        } else {
+            AtrNode* tree = ReadDefinitionTree(file);
             done = m_lexer.RegistInstruction(tree) != 0;
             AtrNodeDestroyChain(tree);
         }
