@@ -148,7 +148,7 @@ int32_t DrsLexScan::Include(const char* p)
     int32_t start = 0;
     const int32_t length = QuotedName(p, 8, &start);
     if (length < 0) {
-        Report(DRS_LOG_BAD_INCLUDE, Line(), nullptr);
+        Report(DRS_LOG_BAD_INCLUDE, Line(), "#include");
         m_lexer.SetError();
         return 0;
     }

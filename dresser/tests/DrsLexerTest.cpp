@@ -350,8 +350,8 @@ TEST_F(DrsLexerTest, IncludeFailures)
     const std::vector<TextCase> cases = {
         {"#include \"missing.drs\"\n", "", "0001 missing.drsE34\n0001 E0\n"},
         {"#include \"bad.drs\"\n", nullptr, "---- bad.drs E51\n0002 E12\n---- bad.drs E52\n0001 E0\n"},
-        {"#include bad.drs\n", "", "0001 E35\n0001 E0\n"},
-        {"#include \"bad\n.drs\"\n", "", "0001 E35\n0001 E0\n"},
+        {"#include bad.drs\n", "", "0001 #includeE35\n0001 E0\n"},
+        {"#include \"bad\n.drs\"\n", "", "0001 #includeE35\n0001 E0\n"},
         {"module m(){\n#include \"bad.drs\"\n}\n", nullptr, "0002 E0\n"},
     };
     for (const TextCase& c : cases) {
