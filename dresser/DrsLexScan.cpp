@@ -13,25 +13,47 @@ namespace {
 
 struct Keyword {
     const char* text;
+    int32_t length;
     uint16_t code;
 };
 
 const Keyword kKeywords[] = {
-    {"if", DRS_TOKEN_IF},         {"switch", DRS_TOKEN_SWITCH},     {"while", DRS_TOKEN_WHILE},
-    {"loop", DRS_TOKEN_LOOP},     {"goto", DRS_TOKEN_GOTO},         {"return", DRS_TOKEN_RETURN},
-    {"synch", DRS_TOKEN_SYNCH},   {"else", DRS_TOKEN_ELSE},         {"case", DRS_TOKEN_CASE},
-    {"default", DRS_TOKEN_DEFAULT}, {"variant", DRS_TOKEN_VARIANT}, {"module", DRS_TOKEN_MODULE},
-    {"break", DRS_TOKEN_BREAK},   {"continue", DRS_TOKEN_CONTINUE},
+    {"if", 2, DRS_TOKEN_IF},          {"switch", 6, DRS_TOKEN_SWITCH},     {"while", 5, DRS_TOKEN_WHILE},
+    {"loop", 4, DRS_TOKEN_LOOP},      {"goto", 4, DRS_TOKEN_GOTO},         {"return", 6, DRS_TOKEN_RETURN},
+    {"synch", 5, DRS_TOKEN_SYNCH},    {"else", 4, DRS_TOKEN_ELSE},         {"case", 4, DRS_TOKEN_CASE},
+    {"default", 7, DRS_TOKEN_DEFAULT}, {"variant", 7, DRS_TOKEN_VARIANT}, {"module", 6, DRS_TOKEN_MODULE},
+    {"break", 5, DRS_TOKEN_BREAK},    {"continue", 8, DRS_TOKEN_CONTINUE},
 };
 
 uint16_t KeywordCode(const char* p, int32_t length)
 {
+    // Keywords are lower case, 2 to 8 letters: most names fail the first test.
+    if (length < 2 || length > 8 || p[0] < 'b' || p[0] > 'w') {
+        return DRS_TOKEN_NONE;
+    }
     for (const Keyword& k : kKeywords) {
-        if (std::strncmp(k.text, p, static_cast<size_t>(length)) == 0 && k.text[length] == '\0') {
+        if (k.length == length && k.text[0] == p[0] && std::memcmp(k.text, p, static_cast<size_t>(length)) == 0) {
             return k.code;
         }
     }
     return DRS_TOKEN_NONE;
+}
+
+// The name characters (CvkCharIsSymbol) as a table, for the scanner's loops.
+struct NameChars {
+    bool symbol[256];
+    NameChars()
+    {
+        for (int c = 0; c < 256; ++c) {
+            symbol[c] = CvkCharIsSymbol(static_cast<char>(c)) != 0;
+        }
+    }
+};
+const NameChars kNameChars;
+
+bool IsSymbol(char c)
+{
+    return kNameChars.symbol[static_cast<uint8_t>(c)];
 }
 
 bool IsNameStart(char c)
@@ -42,7 +64,7 @@ bool IsNameStart(char c)
 int32_t NameLength(const char* p)
 {
     int32_t n = 0;
-    while (CvkCharIsSymbol(p[n])) {
+    while (IsSymbol(p[n])) {
         ++n;
     }
     return n;
@@ -233,15 +255,16 @@ int32_t DrsLexScan::Identifier(const char* p)
         AddToken(keyword);
         return length;
     }
-    if (const _drsDefineList* define = m_tables.defineNames.Find(p, length)) {
+    const uint32_t hash = DrsNameIndexBase::Hash(p, length);
+    if (const _drsDefineList* define = m_tables.defineNames.FindHashed(p, length, hash)) {
         return _expandDefine(define, p, length);
     }
     if (length > DRS_NAME_MAX) {
         Report(DRS_LOG_NAME_TOO_LONG, Line(), nullptr);
         return 0;
     }
-    if (const LexFunctionList* instruction = m_tables.instructionNames.Find(p, length)) {
-        AddToken(DRS_TOKEN_INST_CALL, instruction->GetFunctionCode(), p, length);
+    if (const LexFunctionList* instruction = m_tables.instructionNames.FindHashed(p, length, hash)) {
+        AddNameToken(DRS_TOKEN_INST_CALL, instruction->GetFunctionCode(), p, length, hash);
         return length;
     }
     if (DrsHasReservedPrefix(p, length)) {
@@ -254,35 +277,35 @@ int32_t DrsLexScan::Identifier(const char* p)
         AddToken(IntegerCode(constant->value), constant->value);
         return length;
     }
-    return _classifyName(p, length);
+    return _classifyName(p, length, hash);
 }
 
 // A plain name: its kind follows from the token before it and from the
 // character directly after it.
-int32_t DrsLexScan::_classifyName(const char* p, int32_t length)
+int32_t DrsLexScan::_classifyName(const char* p, int32_t length, uint32_t hash)
 {
     const uint16_t prev = CodeOf(m_lexer.m_last);
     const char next = p[length];
     if (prev == DRS_TOKEN_NONE) {
         Report(DRS_LOG_SYNTAX, Line(), nullptr);
     } else if (next == ':' && prev != DRS_TOKEN_CASE) {
-        AddToken(DRS_TOKEN_LABEL, 0, p, length);
+        AddNameToken(DRS_TOKEN_LABEL, 0, p, length, hash);
     } else if (prev == DRS_TOKEN_MODULE) {
-        if (AddToken(DRS_TOKEN_MODULE_NAME, m_tables.moduleCount, p, length) != nullptr) {
+        if (AddNameToken(DRS_TOKEN_MODULE_NAME, m_tables.moduleCount, p, length, hash) != nullptr) {
             _registerModule(p, length);
         }
     } else if (next == '(') {
         if (m_lexer.m_braceDepth > 0) {
-            AddToken(DRS_TOKEN_MODULE_CALL, 0, p, length);
+            AddNameToken(DRS_TOKEN_MODULE_CALL, 0, p, length, hash);
         } else {
             Report(DRS_LOG_SYNTAX, Line(), nullptr);
         }
     } else if (prev == DRS_TOKEN_GOTO) {
-        AddToken(DRS_TOKEN_GOTO_TARGET, 0, p, length);
+        AddNameToken(DRS_TOKEN_GOTO_TARGET, 0, p, length, hash);
     } else if (prev == DRS_TOKEN_VARIANT) {
-        AddToken(next == '[' ? DRS_TOKEN_DECL_ARRAY : DRS_TOKEN_DECL_VAR, 0, p, length);
+        AddNameToken(next == '[' ? DRS_TOKEN_DECL_ARRAY : DRS_TOKEN_DECL_VAR, 0, p, length, hash);
     } else {
-        AddToken(next == '[' ? DRS_TOKEN_ARRAY : DRS_TOKEN_VAR, 0, p, length);
+        AddNameToken(next == '[' ? DRS_TOKEN_ARRAY : DRS_TOKEN_VAR, 0, p, length, hash);
     }
     return length;
 }
@@ -508,26 +531,42 @@ int32_t DrsLexScan::Blank(const char* p)
 
 DrsToken* DrsLexScan::AddToken(uint16_t code, int32_t value, const char* text, int32_t length)
 {
-    auto* token = new DrsToken(code, m_lexer.m_include ? 0 : Line());
+    if (text == nullptr || length <= 0) {
+        return _addToken(code, value, nullptr);
+    }
+    return AddNameToken(code, value, text, length, DrsNameIndexBase::Hash(text, length));
+}
+
+DrsToken* DrsLexScan::AddNameToken(uint16_t code, int32_t value, const char* name, int32_t length, uint32_t hash)
+{
+    // Equal names and texts share one string.
+    const CvString text = m_tables.Intern(name, length, hash);
+    if (text.GetLength() != length) {
+        Report(DRS_LOG_NO_MEMORY, Line(), nullptr);
+        Stop();
+        return nullptr;
+    }
+    return _addToken(code, value, &text);
+}
+
+DrsToken* DrsLexScan::_addToken(uint16_t code, int32_t value, const CvString* text)
+{
+    DrsToken* token = m_tables.tokens.New(code, m_lexer.m_include ? 0 : Line());
     if (token == nullptr) {
         Report(DRS_LOG_NO_MEMORY, Line(), nullptr);
         Stop();
         return nullptr;
     }
     token->SetTokenFlag(0, DrsTokenFlagsOf(code));
-    token->SetParamS32(value);
-    if (text != nullptr && length > 0) {
-        token->SetString(text, length);
-        if (token->GetStringLength() != length) {
-            delete token;
-            Report(DRS_LOG_NO_MEMORY, Line(), nullptr);
-            Stop();
-            return nullptr;
-        }
+    if (value != 0) {
+        token->SetParamS32(value);
+    }
+    if (text != nullptr) {
+        token->SetString(*text);
     }
     const int32_t verdict = _checkSequence(token);
     if (verdict != 0) {
-        delete token;
+        m_tables.tokens.Delete(token);
         if (verdict > 1) {
             Stop();
         }
@@ -620,5 +659,5 @@ void DrsLexScan::_removeLast()
         m_lexer.m_current = prev;
     }
     m_lexer.m_last = prev;
-    delete last;
+    m_tables.tokens.Delete(last);
 }

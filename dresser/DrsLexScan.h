@@ -18,6 +18,8 @@ struct DrsLexScan {
     // Makes a token of the current line and adds it after the sequence
     // rules; null when it was dropped or memory ran out.
     DrsToken* AddToken(uint16_t code, int32_t value = 0, const char* text = nullptr, int32_t length = 0);
+    // The same for a name whose hash (DrsNameIndexBase::Hash) is known.
+    DrsToken* AddNameToken(uint16_t code, int32_t value, const char* name, int32_t length, uint32_t hash);
     // Reports to the log and counts the lexer's own errors.
     void Report(int32_t code, int32_t line, const char* text);
     void ReportName(int32_t code, const char* name, int32_t length);
@@ -57,7 +59,8 @@ struct DrsLexScan {
 private:
     int32_t _blockComment(const char* p);
     int32_t _lineComment(const char* p);
-    int32_t _classifyName(const char* p, int32_t length);
+    int32_t _classifyName(const char* p, int32_t length, uint32_t hash);
+    DrsToken* _addToken(uint16_t code, int32_t value, const CvString* text);
     int32_t _expandDefine(const _drsDefineList* define, const char* p, int32_t length);
     void _registerModule(const char* name, int32_t length);
     int32_t _checkSequence(const DrsToken* token);

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <initializer_list>
+#include <new>
 
 DrsCodeIndex::DrsCodeIndex()
 {
@@ -49,9 +50,82 @@ bool DrsCodeIndex::Insert(uint16_t code, LexFunctionList* entry)
     return true;
 }
 
+// ---- token pool ----
+
+namespace {
+constexpr uint32_t kTokensPerBlock = 1024;
+}
+
+union DrsTokenPool::Slot {
+    Slot* next;
+    alignas(DrsToken) unsigned char bytes[sizeof(DrsToken)];
+};
+
+struct DrsTokenPool::Block {
+    Block* next;
+    Slot slots[kTokensPerBlock];
+};
+
+DrsTokenPool::DrsTokenPool() : m_blocks(nullptr), m_free(nullptr), m_used(kTokensPerBlock) {}
+
+DrsTokenPool::~DrsTokenPool()
+{
+    Clear();
+}
+
+DrsToken* DrsTokenPool::New(uint16_t code, uint16_t line)
+{
+    Slot* slot = m_free;
+    if (slot != nullptr) {
+        m_free = slot->next;
+    } else {
+        if (m_used == kTokensPerBlock) {
+            auto* block = static_cast<Block*>(t_cvkSystemHeapAlloc(sizeof(Block), 0, __FILE__, __LINE__));
+            if (block == nullptr) {
+                return nullptr;
+            }
+            block->next = m_blocks;
+            m_blocks = block;
+            m_used = 0;
+        }
+        slot = &m_blocks->slots[m_used++];
+    }
+    auto* token = new (slot->bytes) DrsToken(code, line);
+    token->m_pooled = 1;
+    return token;
+}
+
+void DrsTokenPool::Delete(DrsToken* token)
+{
+    if (token == nullptr) {
+        return;
+    }
+    if (!token->IsPooled()) {
+        delete token;
+        return;
+    }
+    token->~DrsToken();
+    auto* slot = reinterpret_cast<Slot*>(token);
+    slot->next = m_free;
+    m_free = slot;
+}
+
+void DrsTokenPool::Clear()
+{
+    while (m_blocks != nullptr) {
+        Block* next = m_blocks->next;
+        t_cvkSystemHeapFree(m_blocks, __FILE__, __LINE__);
+        m_blocks = next;
+    }
+    m_free = nullptr;
+    m_used = kTokensPerBlock;
+}
+
+// ---- tables ----
+
 DrsLexTables::DrsLexTables()
     : instructions(nullptr), instructionsTail(nullptr), modules(nullptr), modulesTail(nullptr), defines(nullptr),
-      includePaths(nullptr), nextInstructionCode(0), moduleCount(0), errorCount(0), defineDepth(0)
+      includePaths(nullptr), nameList(nullptr), nextInstructionCode(0), moduleCount(0), errorCount(0), defineDepth(0)
 {
 }
 
@@ -78,12 +152,43 @@ void DrsLexTables::ClearSymbols()
         t_cvkSystemHeapFree(defines, __FILE__, __LINE__);
         defines = next;
     }
+    while (nameList != nullptr) {
+        _drsName* next = nameList->next;
+        nameList->~_drsName();
+        t_cvkSystemHeapFree(nameList, __FILE__, __LINE__);
+        nameList = next;
+    }
+    names.Clear();
     instructionNames.Clear();
     instructionCodes.Clear();
     moduleNames.Clear();
     defineNames.Clear();
     moduleCount = 0;
     nextInstructionCode = 0;
+}
+
+CvString DrsLexTables::Intern(const char* name, int32_t length)
+{
+    return Intern(name, length, DrsNameIndexBase::Hash(name, length));
+}
+
+CvString DrsLexTables::Intern(const char* name, int32_t length, uint32_t hash)
+{
+    if (_drsName* entry = names.FindHashed(name, length, hash)) {
+        return entry->text;
+    }
+    void* place = t_cvkSystemHeapAlloc(sizeof(_drsName), 0, __FILE__, __LINE__);
+    if (place == nullptr) {
+        return CvString();
+    }
+    auto* entry = new (place) _drsName{CvString(name, name + length), nameList};
+    if (entry->text.GetLength() != length || !names.Insert(entry->text.GetBuffer(), entry, false)) {
+        entry->~_drsName();
+        t_cvkSystemHeapFree(place, __FILE__, __LINE__);
+        return CvString();
+    }
+    nameList = entry;
+    return entry->text;
 }
 
 void DrsLexTables::ClearIncludePaths()

@@ -4,6 +4,7 @@
 // list in its observable order with an index beside it.
 
 #include "dresser/DrsNameIndex.h"
+#include "dresser/DrsToken.h"
 #include "dresser/LexFunctionList.h"
 #include "kit/CvString.h"
 
@@ -38,14 +39,46 @@ private:
     LexFunctionList** m_pages[256];
 };
 
+// Tokens made in blocks of the system heap; the blocks go back all at once.
+class DrsTokenPool {
+public:
+    DrsTokenPool();
+    ~DrsTokenPool();
+    DrsTokenPool(const DrsTokenPool&) = delete;
+    DrsTokenPool& operator=(const DrsTokenPool&) = delete;
+    // A new token of the pool, or null when memory runs out.
+    DrsToken* New(uint16_t code, uint16_t line);
+    // Destroys a token: a pooled one goes back to the pool, another is deleted.
+    void Delete(DrsToken* token);
+    // Frees every block (their tokens must be destroyed already).
+    void Clear();
+
+private:
+    struct Block;
+    union Slot;
+    Block* m_blocks;
+    Slot* m_free;
+    uint32_t m_used; // slots taken from the newest block
+};
+
+// One distinct name of the script, shared by all its tokens.
+struct _drsName {
+    CvString text;
+    _drsName* next;
+};
+
 struct DrsLexTables {
     DrsLexTables();
     ~DrsLexTables();
     DrsLexTables(const DrsLexTables&) = delete;
     DrsLexTables& operator=(const DrsLexTables&) = delete;
 
-    // Frees the instructions, modules and defines (not the include paths).
+    // Frees the instructions, modules, defines and names (not the include
+    // paths).
     void ClearSymbols();
+    // The shared text of a name; an empty string when memory runs out.
+    CvString Intern(const char* name, int32_t length);
+    CvString Intern(const char* name, int32_t length, uint32_t hash);
     void ClearIncludePaths();
 
     LexFunctionList* instructions;
@@ -54,6 +87,7 @@ struct DrsLexTables {
     LexFunctionList* modulesTail;
     _drsDefineList* defines;
     _drsIncludePath* includePaths;
+    _drsName* nameList;
     uint16_t nextInstructionCode;
     uint16_t moduleCount;
     // Errors the lexers reported themselves (the log may be absent).
@@ -64,4 +98,6 @@ struct DrsLexTables {
     DrsCodeIndex instructionCodes;
     DrsNameIndex<LexFunctionList> moduleNames;
     DrsNameIndex<_drsDefineList> defineNames;
+    DrsNameIndex<_drsName> names;
+    DrsTokenPool tokens;
 };

@@ -50,15 +50,14 @@ DrsLexer::~DrsLexer()
 
 void DrsLexer::Clear()
 {
-    if (!m_include) {
-        if (m_tables != nullptr) {
-            m_tables->ClearSymbols();
-        }
+    if (!m_include && m_tables != nullptr) {
         for (DrsToken* token = m_first; token != nullptr;) {
             DrsToken* next = token->GetNext();
-            delete token;
+            m_tables->tokens.Delete(token);
             token = next;
         }
+        m_tables->tokens.Clear();
+        m_tables->ClearSymbols();
     }
     delete m_stack;
     m_stack = nullptr;
@@ -213,11 +212,9 @@ DrsToken* DrsLexer::PopCurrentToken()
     return m_current;
 }
 
-namespace {
-
-DrsToken* NewToken(uint16_t code, uint16_t line, int32_t value, const char* text)
+DrsToken* DrsLexer::_newToken(uint16_t code, uint16_t line, int32_t value, const char* text)
 {
-    auto* token = new DrsToken(code, line);
+    DrsToken* token = m_tables != nullptr ? m_tables->tokens.New(code, line) : nullptr;
     if (token == nullptr) {
         return nullptr;
     }
@@ -227,11 +224,9 @@ DrsToken* NewToken(uint16_t code, uint16_t line, int32_t value, const char* text
     return token;
 }
 
-} // namespace
-
 DrsToken* DrsLexer::InsertTokenNext(DrsToken* after, uint16_t code, int32_t value, const char* text)
 {
-    DrsToken* token = NewToken(code, 0, value, text);
+    DrsToken* token = _newToken(code, 0, value, text);
     if (token == nullptr) {
         return nullptr;
     }
@@ -268,7 +263,7 @@ DrsToken* DrsLexer::InsertTokenPrev(DrsToken* before, uint16_t code, int32_t val
     if (before == nullptr) {
         return nullptr;
     }
-    DrsToken* token = NewToken(code, before->GetLine(), value, text);
+    DrsToken* token = _newToken(code, before->GetLine(), value, text);
     if (token == nullptr) {
         return nullptr;
     }

@@ -103,6 +103,7 @@ private:
     // A child lexer for one included file: it shares the parent's tables
     // and appends to its token chain.
     DrsLexer(DrsLexer* parent);
+    DrsToken* _newToken(uint16_t code, uint16_t line, int32_t value, const char* text);
 
     DrsLexer* m_parent;
     DrsLexTables* m_tables;      // owned unless this is an include lexer

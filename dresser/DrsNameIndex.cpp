@@ -72,6 +72,15 @@ void* DrsNameIndexBase::Find(const char* name, int32_t length) const
     return i < 0 ? nullptr : m_slots[i].entry;
 }
 
+void* DrsNameIndexBase::FindHashed(const char* name, int32_t length, uint32_t hash) const
+{
+    if (m_count == 0) {
+        return nullptr;
+    }
+    const int32_t i = _findSlot(name, length, hash);
+    return i < 0 ? nullptr : m_slots[i].entry;
+}
+
 bool DrsNameIndexBase::_grow()
 {
     const uint32_t capacity = m_capacity == 0 ? 16 : m_capacity * 2;

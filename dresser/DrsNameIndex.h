@@ -19,6 +19,8 @@ public:
 
     // The entry of `name` (length bytes; -1: up to the terminator), or null.
     void* Find(const char* name, int32_t length = -1) const;
+    // The same with the name's Hash already computed.
+    void* FindHashed(const char* name, int32_t length, uint32_t hash) const;
     // Adds `entry` under `key` (a NUL-terminated text owned by the entry).
     // An existing name keeps its entry unless `replace` is set. False when
     // memory runs out (the index is then unchanged).
@@ -52,6 +54,10 @@ public:
     T* Find(const char* name, int32_t length = -1) const
     {
         return static_cast<T*>(DrsNameIndexBase::Find(name, length));
+    }
+    T* FindHashed(const char* name, int32_t length, uint32_t hash) const
+    {
+        return static_cast<T*>(DrsNameIndexBase::FindHashed(name, length, hash));
     }
     bool Insert(const char* key, T* entry, bool replace) { return DrsNameIndexBase::Insert(key, entry, replace); }
 };

@@ -42,7 +42,7 @@ uint32_t DrsTokenFlagsOf(uint16_t code)
 }
 
 DrsToken::DrsToken(uint16_t code, uint16_t line)
-    : m_prev(nullptr), m_next(nullptr), m_flags(0), m_code(code), m_line(line)
+    : m_prev(nullptr), m_next(nullptr), m_flags(0), m_code(code), m_line(line), m_pooled(0)
 {
     SetTag(0x44544B4E); // "DTKN"
 }

@@ -142,6 +142,9 @@ public:
     // Replaces the text; null leaves it unchanged.
     void SetString(const char* text);
     void SetString(const char* text, int32_t length);
+    // Shares the other string's text (no copy).
+    void SetString(const CvString& text) { m_text = text; }
+    const CvString& GetCvString() const { return m_text; }
 
     uint32_t GetTokenFlag() const { return m_flags; }
     uint32_t CheckTokenFlag(uint32_t mask) const { return m_flags & mask; }
@@ -155,7 +158,12 @@ public:
     bool IsSeparator(uint16_t code = DRS_TOKEN_NONE) const { return _isClass(DRS_TOKEN_FLAG_SEPARATOR, code); }
     bool IsSystem(uint16_t code = DRS_TOKEN_NONE) const { return _isClass(DRS_TOKEN_FLAG_SYSTEM, code); }
 
+    // True for tokens a lexer made in one of its blocks.
+    bool IsPooled() const { return m_pooled != 0; }
+
 private:
+    friend class DrsTokenPool;
+
     bool _isClass(uint32_t flag, uint16_t code) const
     {
         return (m_flags & flag) != 0 && (code == DRS_TOKEN_NONE || code == m_code);
@@ -168,6 +176,7 @@ private:
     uint32_t m_flags;
     uint16_t m_code;
     uint16_t m_line;
+    uint8_t m_pooled;
 };
 
 // A stack of token pointers; it never owns the tokens.
