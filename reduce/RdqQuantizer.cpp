@@ -504,46 +504,81 @@ int64_t OrderKey(const uint8_t rgb[3])
 
 } // namespace
 
-bool BuildPalette(const Histogram& hist, const PaletteRequest& req, Palette& out)
+bool StartPalette(const PaletteRequest& req, Palette& out, PaletteFrame& frame)
 {
     const int n = req.size, k = req.caller ? req.callerCount : 0;
     const int r = (req.transparency ? 1 : 0) + req.extraReserved;
     if (n < 2 || n > 256 || req.extraReserved < 0 || req.extraReserved > 2) return false;
     if (k > n || (k > 0 && k < r)) return false;
     if (k == 0 && r >= n) return false; // no entry left for any colour
-    const uint32_t mask = req.sixteenBit ? 0xFCFCFC : 0xFFFFFF;
 
     out = Palette();
     out.size = n;
-    std::vector<WColor> work(n, WColor{0, 0, 0});
-    std::vector<char> searchable(n, 0);
+    frame = PaletteFrame();
+    frame.reserved = r;
+    frame.callerCount = k;
+    frame.first = k > 0 ? k : r;
+    frame.mask = req.sixteenBit ? 0xFCFCFC : 0xFFFFFF;
+    frame.work.assign(n, WColor{0, 0, 0});
+    frame.searchable.assign(n, 0);
     for (int i = 0; i < k; ++i) {
         for (int c = 0; c < 3; ++c) out.rgb[i][c] = req.caller[3 * i + c];
-        work[i] = ForwardTransform(out.rgb[i][0], out.rgb[i][1], out.rgb[i][2]);
-        searchable[i] = i >= r;
+        frame.work[i] = ForwardTransform(out.rgb[i][0], out.rgb[i][1], out.rgb[i][2]);
+        frame.searchable[i] = i >= r;
     }
+    return true;
+}
 
-    const int first = k > 0 ? k : r; // first free position
-    std::vector<WColor> colours = ComputeColours(hist, n, n - first, mask);
+void FinishPalette(const std::vector<PaletteColour>& colours, PaletteFrame& frame, Palette& out)
+{
+    const int n = out.size;
+    struct Computed {
+        PaletteColour colour;
+        int64_t key;
+    };
+    std::vector<Computed> comp;
+    for (const PaletteColour& c : colours) {
+        if (frame.first + int(comp.size()) >= n) break;
+        comp.push_back({c, OrderKey(c.rgb)});
+    }
+    std::stable_sort(comp.begin(), comp.end(), [](const Computed& a, const Computed& b) { return a.key < b.key; });
+    for (size_t i = 0; i < comp.size(); ++i) {
+        const int pos = frame.first + int(i);
+        for (int c = 0; c < 3; ++c) out.rgb[pos][c] = comp[i].colour.rgb[c];
+        frame.work[pos] = comp[i].colour.work;
+        frame.searchable[pos] = 1;
+    }
+    // Entries left without a colour stay black and are not searchable.
+
+    std::vector<int> order;
+    for (int i = 0; i < n; ++i)
+        if (frame.searchable[i]) order.push_back(i);
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return frame.work[a].l < frame.work[b].l; });
+    for (int i : order) {
+        out.search.push_back(frame.work[i]);
+        out.searchToOut.push_back(i);
+    }
+}
+
+bool BuildPalette(const Histogram& hist, const PaletteRequest& req, Palette& out)
+{
+    PaletteFrame frame;
+    if (!StartPalette(req, out, frame)) return false;
+    const int n = req.size, r = frame.reserved, k = frame.callerCount;
+    std::vector<WColor> colours = ComputeColours(hist, n, n - frame.first, frame.mask);
     // Computed colours equal to a fixed caller colour would be duplicates.
     if (k > r) {
         colours.erase(std::remove_if(colours.begin(), colours.end(),
                                      [&](const WColor& c) {
                                          for (int i = r; i < k; ++i)
-                                             if (work[i] == c) return true;
+                                             if (frame.work[i] == c) return true;
                                          return false;
                                      }),
                       colours.end());
     }
-    struct Computed {
-        uint8_t rgb[3];
-        WColor work;
-        int64_t key;
-    };
-    std::vector<Computed> comp;
+    std::vector<PaletteColour> placed;
     for (const WColor& c : colours) {
-        if (first + int(comp.size()) >= n) break;
-        Computed e;
+        PaletteColour e;
         InverseTransform(c, e.rgb);
         e.work = c;
         if (req.sixteenBit) {
@@ -552,26 +587,9 @@ bool BuildPalette(const Histogram& hist, const PaletteRequest& req, Palette& out
             e.rgb[2] = uint8_t((e.rgb[2] & 0xF8) | (e.rgb[2] >> 5));
             e.work = ForwardTransform(e.rgb[0], e.rgb[1], e.rgb[2]);
         }
-        e.key = OrderKey(e.rgb);
-        comp.push_back(e);
+        placed.push_back(e);
     }
-    std::stable_sort(comp.begin(), comp.end(), [](const Computed& a, const Computed& b) { return a.key < b.key; });
-    for (size_t i = 0; i < comp.size(); ++i) {
-        const int pos = first + int(i);
-        for (int c = 0; c < 3; ++c) out.rgb[pos][c] = comp[i].rgb[c];
-        work[pos] = comp[i].work;
-        searchable[pos] = 1;
-    }
-    // Entries left without a colour stay black and are not searchable.
-
-    std::vector<int> order;
-    for (int i = 0; i < n; ++i)
-        if (searchable[i]) order.push_back(i);
-    std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return work[a].l < work[b].l; });
-    for (int i : order) {
-        out.search.push_back(work[i]);
-        out.searchToOut.push_back(i);
-    }
+    FinishPalette(placed, frame, out);
     return true;
 }
 

@@ -63,4 +63,27 @@ struct Palette {
 // than the reserved ones) or no entry would be left free for the colours.
 bool BuildPalette(const Histogram& hist, const PaletteRequest& req, Palette& out);
 
+// The two ends of every palette build, shared by the quality mode: the
+// fixed entries laid out first, the computed colours placed last.
+struct PaletteFrame {
+    int reserved = 0;    // r: entries 0..r-1 take no part in the search
+    int callerCount = 0; // k: entries 0..k-1 hold the caller's colours
+    int first = 0;       // first free position
+    uint32_t mask = 0xFFFFFF; // channel mask of the palette precision
+    std::vector<WColor> work;    // working colour of every entry
+    std::vector<char> searchable;
+};
+
+struct PaletteColour {
+    uint8_t rgb[3]; // at palette precision
+    WColor work;
+};
+
+// Checks the request and lays out the reserved and caller entries; false
+// on the same conditions as BuildPalette.
+bool StartPalette(const PaletteRequest& req, Palette& out, PaletteFrame& frame);
+// Fills the free positions with the colours (as many as fit) in ascending
+// order key and lists the searchable entries by lightness.
+void FinishPalette(const std::vector<PaletteColour>& colours, PaletteFrame& frame, Palette& out);
+
 } // namespace rdq
