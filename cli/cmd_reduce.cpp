@@ -82,6 +82,10 @@ void Usage(FILE* out)
                  "  --level L        colour dithering strength 0..11 (default 9)\n"
                  "  --alpha-level L  alpha dithering strength 0..11 (default 9)\n"
                  "  --palette P.png  start the palette from the colours of P.png\n"
+                 "  --quality Q      palette quality: compatible (default: the reduction as it\n"
+                 "                   has always been, byte for byte) or best (exact palettes\n"
+                 "                   when the colours fit, refined palettes otherwise, and\n"
+                 "                   dithering that leaves flat areas clean)\n"
                  "Palettised images share one palette and give NAME.idx (index bytes),\n"
                  "NAME.pal (palette) and NAME.FORMAT.png; 16-bit formats give NAME.FORMAT.raw\n"
                  "(little-endian words) and NAME.FORMAT.png decoded from them.\n");
@@ -138,6 +142,7 @@ std::vector<uint8_t> Decode16(const uint8_t* words, size_t n, uint32_t code)
 
 struct Settings {
     uint32_t code = 403, colours = 256, transparent = 0, reserve = 0, dither = 1, level = 9, alphaLevel = 9;
+    uint32_t quality = RDQ_QUALITY_COMPATIBLE;
     std::vector<uint8_t> palette;
 };
 
@@ -147,7 +152,8 @@ void* OpenConfigured(const Settings& s)
     if (!h) return nullptr;
     bool ok = rdqSetOption(h, 100, s.colours) && rdqSetOption(h, 101, s.transparent) &&
               rdqSetOption(h, 102, s.reserve) && rdqSetOption(h, 103, s.dither) && rdqSetOption(h, 104, s.level) &&
-              rdqSetOption(h, 105, s.dither) && rdqSetOption(h, 106, s.alphaLevel);
+              rdqSetOption(h, 105, s.dither) && rdqSetOption(h, 106, s.alphaLevel) &&
+              rdqSetOption(h, RDQ_OPTION_QUALITY, s.quality);
     if (ok && !s.palette.empty()) ok = rdqSetPalette(h, 300, s.palette.data(), uint32_t(s.palette.size() / 3));
     if (!ok) {
         rdqCloseHandle(h);
@@ -217,6 +223,17 @@ int CliReduceMain(int argc, char** argv)
             if (!number("--level", s.level, 0, 11)) return 2;
         } else if (a == "--alpha-level") {
             if (!number("--alpha-level", s.alphaLevel, 0, 11)) return 2;
+        } else if (a == "--quality") {
+            const char* t = value("--quality");
+            if (!t) return 2;
+            if (std::strcmp(t, "best") == 0) {
+                s.quality = RDQ_QUALITY_BEST;
+            } else if (std::strcmp(t, "compatible") == 0) {
+                s.quality = RDQ_QUALITY_COMPATIBLE;
+            } else {
+                std::fprintf(stderr, "lumivor reduce: --quality must be compatible or best\n");
+                return 2;
+            }
         } else if (a == "--palette") {
             const char* t = value("--palette");
             if (!t) return 2;

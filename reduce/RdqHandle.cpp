@@ -8,6 +8,8 @@
 #include "reduce/RdqBitmap.h"
 #include "reduce/RdqMapper.h"
 #include "reduce/RdqQuantizer.h"
+#include "reduce/RdqRefiner.h"
+#include "reduce/RdqRgbMapper.h"
 
 namespace {
 
@@ -30,6 +32,7 @@ struct HandleRecord {
     Slot outputPalette[kSlots];
     Slot inputPalette;
     uint32_t options[7]; // options 100..106
+    uint32_t quality;    // RDQ_OPTION_QUALITY
 };
 
 struct OptionRule {
@@ -115,6 +118,24 @@ uint32_t ReduceDirect(HandleRecord* rec, uint32_t code, uint32_t images)
     return 1;
 }
 
+// The palette of all images, as the quality option asks.
+bool BuildSharedPalette(const HandleRecord* rec, uint32_t images, const rdq::PaletteRequest& req, rdq::Palette& pal)
+{
+    // The histogram keeps an image's alpha plane only with transparency on.
+    const bool best = rec->quality == RDQ_QUALITY_BEST;
+    rdq::Histogram hist;
+    rdq::Census census;
+    for (uint32_t i = 0; i < images; ++i) {
+        rdq::Dib rgb, alpha;
+        bool hasAlpha = false;
+        if (!ConvertSlot(rec->input[i], rgb, alpha, false, &hasAlpha)) return false;
+        const rdq::Dib* plane = hasAlpha && req.transparency ? &alpha : nullptr;
+        hist.AddImage(rgb, plane, req.transparency);
+        if (best) census.AddImage(rgb, plane, req.transparency);
+    }
+    return best ? rdq::BuildPaletteBest(hist, census, req, pal) : rdq::BuildPalette(hist, req, pal);
+}
+
 uint32_t ReducePalette(HandleRecord* rec, uint32_t code, uint32_t images)
 {
     const bool transparency = Option(rec, 101) != 0;
@@ -144,16 +165,8 @@ uint32_t ReducePalette(HandleRecord* rec, uint32_t code, uint32_t images)
         req.callerCount = int(p.width);
     }
 
-    // The histogram keeps an image's alpha plane only with transparency on.
-    rdq::Histogram hist;
-    for (uint32_t i = 0; i < images; ++i) {
-        rdq::Dib rgb, alpha;
-        bool hasAlpha = false;
-        if (!ConvertSlot(rec->input[i], rgb, alpha, false, &hasAlpha)) return 0;
-        hist.AddImage(rgb, hasAlpha && transparency ? &alpha : nullptr, transparency);
-    }
     rdq::Palette pal;
-    if (!rdq::BuildPalette(hist, req, pal)) return 0;
+    if (!BuildSharedPalette(rec, images, req, pal)) return 0;
 
     std::vector<uint8_t> palBytes;
     if (code == RDQ_REDUCE_PALETTE) {
@@ -174,8 +187,11 @@ uint32_t ReducePalette(HandleRecord* rec, uint32_t code, uint32_t images)
         rdq::Dib rgb, alpha;
         bool hasAlpha = false;
         if (!ConvertSlot(in, rgb, alpha, false, &hasAlpha)) return 0;
+        const rdq::Dib* plane = hasAlpha && transparency ? &alpha : nullptr;
         std::vector<uint8_t> idx =
-            rdq::MapToPalette(rgb, hasAlpha && transparency ? &alpha : nullptr, transparency, pal, dither, divisor);
+            rec->quality == RDQ_QUALITY_BEST
+                ? rdq::MapToPaletteRgb(rgb, plane, transparency, pal, dither, int(Option(rec, 104)))
+                : rdq::MapToPalette(rgb, plane, transparency, pal, dither, divisor);
         void* img = CopyOut(idx.data(), idx.size());
         void* palCopy = std::malloc(palBytes.size());
         if (!palCopy) {
@@ -202,6 +218,7 @@ LUMIVOR_EXPORT void* LUMIVOR_STDCALL rdqOpenHandle(void)
         rec->tag = sizeof(HandleRecord);
         rec->magic = kMagic;
         for (int i = 0; i < 7; ++i) rec->options[i] = kOptions[i].def;
+        rec->quality = RDQ_QUALITY_COMPATIBLE;
         rec->ready[0] = 1;
         rec->ready[1] = 1;
         return rec;
@@ -271,7 +288,13 @@ LUMIVOR_EXPORT uint32_t LUMIVOR_STDCALL rdqSetOption(void* h, uint32_t id, uint3
 {
     try {
         HandleRecord* rec = Accept(h);
-        if (!rec || id < 100 || id > 106) return 0;
+        if (!rec) return 0;
+        if (id == RDQ_OPTION_QUALITY) {
+            if (value != RDQ_QUALITY_COMPATIBLE && value != RDQ_QUALITY_BEST) return 0;
+            rec->quality = value;
+            return 1;
+        }
+        if (id < 100 || id > 106) return 0;
         const OptionRule& rule = kOptions[id - 100];
         if (value < rule.min || value > rule.max) return 0;
         rec->options[id - 100] = value;

@@ -1,11 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
+#include <cstdlib>
 
 #include "reduce/RdqBitmap.h"
 #include "reduce/RdqColor.h"
 #include "reduce/RdqMapper.h"
 #include "reduce/RdqQuantizer.h"
+#include "reduce/RdqRefiner.h"
+#include "reduce/RdqRgbSearch.h"
 
 using namespace rdq;
 
@@ -249,4 +254,120 @@ TEST(RdqWrite16, AlphaRules)
     EXPECT_EQ(q[1], (20 & 0xFC) | (20 >> 6));
     auto packed = Pack16(q, Mode16::k565);
     EXPECT_EQ(packed[0] | (packed[1] << 8), (10 >> 3) | ((20 >> 2) << 5) | ((30 >> 3) << 11));
+}
+
+namespace {
+
+uint32_t NextRandom(uint32_t& state)
+{
+    state = state * 1664525u + 1013904223u;
+    return state >> 8;
+}
+
+} // namespace
+
+// The cell lists against a plain scan of every entry: the nearest distance,
+// a lower bound that holds for every other entry, and a search reused for
+// other entries after Reset.
+TEST(RdqRgbSearch, AgreesWithAPlainScan)
+{
+    uint32_t state = 7;
+    RgbSearch search;
+    for (int n : {1, 2, 5, 16, 256}) {
+        std::vector<RgbSearch::Entry> entries;
+        for (int i = 0; i < n; ++i) {
+            const uint32_t c = NextRandom(state);
+            // Half the palettes crowd into one corner, where cells are busy.
+            const int spread = n == 16 ? 40 : 256;
+            entries.push_back({uint8_t(c % spread), uint8_t((c >> 8) % spread), uint8_t((c >> 16) % spread), 100 + i});
+        }
+        search.Reset(entries);
+        for (int q = 0; q < 4000; ++q) {
+            const uint32_t c = NextRandom(state);
+            const int r = c & 0xFF, g = (c >> 8) & 0xFF, b = (c >> 16) & 0xFF;
+            int32_t d = -1, second = -1;
+            const int id = search.Find(r, g, b, &d, &second);
+            std::vector<int32_t> all;
+            for (const RgbSearch::Entry& e : entries) all.push_back(RgbDistance(r, g, b, e.r, e.g, e.b));
+            std::vector<int32_t> sorted = all;
+            std::sort(sorted.begin(), sorted.end());
+            ASSERT_EQ(d, sorted[0]) << n << " entries, query " << r << "," << g << "," << b;
+            ASSERT_EQ(all[id - 100], d);
+            // The first entry of equal distance wins.
+            ASSERT_EQ(id - 100, int(std::find(all.begin(), all.end(), d) - all.begin()));
+            if (n > 1) {
+                ASSERT_LE(second, sorted[1]);
+            }
+        }
+    }
+    EXPECT_EQ(RgbSearch().Find(1, 2, 3), -1);
+}
+
+TEST(RdqRefine, ExactPaletteInKeyOrderAndRefinementNeverWorse)
+{
+    // 40 colours fit 48 free entries: exactly those colours, ascending by
+    // the order key, behind the reserved entry.
+    Histogram hist;
+    Census census;
+    uint32_t state = 3;
+    std::vector<uint32_t> colours;
+    for (int i = 0; i < 40; ++i) {
+        const uint32_t c = NextRandom(state) & 0xFFFFFF;
+        colours.push_back(c);
+        hist.Add(ForwardTransform(Red(c), Green(c), Blue(c)), 14.0);
+        census.Add(c, 1 + i % 5);
+    }
+    PaletteRequest req;
+    req.size = 49;
+    req.transparency = true;
+    Palette pal;
+    ASSERT_TRUE(BuildPaletteBest(hist, census, req, pal));
+    std::vector<uint32_t> got;
+    int64_t lastKey = INT64_MIN;
+    for (int i = 1; i < 41; ++i) {
+        got.push_back(PackRgb(pal.rgb[i][0], pal.rgb[i][1], pal.rgb[i][2]));
+        const WColor w = ForwardTransform(pal.rgb[i][0], pal.rgb[i][1], pal.rgb[i][2]);
+        const int64_t key = int64_t(w.l) * 1000000 + int64_t(w.c1) * 1000 + w.c2 + 500500;
+        EXPECT_GE(key, lastKey) << i;
+        lastKey = key;
+    }
+    std::sort(got.begin(), got.end());
+    std::sort(colours.begin(), colours.end());
+    EXPECT_EQ(got, colours);
+    EXPECT_EQ(pal.search.size(), 40u); // reserved and unused entries are not searched
+
+    // Too many colours: the refined entries never cost more than the start.
+    Census many;
+    for (int i = 0; i < 3000; ++i) many.Add(NextRandom(state) & 0xFFFFFF, 1 + i % 7);
+    const std::vector<Census::Colour> all = many.Colours();
+    std::vector<uint32_t> start;
+    for (int i = 0; i < 16; ++i) start.push_back(all[i * 97].rgb);
+    for (bool sixteenBit : {false, true}) {
+        const RefineResult r = Refine(all, {}, start, 16, sixteenBit);
+        ASSERT_EQ(r.colours.size(), 16u);
+        EXPECT_EQ(r.error, PaletteError(all, r.colours));
+        EXPECT_LT(r.error, PaletteError(all, start));
+        for (uint32_t c : r.colours) EXPECT_EQ(c, sixteenBit ? Snap565(c) : c) << std::hex << c;
+    }
+    // Fixed entries take part but do not move.
+    const std::vector<uint32_t> fixed = {0x000000, 0xFFFFFF};
+    const RefineResult r = Refine(all, fixed, start, 14, false);
+    EXPECT_EQ(r.colours.size(), 14u);
+    for (uint32_t c : r.colours) EXPECT_TRUE(c != 0x000000 && c != 0xFFFFFF);
+}
+
+TEST(RdqRefine, Snap565IsTheNearestLevel)
+{
+    for (int v = 0; v < 256; ++v) {
+        int best5 = 0, best6 = 0;
+        for (int q = 0; q < 64; ++q) {
+            const int w6 = (q << 2) | (q >> 4);
+            if (std::abs(w6 - v) < std::abs(best6 - v)) best6 = w6;
+            if (q < 32) {
+                const int w5 = (q << 3) | (q >> 2);
+                if (std::abs(w5 - v) < std::abs(best5 - v)) best5 = w5;
+            }
+        }
+        EXPECT_EQ(Snap565(PackRgb(v, v, v)), PackRgb(best5, best6, best5)) << v;
+    }
 }
