@@ -7,7 +7,9 @@
 namespace {
 
 // Tag number <-> the four bytes in reading order, whatever the host order.
-unsigned TagFromBytes(const uint32_t& raw)
+// The word is taken by value: a reference to a member of a packed header at
+// an unaligned address would itself be misaligned.
+unsigned TagFromBytes(uint32_t raw)
 {
     uint8_t b[4];
     std::memcpy(b, &raw, 4);
