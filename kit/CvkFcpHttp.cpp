@@ -80,7 +80,10 @@ size_t Discard(char*, size_t size, size_t count, void* counter)
     return size * count;
 }
 
-// Body bytes [skip, skip + size) land in target.
+// Body bytes [skip, skip + size) land in target. Without a target of the
+// caller's, the sink keeps a buffer of its own (main heap, one byte more for
+// a terminator) that grows as the bytes arrive: a server that announces more
+// than it sends costs no more memory than what it sends.
 struct Sink {
     CURL* curl;
     uint8_t* target;
@@ -89,7 +92,32 @@ struct Sink {
     uint64_t skip;   // bytes still to drop (a server that ignores the range)
     uint64_t filled; // bytes stored
     bool started;
+    bool grows;        // target is the sink's own buffer
+    uint64_t capacity; // bytes the own buffer holds, terminator not counted
 };
+
+// Makes room for `need` bytes in the sink's own buffer.
+bool Reserve(Sink* sink, uint64_t need)
+{
+    if (!sink->grows || need <= sink->capacity) {
+        return true;
+    }
+    uint64_t capacity = sink->capacity * 2;
+    capacity = capacity < 65536 ? 65536 : capacity;
+    capacity = capacity < need ? need : capacity;
+    capacity = capacity > sink->size ? sink->size : capacity;
+    auto* grown = static_cast<uint8_t*>(t_cvkMainHeapAlloc(static_cast<uint32_t>(capacity + 1), 0, __FILE__, __LINE__));
+    if (grown == nullptr) {
+        return false;
+    }
+    if (sink->target != nullptr) {
+        std::memcpy(grown, sink->target, static_cast<size_t>(sink->filled));
+        t_cvkMainHeapFree(sink->target, __FILE__, __LINE__);
+    }
+    sink->target = grown;
+    sink->capacity = capacity;
+    return true;
+}
 
 size_t Store(char* data, size_t size, size_t count, void* user)
 {
@@ -111,8 +139,13 @@ size_t Store(char* data, size_t size, size_t count, void* user)
     }
     const uint64_t room = sink->size - sink->filled;
     const uint64_t take = n < room ? n : room;
-    std::memcpy(sink->target + sink->filled, p, static_cast<size_t>(take));
-    sink->filled += take;
+    if (take > 0) {
+        if (!Reserve(sink, sink->filled + take)) {
+            return 0; // out of memory: stop the transfer, the read fails
+        }
+        std::memcpy(sink->target + sink->filled, p, static_cast<size_t>(take));
+        sink->filled += take;
+    }
     if (sink->filled == sink->size) {
         return 0; // everything wanted is here: stop the transfer
     }
@@ -218,20 +251,12 @@ int CvkFcpHttp::ReadFile(void* buffer, uint32_t offset, uint32_t size)
         }
         size = static_cast<uint32_t>(total - offset);
     }
-    void* target = buffer;
-    if (target == nullptr) {
-        if (size == UINT32_MAX) {
-            return _fail();
-        }
-        m_buffer = t_cvkMainHeapAlloc(size + 1, 0, __FILE__, __LINE__);
-        if (m_buffer == nullptr) {
-            return _fail();
-        }
-        static_cast<uint8_t*>(m_buffer)[size] = 0;
-        target = m_buffer;
+    const bool own = buffer == nullptr;
+    if (own && size == UINT32_MAX) {
+        return _fail();
     }
     Request get(m_path.GetBuffer());
-    Sink sink{get.curl, static_cast<uint8_t*>(target), offset, size, 0, 0, false};
+    Sink sink{get.curl, static_cast<uint8_t*>(buffer), offset, size, 0, 0, false, own, 0};
     char range[64];
     std::snprintf(range, sizeof range, "%lu-%lu", static_cast<unsigned long>(offset),
                   static_cast<unsigned long>(static_cast<uint64_t>(offset) + size - 1));
@@ -248,8 +273,14 @@ int CvkFcpHttp::ReadFile(void* buffer, uint32_t offset, uint32_t size)
              sink.filled == sink.size;
     }
     if (!ok) {
-        _freeBuffer();
+        if (own && sink.target != nullptr) {
+            t_cvkMainHeapFree(sink.target, __FILE__, __LINE__);
+        }
         return _fail();
+    }
+    if (own) {
+        sink.target[size] = 0;
+        m_buffer = sink.target;
     }
     m_size = size;
     _succeed();

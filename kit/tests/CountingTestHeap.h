@@ -37,6 +37,7 @@ public:
         blocks[p] = tag;
         ++live[tag];
         ++allocations;
+        largest = size > largest ? size : largest;
         return p;
     }
     void Free(void* pointer) override { Free(pointer, nullptr, 0); }
@@ -62,6 +63,7 @@ public:
     int refuse = 0;       // > 0: every allocation fails
     int refuseAfter = -1; // >= 0: that many more allocations succeed, the next one fails
     int allocations = 0;
+    uint32_t largest = 0; // the largest block given out
 
 private:
     std::map<void*, std::string> blocks;

@@ -136,6 +136,20 @@ TEST_F(CvkFcpHttpTest, SizeWithoutContentLengthFallsBackToGet)
     EXPECT_EQ(std::string(static_cast<char*>(file.GetBuffer()), body.size()), body);
 }
 
+TEST_F(CvkFcpHttpTest, LyingLengthCostsOnlyTheBytesSent)
+{
+    // The server announces 4,000,000,000 bytes and sends 1,000: the read
+    // fails without a buffer the size of the announcement.
+    Put("lie.bin", Pattern(1000));
+    CvkFile file(http.Url("lying/lie.bin").c_str());
+    EXPECT_EQ(file.GetSize(), 4000000000u);
+    CvkFile read(http.Url("lying/lie.bin").c_str());
+    EXPECT_EQ(read.ReadFile(nullptr, 0, 0), 0);
+    EXPECT_TRUE(read.CheckError());
+    EXPECT_EQ(read.GetBuffer(), nullptr);
+    EXPECT_LT(mainHeap.largest, 1u << 20);
+}
+
 TEST_F(CvkFcpHttpTest, SilentServerHitsTheTimeLimit)
 {
     const std::string url = "http://127.0.0.1:" + std::to_string(http.silentPort) + "/x.bin";

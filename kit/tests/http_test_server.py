@@ -2,8 +2,10 @@
 """Loopback HTTP server for the kit's HTTP file tests.
 
 Serves the directory given as argv[1] on 127.0.0.1 at an ephemeral port,
-accepts PUT, and answers /nolength/<name> without a Content-Length. A
-second socket listens but never answers. Prints "PORT <p> SILENT <s>" and
+accepts PUT, answers /nolength/<name> without a Content-Length and
+/lying/<name> with a Content-Length of 4,000,000,000 before the file's
+real bytes and the end of the connection. A second socket listens but
+never answers. Prints "PORT <p> SILENT <s>" and
 exits on its own after argv[2] seconds (default 120).
 """
 import http.server
@@ -33,14 +35,35 @@ class Handler(http.server.SimpleHTTPRequestHandler):
             self.wfile.write(data)
         self.close_connection = True
 
+    def _lying(self, with_body):
+        path = self.translate_path(self.path.replace("/lying", "", 1))
+        try:
+            with open(path, "rb") as f:
+                data = f.read()
+        except OSError:
+            self.send_error(404)
+            return
+        self.send_response(200)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Content-Length", "4000000000")
+        self.send_header("Connection", "close")
+        self.end_headers()
+        if with_body:
+            self.wfile.write(data)
+        self.close_connection = True
+
     def do_GET(self):
         if self.path.startswith("/nolength/"):
             return self._nolength(True)
+        if self.path.startswith("/lying/"):
+            return self._lying(True)
         return super().do_GET()
 
     def do_HEAD(self):
         if self.path.startswith("/nolength/"):
             return self._nolength(False)
+        if self.path.startswith("/lying/"):
+            return self._lying(False)
         return super().do_HEAD()
 
     def do_PUT(self):
