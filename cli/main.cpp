@@ -31,6 +31,9 @@ const Subcommand kSubcommands[] = {
 #ifdef LUMIVOR_HAVE_QR
     {"qr", "render a text as a QR Code bitmap", CliQrMain},
 #endif
+#ifdef LUMIVOR_HAVE_COMMU
+    {"link", "exchange commands and files with a tool over its links", CliLinkMain},
+#endif
     {nullptr, nullptr, nullptr},
 };
 

@@ -1,0 +1,319 @@
+#include "commu/AstSockServer.h"
+
+#include "commu/AstSockSocketSource.h"
+#include "kit/CvkLog.h"
+#include "kit/CvkTimer.h"
+
+AstSockServer::AstSockServer(AstSockVersion version, int32_t port)
+{
+    (void)version; // nothing to start on this platform
+    _init(port);
+}
+
+AstSockServer::AstSockServer(uint8_t major, uint8_t minor, int32_t port)
+{
+    (void)major;
+    (void)minor;
+    _init(port);
+}
+
+void AstSockServer::_init(int32_t port)
+{
+    m_client = PLATFORM_SOCKET_INVALID;
+    m_listen = PLATFORM_SOCKET_INVALID;
+    m_state = AST_SOCK_SERVER_CREATE;
+    m_sendState = AST_SOCK_SEND_IDLE;
+    m_port = port;
+    m_boundPort = 0;
+    m_sent = 0;
+    m_sendStartTime = 0;
+    m_sendProgressTime = 0;
+    m_lastActivity = 0;
+    m_socketError = 0;
+    m_error = AST_SOCK_ERROR_NONE;
+    m_timeout = 0;
+    m_sendLimit = AST_SOCK_SERVER_SEND_LIMIT;
+    m_silentLimit = AST_SOCK_SERVER_SILENT_LIMIT;
+    m_reader.SetLimits(AST_SOCK_SERVER_TAG_LIMIT, AST_SOCK_SERVER_PAYLOAD_LIMIT);
+}
+
+AstSockServer::~AstSockServer()
+{
+    if (m_client != PLATFORM_SOCKET_INVALID) {
+        PlatformSocketShutdown(m_client);
+        if (!PlatformSocketClose(m_client)) {
+            CvkLogPrint("Error Socket Closed\n");
+        }
+    }
+    _closeListen();
+}
+
+void AstSockServer::_closeListen()
+{
+    if (m_listen != PLATFORM_SOCKET_INVALID && !PlatformSocketClose(m_listen)) {
+        CvkLogPrint("Error Socket Listen Closed\n");
+    }
+    m_listen = PLATFORM_SOCKET_INVALID;
+    m_boundPort = 0;
+}
+
+void AstSockServer::SetLimits(uint64_t tagLimit, uint64_t payloadLimit, uint64_t sendLimit, uint64_t silentLimit)
+{
+    m_reader.SetLimits(tagLimit, payloadLimit);
+    m_sendLimit = sendLimit;
+    m_silentLimit = silentLimit;
+}
+
+void AstSockServer::SetPortNo(int32_t port)
+{
+    m_port = port;
+    if (m_state == AST_SOCK_SERVER_CONNECTED) {
+        _drop();
+    }
+    _closeListen();
+    m_state = AST_SOCK_SERVER_CREATE;
+    ResetError();
+}
+
+void AstSockServer::MainProc()
+{
+    if (CheckError()) {
+        return;
+    }
+    // Setting up takes one call; each step leaves the state as it was on failure.
+    if (m_state == AST_SOCK_SERVER_CREATE) _create();
+    if (m_state == AST_SOCK_SERVER_BIND) _bind();
+    if (m_state == AST_SOCK_SERVER_LISTEN) _listen();
+    switch (m_state) {
+    case AST_SOCK_SERVER_ACCEPT:
+        _accept();
+        break;
+    case AST_SOCK_SERVER_CONNECTED:
+        _sendProc();
+        if (m_state == AST_SOCK_SERVER_CONNECTED) {
+            _recvProc();
+        }
+        break;
+    default:
+        break;
+    }
+    if (m_state == AST_SOCK_SERVER_DROP) {
+        _drop();
+    }
+}
+
+// A listening socket that cannot be set up is not listened on: the server
+// stops with the Error flag until SetPortNo starts it over.
+void AstSockServer::_setupFailed(const char* message)
+{
+    m_socketError = PlatformSocketLastError();
+    AstSockLogPrint("%s", message);
+    AstSockPrintError(m_socketError);
+    _closeListen();
+    m_state = AST_SOCK_SERVER_CREATE;
+    SetError();
+}
+
+void AstSockServer::_create()
+{
+    m_listen = PlatformSocketCreateTcp();
+    if (m_listen == PLATFORM_SOCKET_INVALID) {
+        _setupFailed("Failed create socket.\n");
+        return;
+    }
+    if (!PlatformSocketSetNonBlocking(m_listen)) {
+        _setupFailed("It failed unblocking.\n");
+        return;
+    }
+    m_state = AST_SOCK_SERVER_BIND;
+}
+
+void AstSockServer::_bind()
+{
+    if (m_port < 0 || m_port > 65535 || !PlatformSocketBindAny(m_listen, static_cast<uint16_t>(m_port))) {
+        _setupFailed("bind()に失敗\n");
+        return;
+    }
+    m_boundPort = PlatformSocketLocalPort(m_listen);
+    m_state = AST_SOCK_SERVER_LISTEN;
+}
+
+void AstSockServer::_listen()
+{
+    if (!PlatformSocketListen(m_listen, 1)) {
+        _setupFailed("listen()関数が失敗\n");
+        return;
+    }
+    m_state = AST_SOCK_SERVER_ACCEPT;
+}
+
+void AstSockServer::_accept()
+{
+    if (!PlatformSocketReadable(m_listen)) {
+        return;
+    }
+    const PlatformSocket peer = PlatformSocketAccept(m_listen);
+    if (peer == PLATFORM_SOCKET_INVALID) {
+        return; // gone again before it was taken, or out of descriptors: try again next time
+    }
+    m_client = peer;
+    m_reader.DestroyFrame();
+    m_sendState = AST_SOCK_SEND_IDLE;
+    m_error = AST_SOCK_ERROR_NONE;
+    m_socketError = 0;
+    m_timeout = 0;
+    m_lastActivity = CvkGetTimer();
+    m_state = AST_SOCK_SERVER_CONNECTED;
+}
+
+void AstSockServer::DropPeer()
+{
+    if (m_state == AST_SOCK_SERVER_CONNECTED) {
+        _drop();
+    }
+}
+
+void AstSockServer::_drop()
+{
+    if (m_client != PLATFORM_SOCKET_INVALID) {
+        PlatformSocketShutdown(m_client);
+        if (!PlatformSocketClose(m_client)) {
+            CvkLogPrint("Error Socket Closed\n");
+        }
+        m_client = PLATFORM_SOCKET_INVALID;
+    }
+    m_reader.DestroyFrame();
+    m_send.Release();
+    m_sendState = AST_SOCK_SEND_IDLE;
+    m_state = AST_SOCK_SERVER_ACCEPT;
+    _onDrop();
+}
+
+int32_t AstSockServer::SendData(uint32_t type, const void* data, uint32_t size)
+{
+    if (m_state != AST_SOCK_SERVER_CONNECTED || m_sendState == AST_SOCK_SEND_SENDING) {
+        return 0;
+    }
+    if (!m_send.SetData(type, data, size)) {
+        return 0;
+    }
+    m_sendState = AST_SOCK_SEND_SET;
+    return 1;
+}
+
+int32_t AstSockServer::SendDataDirect(const void* data, uint32_t size)
+{
+    if (m_state != AST_SOCK_SERVER_CONNECTED || m_sendState == AST_SOCK_SEND_SENDING || data == nullptr) {
+        return 0;
+    }
+    const uint8_t* bytes = static_cast<const uint8_t*>(data);
+    const uint64_t start = CvkGetTimer();
+    uint32_t sent = 0;
+    while (sent < size) {
+        const int32_t n = PlatformSocketSend(m_client, bytes + sent, size - sent);
+        if (n > 0) {
+            sent += static_cast<uint32_t>(n);
+            continue;
+        }
+        const int32_t error = PlatformSocketLastError();
+        const uint64_t waited = CvkGetTimer() - start;
+        if (error != PLATFORM_SOCKET_ERROR_WOULD_BLOCK || waited > m_sendLimit) {
+            m_socketError = error != PLATFORM_SOCKET_ERROR_WOULD_BLOCK ? error : PLATFORM_SOCKET_ERROR_TIMED_OUT;
+            m_timeout = error == PLATFORM_SOCKET_ERROR_WOULD_BLOCK;
+            AstSockPrintError(m_socketError);
+            m_state = AST_SOCK_SERVER_DROP;
+            return 0;
+        }
+        const bool write = true;
+        PlatformSocketWait(&m_client, &write, 1, 10);
+    }
+    return 1;
+}
+
+void AstSockServer::_sendProc()
+{
+    const uint64_t now = CvkGetTimer();
+    if (m_sendState == AST_SOCK_SEND_SET && !m_send.IsEmpty()) {
+        m_sendStartTime = now;
+        m_sendProgressTime = now;
+        m_sent = 0;
+        m_timeout = 0;
+        m_sendState = AST_SOCK_SEND_SENDING;
+        AstSockGUILog("送信中…");
+    }
+    if (m_sendState != AST_SOCK_SEND_SENDING) {
+        return;
+    }
+    while (m_sent < m_send.GetSize()) {
+        const int32_t n = PlatformSocketSend(m_client, m_send.GetBuffer() + m_sent, m_send.GetSize() - m_sent);
+        if (n > 0) {
+            m_sent += static_cast<uint32_t>(n);
+            m_sendProgressTime = now;
+            m_lastActivity = now;
+            AstSockGUILog("終了%d \n", n);
+            continue;
+        }
+        const int32_t error = PlatformSocketLastError();
+        if (error == PLATFORM_SOCKET_ERROR_WOULD_BLOCK && now - m_sendProgressTime <= m_sendLimit) {
+            return;
+        }
+        // A frame that cannot go out is not reported as sent: the peer is
+        // dropped, with the time-out flag telling why.
+        m_timeout = error == PLATFORM_SOCKET_ERROR_WOULD_BLOCK;
+        m_socketError = m_timeout ? PLATFORM_SOCKET_ERROR_TIMED_OUT : error;
+        AstSockPrintError(m_socketError);
+        m_sendState = AST_SOCK_SEND_ERROR;
+        m_state = AST_SOCK_SERVER_DROP;
+        return;
+    }
+    m_send.Release();
+    m_sendState = AST_SOCK_SEND_DONE;
+}
+
+void AstSockServer::_recvProc()
+{
+    const uint64_t now = CvkGetTimer();
+    AstSockSocketSource source(m_client);
+    const int32_t state = m_reader.Step(source, now);
+    if (state == AST_SOCK_RECV_ERROR) {
+        m_error = m_reader.GetError();
+        if (m_reader.SourceFailed()) {
+            m_socketError = source.GetError();
+            if (m_socketError != PLATFORM_SOCKET_ERROR_DISCONNECTED) {
+                CvkLogPrint("[E] %s:%d %d\n", "peer", m_boundPort, m_socketError);
+                AstSockPrintError(m_socketError);
+            }
+        }
+        m_state = AST_SOCK_SERVER_DROP;
+        return;
+    }
+    // Only a peer that owes us the next frame can be silent; one waiting for
+    // our answer or for the owner to take a frame is not.
+    if (!m_reader.IsBetweenFrames() || m_sendState == AST_SOCK_SEND_SENDING) {
+        m_lastActivity = now;
+    } else if (now - m_lastActivity > m_silentLimit) {
+        AstSockLogPrint("silent peer dropped after %u s\n", static_cast<unsigned>(m_silentLimit / 1000000));
+        m_state = AST_SOCK_SERVER_DROP;
+    }
+}
+
+void AstSockServer::RestartRecv()
+{
+    if (m_reader.GetState() == AST_SOCK_RECV_COMPLETE) {
+        m_reader.Restart();
+    }
+}
+
+void AstSockServer::DestroyRecvData()
+{
+    if (m_reader.GetState() == AST_SOCK_RECV_COMPLETE) {
+        m_reader.DestroyFrame();
+    }
+}
+
+void AstSockServer::WaitEvent(int32_t timeoutMs) const
+{
+    const PlatformSocket socket = m_state == AST_SOCK_SERVER_CONNECTED ? m_client : m_listen;
+    const bool write = m_state == AST_SOCK_SERVER_CONNECTED && m_sendState == AST_SOCK_SEND_SENDING;
+    PlatformSocketWait(&socket, &write, 1, timeoutMs);
+}
