@@ -67,7 +67,7 @@ void AstSockClient::SetLimits(uint64_t connectLimit, uint64_t ioLimit)
 void AstSockClient::_socketFailed(const char* message, int32_t code)
 {
     m_socketError = code;
-    AstSockLogPrint("%s", message);
+    AstSockLogText(message);
     AstSockPrintError(code);
     SetError();
 }

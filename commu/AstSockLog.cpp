@@ -149,3 +149,8 @@ void AstSockLogPrint(const char* utf8Format, ...)
     va_end(args);
     CvkLogPrint("%s", text.c_str());
 }
+
+void AstSockLogText(const char* utf8)
+{
+    CvkLogPrint("%s", PlatformUtf8ToCp932(utf8).c_str());
+}

@@ -30,3 +30,5 @@ LUMIVOR_EXPORT CvString AstSockErrorText(int32_t code);
 LUMIVOR_EXPORT void AstSockPrintError(int32_t code);
 // The same for the kit's log print.
 LUMIVOR_EXPORT void AstSockLogPrint(const char* utf8Format, ...) __attribute__((format(printf, 1, 2)));
+// Prints a UTF-8 text as it is (no formatting), in Shift_JIS.
+LUMIVOR_EXPORT void AstSockLogText(const char* utf8);

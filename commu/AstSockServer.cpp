@@ -107,7 +107,7 @@ void AstSockServer::MainProc()
 void AstSockServer::_setupFailed(const char* message)
 {
     m_socketError = PlatformSocketLastError();
-    AstSockLogPrint("%s", message);
+    AstSockLogText(message);
     AstSockPrintError(m_socketError);
     _closeListen();
     m_state = AST_SOCK_SERVER_CREATE;
