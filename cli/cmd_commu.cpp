@@ -11,6 +11,7 @@
 #include "commu/CvkMessageBufferNode.h"
 #include "kit/CvkHeap.h"
 #include "kit/CvkHeapSimple.h"
+#include "kit/CvkLog.h"
 #include "kit/CvkMessageBuffer.h"
 #include "kit/CvkSystem.h"
 #include "platform/PlatformConsole.h"
@@ -21,7 +22,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -52,6 +55,44 @@ public:
 
 private:
     CvkHeapSimple m_heap;
+};
+
+// The kit prints its log on standard output in Shift_JIS; while a link
+// command runs, that output goes nowhere and the log is shown on standard
+// error in the terminal's encoding instead. Out() is the real standard
+// output (where serve prints the commands).
+class KitLogToStderr {
+public:
+    KitLogToStderr()
+    {
+        std::fflush(stdout);
+        m_saved = ::dup(1);
+        const int devnull = ::open("/dev/null", O_WRONLY);
+        if (m_saved >= 0 && devnull >= 0) ::dup2(devnull, 1);
+        if (devnull >= 0) ::close(devnull);
+        m_out = m_saved >= 0 ? ::fdopen(::dup(m_saved), "w") : nullptr;
+        m_previous = CvkLogSetSink(ToStderr);
+    }
+    ~KitLogToStderr()
+    {
+        CvkLogSetSink(m_previous);
+        if (m_out != nullptr) std::fclose(m_out);
+        std::fflush(stdout);
+        if (m_saved >= 0) {
+            ::dup2(m_saved, 1);
+            ::close(m_saved);
+        }
+    }
+    FILE* Out() const { return m_out != nullptr ? m_out : stdout; }
+
+private:
+    static void ToStderr(const char* text, void*)
+    {
+        std::fputs(CliToTerminal(text).c_str(), stderr);
+    }
+    int m_saved;
+    FILE* m_out;
+    CvkLogSink m_previous;
 };
 
 void GuiLineToStderr(const CvString& line)
@@ -99,20 +140,20 @@ void ServeUsage(FILE* out)
                  kDefaultPort);
 }
 
-void PrintCommand(const char* text)
+void PrintCommand(FILE* out, const char* text)
 {
     AstCommandNode command;
     const CvkMessageBufferNode converter;
     if (command.CreateFromAtrText(text)) {
-        std::printf("command To=%d messages=%d\n", command.GetTo(),
-                    converter.GetMessageBlockNum(command.GetMessageNode()));
+        std::fprintf(out, "command To=%d messages=%d\n", command.GetTo(),
+                     converter.GetMessageBlockNum(command.GetMessageNode()));
     } else {
-        std::printf("command To=? messages=? (not an attribute text)\n");
+        std::fprintf(out, "command To=? messages=? (not an attribute text)\n");
     }
     std::string shown = CliToTerminal(text);
     if (shown.empty() || shown.back() != '\n') shown += '\n';
-    std::fputs(shown.c_str(), stdout);
-    std::fflush(stdout);
+    std::fputs(shown.c_str(), out);
+    std::fflush(out);
 }
 
 int LinkServe(int argc, char** argv)
@@ -149,6 +190,7 @@ int LinkServe(int argc, char** argv)
     }
     PlatformInstallStopFlag(&g_stop);
     KitSession kit;
+    KitLogToStderr log;
     AstSockSetGUILogger(GuiLineToStderr);
     AstSockServerForMorrin server(AST_SOCK_VERSION_2_2, static_cast<int32_t>(port));
     server.SetDirectory(dir);
@@ -167,7 +209,7 @@ int LinkServe(int argc, char** argv)
             announced = true;
         }
         if (const char* text = server.GetCommandText()) {
-            PrintCommand(text);
+            PrintCommand(log.Out(), text);
             server.ReleaseCommandText();
             ++received;
             continue;
@@ -260,6 +302,12 @@ bool SendFrames(const char* host, int32_t port, const std::vector<std::pair<uint
     int attempts = 1;
     for (;;) {
         client.MainProc();
+        if (waiting && client.CheckSendFinish()) {
+            waiting = false;
+            ++next;
+        }
+        // Done once the last frame is out, whatever the peer does next.
+        if (!waiting && next == frames.size()) return true;
         if (client.IsConnectTimeout() && attempts < kConnectAttempts) {
             ++attempts;
             client.RetryConnect();
@@ -279,12 +327,7 @@ bool SendFrames(const char* host, int32_t port, const std::vector<std::pair<uint
             return false;
         }
         if (client.IsConnected()) {
-            if (waiting && client.CheckSendFinish()) {
-                waiting = false;
-                ++next;
-            }
             if (!waiting) {
-                if (next == frames.size()) return true;
                 const auto& frame = frames[next];
                 if (!client.SendData(frame.first, frame.second.data(), static_cast<uint32_t>(frame.second.size()))) {
                     *failure = "cannot build the frame (out of memory?)";
@@ -380,6 +423,7 @@ int LinkSend(int argc, char** argv)
     frames.emplace_back(AST_SOCK_TYPE_COMMAND, std::vector<char>(text.GetBuffer(), text.GetBuffer() + text.GetLength()));
     frames.back().second.push_back('\0');
 
+    KitLogToStderr log;
     AstSockSetGUILogger(GuiLineToStderr);
     std::string failure;
     const bool sent = SendFrames(host, static_cast<int32_t>(port), frames, &failure);
