@@ -9,39 +9,12 @@
 #include <vector>
 
 #include "cli/CliCommands.h"
+#include "cli/CliPng.h"
 #include "reduce/RdqApi.h"
 
 namespace {
 
-struct Image {
-    std::string path;
-    uint32_t width = 0, height = 0;
-    bool alpha = false;
-    std::vector<uint8_t> pixels; // R, G, B[, A]
-};
-
-bool ReadPng(const std::string& path, Image& img, std::string& error)
-{
-    png_image png;
-    std::memset(&png, 0, sizeof png);
-    png.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&png, path.c_str())) {
-        error = png.message;
-        return false;
-    }
-    img.alpha = (png.format & PNG_FORMAT_FLAG_ALPHA) != 0;
-    png.format = img.alpha ? PNG_FORMAT_RGBA : PNG_FORMAT_RGB;
-    img.width = png.width;
-    img.height = png.height;
-    img.pixels.resize(PNG_IMAGE_SIZE(png));
-    if (!png_image_finish_read(&png, nullptr, img.pixels.data(), 0, nullptr)) {
-        error = png.message;
-        png_image_free(&png);
-        return false;
-    }
-    img.path = path;
-    return true;
-}
+using Image = CliImage;
 
 bool WritePng(const std::string& path, uint32_t w, uint32_t h, uint32_t format, const void* data,
               const void* colormap = nullptr, uint32_t colours = 0)
@@ -104,7 +77,7 @@ bool ParseNumber(const char* s, uint32_t& v)
 bool ReadPalette(const std::string& path, std::vector<uint8_t>& pal, std::string& error)
 {
     Image img;
-    if (!ReadPng(path, img, error)) return false;
+    if (!CliReadPng(path, img, error)) return false;
     const int bpp = img.alpha ? 4 : 3;
     for (size_t i = 0; i < img.pixels.size(); i += bpp) {
         bool seen = false;
@@ -270,7 +243,7 @@ int CliReduceMain(int argc, char** argv)
     std::vector<Image> images(inputs.size());
     for (size_t i = 0; i < inputs.size(); ++i) {
         std::string error;
-        if (!ReadPng(inputs[i], images[i], error)) {
+        if (!CliReadPng(inputs[i], images[i], error)) {
             std::fprintf(stderr, "lumivor reduce: %s: not a readable PNG (%s)\n", inputs[i].c_str(), error.c_str());
             return 1;
         }
