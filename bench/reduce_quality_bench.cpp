@@ -1,5 +1,6 @@
 // Time and quality (PSNR against the original) of palreduce on the shared
-// sample images, per palette size, dithering and 16-bit mode.
+// sample images, per palette size, dithering, quality option and 16-bit
+// mode.
 #include <benchmark/benchmark.h>
 #include <png.h>
 
@@ -64,6 +65,7 @@ void BM_Reduce(benchmark::State& state)
 {
     const Image img = Load(std::string(LUMIVOR_SHARED_IMAGES) + "/" + kImages[state.range(0)] + ".png");
     const uint32_t code = uint32_t(state.range(1)), colours = uint32_t(state.range(2)), dither = uint32_t(state.range(3));
+    const uint32_t quality = uint32_t(state.range(4));
     if (!img.w) {
         state.SkipWithError("image not found");
         return;
@@ -74,34 +76,41 @@ void BM_Reduce(benchmark::State& state)
         rdqSetImage(h, img.alpha ? 201 : 200, 0, img.px.data(), img.w, img.h);
         rdqSetOption(h, 100, colours);
         rdqSetOption(h, 103, dither);
+        rdqSetOption(h, RDQ_OPTION_QUALITY, quality);
         rdqSetOption(h, 101, img.alpha && code >= 403 ? 1 : 0);
         if (!rdqReduce(h, code)) state.SkipWithError("reduce failed");
         const uint8_t* out = static_cast<const uint8_t*>(rdqGetImage(h, 0));
         const uint8_t* pal = static_cast<const uint8_t*>(rdqGetPalette(h, 0));
         for (size_t i = 0; out && i < size_t(img.w) * img.h; ++i) {
-            if (code >= 403) {
+            if (code == 403) {
                 std::memcpy(&rgb[i * 3], pal + out[i] * 3, 3);
             } else {
-                uint32_t v = out[2 * i] | (uint32_t(out[2 * i + 1]) << 8);
-                uint32_t r = v & 31, g = code == 400 ? (v >> 5) & 63 : (v >> 5) & 31, b = code == 400 ? v >> 11 : (v >> 10) & 31;
+                // 16-bit pixels, or for 404 the 5-6-5 palette entry.
+                const uint8_t* word = code == 404 ? pal + 2 * out[i] : out + 2 * i;
+                uint32_t v = word[0] | (uint32_t(word[1]) << 8);
+                const bool g6 = code == 400 || code == 404;
+                uint32_t r = v & 31, g = g6 ? (v >> 5) & 63 : (v >> 5) & 31, b = g6 ? v >> 11 : (v >> 10) & 31;
                 if (code == 401) r = v & 15, g = (v >> 4) & 15, b = (v >> 8) & 15;
                 auto w5 = [](uint32_t x) { return uint8_t((x << 3) | (x >> 2)); };
                 if (code == 401) rgb[i * 3] = uint8_t(r * 17), rgb[i * 3 + 1] = uint8_t(g * 17), rgb[i * 3 + 2] = uint8_t(b * 17);
-                else rgb[i * 3] = w5(r), rgb[i * 3 + 1] = code == 400 ? uint8_t((g << 2) | (g >> 4)) : w5(g), rgb[i * 3 + 2] = w5(b);
+                else rgb[i * 3] = w5(r), rgb[i * 3 + 1] = g6 ? uint8_t((g << 2) | (g >> 4)) : w5(g), rgb[i * 3 + 2] = w5(b);
             }
         }
         rdqCloseHandle(h);
     }
     state.counters["PSNR_dB"] = Psnr(img, rgb);
-    state.SetLabel(std::string(kImages[state.range(0)]));
+    state.SetLabel(std::string(kImages[state.range(0)]) + (quality == RDQ_QUALITY_BEST ? " best" : ""));
 }
 
 void Args(benchmark::internal::Benchmark* b)
 {
     for (int i = 0; i < 4; ++i) {
         for (int colours : {256, 64, 16})
-            for (int dither : {1, 0}) b->Args({i, 403, colours, dither});
-        for (int code : {400, 401, 402}) b->Args({i, code, 256, 1});
+            for (int dither : {1, 0})
+                for (int quality : {RDQ_QUALITY_COMPATIBLE, RDQ_QUALITY_BEST}) b->Args({i, 403, colours, dither, quality});
+        b->Args({i, 404, 64, 1, RDQ_QUALITY_COMPATIBLE});
+        b->Args({i, 404, 64, 1, RDQ_QUALITY_BEST});
+        for (int code : {400, 401, 402}) b->Args({i, code, 256, 1, RDQ_QUALITY_COMPATIBLE});
     }
 }
 
