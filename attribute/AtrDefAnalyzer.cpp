@@ -136,10 +136,10 @@ int32_t AtrDefAnalyzer::_readDefinitions(const char* text)
     const char* p = text;
     for (;;) {
         CvkStringSkipSpace(&p);
-        if (strncmp(p, "#define", 7) == 0) {
+        if (*p == '#' && strncmp(p, "#define", 7) == 0) {
             p += 7;
         }
-        if (strncmp(p, "enum", 4) == 0) {
+        if (*p == 'e' && strncmp(p, "enum", 4) == 0) {
             p = _readEnumeration(p + 4);
             if (p == nullptr) {
                 return 0;
@@ -269,11 +269,8 @@ AtrDefAnalyzer::IndexSlot* AtrDefAnalyzer::_findSlot(const char* name, size_t le
         if (slot->constant == nullptr) {
             return slot;
         }
-        if (slot->hash == hash) {
-            const CvString& key = slot->constant->GetName();
-            if (static_cast<size_t>(key.GetLength()) == length && memcmp(key.GetBuffer(), name, length) == 0) {
-                return slot;
-            }
+        if (slot->hash == hash && slot->length == length && memcmp(slot->name, name, length) == 0) {
+            return slot;
         }
     }
 }
@@ -292,6 +289,8 @@ int32_t AtrDefAnalyzer::_indexConstant(AtrAttribute* constant)
     }
     // The newest definition answers from now on.
     slot->hash = hash;
+    slot->length = static_cast<uint32_t>(length);
+    slot->name = name.GetBuffer();
     slot->constant = constant;
     return 1;
 }
@@ -314,8 +313,7 @@ int32_t AtrDefAnalyzer::_growIndex()
     m_indexCapacity = capacity;
     for (uint32_t i = 0; i < oldCapacity; ++i) {
         if (old[i].constant != nullptr) {
-            const CvString& name = old[i].constant->GetName();
-            *_findSlot(name.GetBuffer(), static_cast<size_t>(name.GetLength()), old[i].hash) = old[i];
+            *_findSlot(old[i].name, old[i].length, old[i].hash) = old[i];
         }
     }
     if (old != nullptr) {

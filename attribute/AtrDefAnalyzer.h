@@ -61,8 +61,12 @@ public:
     const AtrAttribute* GetConstant() const { return constants; }
 
 private:
+    // The name's bytes and length sit in the slot, so that a lookup touches
+    // the constant only when it is found.
     struct IndexSlot {
         uint32_t hash;
+        uint32_t length;
+        const char* name;
         AtrAttribute* constant;
     };
 
