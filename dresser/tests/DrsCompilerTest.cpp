@@ -189,4 +189,25 @@ TEST_F(DrsCompilerTest, UsesTheDebugRecordOnlyWhenAskedAndOwnsTheLog)
     EXPECT_EQ(DrsGetErrorCount(), -1);
 }
 
+// The shipped example compiles to one image, the same in every build (the
+// hash is the 64-bit and 32-bit builds' common answer).
+TEST_F(DrsCompilerTest, CompilesTheMenuExampleToTheSameImageInEveryBuild)
+{
+    const std::string defs = std::string(LUMIVOR_BINARY_DIR) + "/share/lumivor/dresser/";
+    const std::string example = std::string(LUMIVOR_SOURCE_DIR) + "/examples/script/";
+    DrsCompiler compiler(defs.c_str(), 1);
+    ASSERT_EQ(compiler.AddIncludePath(example.c_str()), 1);
+    const DrsCompileOption option = {0, 12, 0, 0};
+    ASSERT_EQ(compiler.CompileFile((example + "menu.drs").c_str(), &option), 1) << Log(compiler);
+    std::vector<uint8_t> image(compiler.GetChunkSize());
+    ASSERT_EQ(compiler.GetChunk(image.data()), image.data());
+    uint64_t hash = 14695981039346656037ull;
+    for (uint8_t b : image) hash = (hash ^ b) * 1099511628211ull;
+    EXPECT_EQ(image.size(), 1600u);
+    EXPECT_EQ(hash, 13141547296686858436ull);
+    DrsScriptView view;
+    ASSERT_TRUE(DrsReadScriptImage(image.data(), image.size(), &view, nullptr));
+    EXPECT_EQ(view.modules.size(), 7u);
+}
+
 } // namespace
