@@ -117,6 +117,11 @@ bool ReadWhole(const char* path, std::vector<char>* out)
 {
     FILE* f = std::fopen(path, "rb");
     if (f == nullptr) return false;
+    if (std::fseek(f, 0, SEEK_END) == 0) {
+        const long size = std::ftell(f);
+        if (size > 0) out->reserve(static_cast<size_t>(size));
+        std::rewind(f);
+    }
     char chunk[65536];
     size_t n;
     while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) out->insert(out->end(), chunk, chunk + n);

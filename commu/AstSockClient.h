@@ -71,7 +71,7 @@ public:
     // The socket is readable / writable now.
     int32_t IsEnableRecv() const;
     int32_t IsEnableSend() const;
-    // Connected, or connecting, to this host and port.
+    // The client was made for this host and port.
     int32_t IsSameConnect(const char* host, int32_t port) const;
 
     int32_t CheckSendFinish() const { return m_sendState == AST_SOCK_SEND_DONE; }

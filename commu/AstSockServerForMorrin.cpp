@@ -169,7 +169,8 @@ void AstSockServerForMorrin::_takeFileName()
     m_sequence = AST_SOCK_SEQUENCE_FILE_NAME;
     const char* name = reinterpret_cast<const char*>(GetRecvData());
     const CvString path = AstSockConfineFileName(m_directory.GetBuffer(), name, GetRecvLength() - 1);
-    if (path.GetLength() == 0) {
+    std::error_code ignored;
+    if (path.GetLength() == 0 || std::filesystem::is_directory(path.GetBuffer(), ignored)) {
         AstSockLogPrint("file name refused: %s\n", name);
         AstSockGUILog("受信ファイル名(%s)は使えません. ", name);
         DropPeer();

@@ -360,6 +360,15 @@ TEST_F(AstSockLinkTest, ReceivedFileNamesAreConfinedToTheDirectory)
     }
     EXPECT_FALSE(fs::exists(m_dir.parent_path() / "escape.bin"));
     EXPECT_TRUE(fs::is_empty(m_dir));
+    // A name that is a folder there is refused the same way.
+    fs::create_directories(m_dir / "folder");
+    {
+        RawPeer peer(server.GetBoundPort());
+        ASSERT_TRUE(peer.Send(Frame(1, Text("folder")) + Frame(2, "evil")));
+        ASSERT_TRUE(Pump(server, [&] { return peer.Closed(); }));
+    }
+    EXPECT_TRUE(fs::is_directory(m_dir / "folder"));
+    fs::remove(m_dir / "folder");
     // A shorter file under an existing name replaces it whole; no temporary file stays.
     {
         RawPeer peer(server.GetBoundPort());
