@@ -64,7 +64,8 @@ public:
     // Error flag is set.
     void MainProc();
 
-    // Stores a frame to send (send state 1); 0 when the frame is refused.
+    // Stores a frame to send (send state 1); 0 when the frame is refused or
+    // while another one is on the wire.
     int32_t SendData(uint32_t type, const void* data, uint32_t size);
 
     int32_t IsConnected() const { return m_state == AST_SOCK_CLIENT_CONNECTED; }

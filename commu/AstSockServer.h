@@ -48,8 +48,9 @@ public:
     // One step of listening, accepting, sending and receiving.
     virtual void MainProc();
 
-    // Stores a frame for the send procedure; 0 when the frame is refused or
-    // no peer is connected.
+    // Stores a frame for the send procedure; 0 when the frame is refused, no
+    // peer is connected or another frame is on the wire. A frame that makes
+    // no progress for the send limit drops the peer (IsTimeout tells).
     int32_t SendData(uint32_t type, const void* data, uint32_t size);
     // Sends raw bytes to the peer at once, waiting at most 30 s; 0 on
     // failure (or without a peer).

@@ -501,6 +501,48 @@ TEST_F(AstSockLinkTest, ConnectTimeoutWaitsForRetryConnect)
     ::close(fd);
 }
 
+TEST_F(AstSockLinkTest, SendsThatStallAreNeitherReplacedNorReportedAsDone)
+{
+    const std::string big(32u << 20, 'b'); // more than the socket buffers hold
+
+    // Client side: a listener that never reads.
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+    ASSERT_EQ(::listen(fd, 1), 0);
+    socklen_t length = sizeof at;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&at), &length);
+    {
+        AstSockClient client(AST_SOCK_VERSION_2_2, "127.0.0.1", ntohs(at.sin_port));
+        client.SetLimits(1000000, 300000);
+        ASSERT_EQ(client.SendData(AST_SOCK_TYPE_FILE_DATA, big.data(), static_cast<uint32_t>(big.size())), 1);
+        ASSERT_TRUE(Pump(client, [&] { return client.GetSendState() == AST_SOCK_SEND_SENDING; }));
+        EXPECT_EQ(client.SendData(AST_SOCK_TYPE_COMMAND, "x", 2), 0) << "the frame on the wire stays";
+        ASSERT_TRUE(Pump(client, [&] { return client.CheckSendError() != 0; }));
+        EXPECT_EQ(client.GetError(), AST_SOCK_ERROR_TIMEOUT);
+        EXPECT_FALSE(client.CheckSendFinish());
+        EXPECT_TRUE(client.CheckError());
+    }
+    ::close(fd);
+
+    // Server side: a peer that never reads is dropped, and the frame is not
+    // reported as sent.
+    AstSockServerForMorrin server(AST_SOCK_VERSION_2_2, 0);
+    StartServer(server);
+    server.SetLimits(200000, 400000, 300000, 10000000);
+    RawPeer peer(server.GetBoundPort());
+    ASSERT_TRUE(Pump(server, [&] { return server.IsConnecting() != 0; }));
+    ASSERT_EQ(server.SendData(AST_SOCK_TYPE_FILE_DATA, big.data(), static_cast<uint32_t>(big.size())), 1);
+    ASSERT_TRUE(Pump(server, [&] { return server.GetSendState() == AST_SOCK_SEND_SENDING; }));
+    EXPECT_EQ(server.SendData(AST_SOCK_TYPE_COMMAND, "x", 2), 0) << "the frame on the wire stays";
+    ASSERT_TRUE(Pump(server, [&] { return !server.IsConnecting(); }));
+    EXPECT_TRUE(server.IsTimeout());
+    EXPECT_FALSE(server.CheckSendFinish());
+    EXPECT_EQ(server.GetState(), AST_SOCK_SERVER_ACCEPT);
+}
+
 TEST_F(AstSockLinkTest, PortInUseStopsTheServerWithTheError)
 {
     AstSockServerForMorrin first(AST_SOCK_VERSION_2_2, 0);
