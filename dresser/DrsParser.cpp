@@ -50,7 +50,7 @@ void DrsParser::Init()
     if (m_globalScope == nullptr || m_globalScope->CheckError()) SetError();
     t_cvkMainHeapFree(m_constants, __FILE__, __LINE__);
     m_constants = nullptr;
-    m_constantIndex.clear();
+    m_constantIndex.Clear();
     m_strings.Clear();
     _freeBuffer(&m_init);
     _freeBuffer(&m_code);

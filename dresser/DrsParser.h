@@ -24,7 +24,6 @@
 #include "platform/PlatformExport.h"
 
 #include <cstdint>
-#include <unordered_map>
 #include <vector>
 
 class DrsLexer;
@@ -48,6 +47,25 @@ struct _prsModuleCallList {
     uint32_t codePos;  // position of the call's frame-size word
     uint16_t argCount;
     uint16_t line;
+};
+
+// First index of each 32-bit constant pattern: open addressing, a power-of-
+// two number of slots kept at most half full.
+class PrsConstantIndex {
+public:
+    // The index stored for `bits`, or -1.
+    int32_t Find(uint32_t bits) const;
+    // Records `index` for `bits` unless the pattern is there already; false
+    // when memory runs out.
+    bool Insert(uint32_t bits, uint16_t index);
+    void Clear();
+
+private:
+    static uint32_t _hash(uint32_t bits) { return (bits * 0x9E3779B1u) ^ (bits >> 15); }
+
+    std::vector<uint32_t> m_keys;
+    std::vector<uint32_t> m_values; // index + 1; 0 marks a free slot
+    uint32_t m_count = 0;
 };
 
 // A growable array of code words from the main heap.
@@ -224,7 +242,7 @@ private:
     uint16_t m_line;
     uint16_t m_lastMarkedLine;
     // First index of each constant bit pattern (target order).
-    std::unordered_map<uint32_t, uint16_t> m_constantIndex;
+    PrsConstantIndex m_constantIndex;
     // Operator stack shared by nested expressions (each keeps its base).
     std::vector<Operator> m_operators;
 };

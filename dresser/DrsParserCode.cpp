@@ -17,6 +17,52 @@ constexpr uint32_t kConstantStep = 1024;    // constant table, bytes
 
 } // namespace
 
+int32_t PrsConstantIndex::Find(uint32_t bits) const
+{
+    if (m_keys.empty()) return -1;
+    const uint32_t mask = uint32_t(m_keys.size()) - 1;
+    for (uint32_t i = _hash(bits) & mask; m_values[i] != 0; i = (i + 1) & mask)
+        if (m_keys[i] == bits) return int32_t(m_values[i] - 1);
+    return -1;
+}
+
+bool PrsConstantIndex::Insert(uint32_t bits, uint16_t index)
+{
+    if (Find(bits) >= 0) return true;
+    try {
+        if ((m_count + 1) * 2 > m_keys.size()) {
+            std::vector<uint32_t> keys(m_keys.empty() ? 256 : m_keys.size() * 2);
+            std::vector<uint32_t> values(keys.size(), 0);
+            const uint32_t mask = uint32_t(keys.size()) - 1;
+            for (size_t j = 0; j < m_keys.size(); ++j) {
+                if (m_values[j] == 0) continue;
+                uint32_t i = _hash(m_keys[j]) & mask;
+                while (values[i] != 0) i = (i + 1) & mask;
+                keys[i] = m_keys[j];
+                values[i] = m_values[j];
+            }
+            m_keys.swap(keys);
+            m_values.swap(values);
+        }
+    } catch (...) {
+        return false;
+    }
+    const uint32_t mask = uint32_t(m_keys.size()) - 1;
+    uint32_t i = _hash(bits) & mask;
+    while (m_values[i] != 0) i = (i + 1) & mask;
+    m_keys[i] = bits;
+    m_values[i] = uint32_t(index) + 1;
+    ++m_count;
+    return true;
+}
+
+void PrsConstantIndex::Clear()
+{
+    m_keys.clear();
+    m_values.clear();
+    m_count = 0;
+}
+
 void DrsParser::_freeBuffer(PrsWordBuffer* buffer)
 {
     t_cvkMainHeapFree(buffer->words, __FILE__, __LINE__);
@@ -95,11 +141,10 @@ uint16_t DrsParser::_get32DataIndex(int32_t kind, int32_t sint, uint32_t uint, f
     const bool isFloat = kind == CVK_VARIANT_TYPE_FLOAT;
     const bool nan = (bits & 0x7F800000u) == 0x7F800000u && (bits & 0x007FFFFFu) != 0;
     if (!(isFloat && nan)) {
-        auto it = m_constantIndex.find(bits);
-        int32_t found = it != m_constantIndex.end() ? it->second : -1;
+        int32_t found = m_constantIndex.Find(bits);
         if (isFloat && (bits & 0x7FFFFFFFu) == 0) {
-            auto other = m_constantIndex.find(bits ^ 0x80000000u);
-            if (other != m_constantIndex.end() && (found < 0 || other->second < found)) found = other->second;
+            const int32_t other = m_constantIndex.Find(bits ^ 0x80000000u);
+            if (other >= 0 && (found < 0 || other < found)) found = other;
         }
         if (found >= 0) return uint16_t(found);
     }
@@ -126,9 +171,7 @@ uint16_t DrsParser::_get32DataIndex(int32_t kind, int32_t sint, uint32_t uint, f
     }
     const uint16_t index = uint16_t(m_constantCount);
     m_constants[m_constantCount++] = bits;
-    try {
-        m_constantIndex.try_emplace(bits, index);
-    } catch (...) {
+    if (!m_constantIndex.Insert(bits, index)) {
         SetError();
         _failLine(DRS_LOG_NO_MEMORY, m_line);
     }
