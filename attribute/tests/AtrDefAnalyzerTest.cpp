@@ -136,6 +136,8 @@ TEST_F(AtrDefAnalyzerTest, ReadsEnumerationsOfAHeader)
         {"struct S { int x; };\nenum\n{\n\tTAB\t=\t7\t,\n};", "TAB=7"},
         {"int numberOfThings; enum { AFTER_NAME };", "AFTER_NAME=0"},
         {"enum Forward;", ""},   // no '{': reading ends, nothing defined
+        {"enum { A }; /* never closed enum { B };", "A=0"},
+        {"enum { A }; // enum { B };", "A=0"},
         {"", ""},
     };
     for (const auto& c : cases) {
