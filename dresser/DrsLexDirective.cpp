@@ -173,7 +173,10 @@ int32_t DrsLexScan::Include(const char* p)
         m_lexer.SetError();
         return 0;
     }
-    child->CreateToken(file.text, nullptr);
+    // The included text's reals take the same form as the includer's: a
+    // fixed-point script must not get float constants from its includes.
+    const DrsCompileOption childOption{0, m_lexer.m_fixedShift, 0, 0};
+    child->CreateToken(file.text, &childOption);
     if (m_lexer.m_first == nullptr) {
         m_lexer.m_first = child->m_first;
     }

@@ -340,6 +340,15 @@ TEST_F(DrsLexerTest, IncludedTokensCarryLineZero)
     EXPECT_EQ(lexer->GetCurrentToken(), lexer->GetFirstToken());
 }
 
+TEST_F(DrsLexerTest, IncludedRealsFollowTheFixedPointOption)
+{
+    ScriptDir dir;
+    dir.Write("half.drs", "#define HALF 0.5\nmodule h(){\nx = 1.5;\n}\n");
+    lexer->AddIncludePath(dir.Path().c_str());
+    EXPECT_EQ(Lex("#include \"half.drs\"\nmodule m(){\ny = HALF;\n}\n", 12),
+              "51 59=0:h 64 65 66 36:x 0 34=6144 62 67 51 59=1:m 64 65 66 36:y 0 34=2048 62 67");
+}
+
 TEST_F(DrsLexerTest, IncludeFailures)
 {
     ScriptDir dir;
