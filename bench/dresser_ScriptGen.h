@@ -4,9 +4,10 @@
 // module calls, strings, reals, comments), and a Lua text of the same shape
 // and about the same size for comparison with the Lua compiler.
 
+#include <algorithm>
 #include <string>
 
-// About `lines` lines; every module is 40 lines.
+// About `lines` lines of modules of about 40 lines.
 inline std::string DresserBenchScript(int lines)
 {
     std::string s;
@@ -18,25 +19,26 @@ inline std::string DresserBenchScript(int lines)
          "variant g_menu_cursor = 0;\n"
          "variant g_menu_items[8];\n";
     int written = 6;
-    for (int m = 0; written + 40 <= lines; ++m) {
+    for (int m = 0; written + 42 <= lines; ++m) {
         const std::string n = std::to_string(m);
-        s += "\nmodule menu_" + n + "(key, count)\n{\n"
+        const size_t start = s.size();
+        s += "\n// menu_" + n + ": reacts to the remote control keys and lays out the items of the menu screen\nmodule menu_" + n + "(key, count)\n{\n"
              "    variant item_index;             // the item being laid out\n"
              "    variant item_position[4];       // x, y, width, height\n"
              "    /* move the menu cursor with the keys of the remote control */\n"
              "    item_index = 0;\n"
-             "    switch (key)\n"
+             "    switch (key)                           // the key pressed in this frame\n"
              "    {\n"
-             "    case DRS_VKEY_UP:\n"
+             "    case DRS_VKEY_UP:                      // cursor up, one item at a time\n"
              "        g_menu_cursor = g_menu_cursor - 1;   // wraps at the top\n"
-             "        break;\n"
-             "    case DRS_VKEY_DOWN:\n"
+             "        break;                             // handled\n"
+             "    case DRS_VKEY_DOWN:                    // cursor down, one item at a time\n"
              "        g_menu_cursor = g_menu_cursor + 1;   // wraps at the bottom\n"
              "        break;\n"
-             "    case DRS_VKEY_ENTER:\n"
+             "    case DRS_VKEY_ENTER:                   // open the item under the cursor\n"
              "        Print(\"menu " + n + ": item selected\", g_menu_cursor, count);\n"
              "        break;\n"
-             "    default:\n"
+             "    default:                               // every other key is ignored here\n"
              "        break;\n"
              "    }\n"
              "    while (item_index < count && item_index < MENU_ITEMS)\n"
@@ -47,16 +49,16 @@ inline std::string DresserBenchScript(int lines)
              "        g_menu_items[item_index] = STATE_OPEN;\n"
              "        item_index = item_index + 1;\n"
              "    }\n"
-             "    loop\n"
+             "    loop                                   // until the menu is closed\n"
              "    {\n"
              "        if (IsKeyPush(DRS_VKEY_BACK) == 1 || key == STATE_CLOSE || g_menu_cursor < 0)\n"
              "        {\n"
-             "            return;\n"
+             "            return;                        // back to the calling screen\n"
              "        }\n"
              "        synch(1); // wait for the next frame of the menu animation\n"
              "    }\n"
              "}\n";
-        written += 40;
+        written += static_cast<int>(std::count(s.begin() + static_cast<std::ptrdiff_t>(start), s.end(), '\n'));
     }
     return s;
 }
@@ -73,25 +75,26 @@ inline std::string LuaBenchScript(int lines)
          "local g_menu_cursor = 0\n"
          "local g_menu_items = {}\n";
     int written = 6;
-    for (int m = 0; written + 40 <= lines; ++m) {
+    for (int m = 0; written + 42 <= lines; ++m) {
         const std::string n = std::to_string(m);
-        s += "\nfunction menu_" + n + "(key, count)\n"
+        const size_t start = s.size();
+        s += "\n-- menu_" + n + ": reacts to the remote control keys and lays out the items of the menu screen\nfunction menu_" + n + "(key, count)\n"
              "    local item_index                -- the item being laid out\n"
              "    local item_position = {}        -- x, y, width, height\n"
              "    --[[ move the menu cursor with the keys of the remote control ]]\n"
              "    item_index = 0\n"
-             "    if key == VKEY_UP then\n"
+             "    if key == VKEY_UP then                 -- cursor up, one item at a time\n"
              "        g_menu_cursor = g_menu_cursor - 1   -- wraps at the top\n"
              "\n"
              "\n"
-             "    elseif key == VKEY_DOWN then\n"
+             "    elseif key == VKEY_DOWN then           -- cursor down, one item at a time\n"
              "        g_menu_cursor = g_menu_cursor + 1   -- wraps at the bottom\n"
              "\n"
              "\n"
-             "    elseif key == VKEY_ENTER then\n"
+             "    elseif key == VKEY_ENTER then          -- open the item under the cursor\n"
              "        Print(\"menu " + n + ": item selected\", g_menu_cursor, count)\n"
              "\n"
-             "    else\n"
+             "    else                                   -- every other key is ignored here\n"
              "\n"
              "    end\n"
              "    while item_index < count and item_index < MENU_ITEMS\n"
@@ -102,17 +105,17 @@ inline std::string LuaBenchScript(int lines)
              "        g_menu_items[item_index] = STATE_OPEN\n"
              "        item_index = item_index + 1\n"
              "    end\n"
-             "    while true\n"
+             "    while true                             -- until the menu is closed\n"
              "    do\n"
              "        if IsKeyPush(VKEY_BACK) == 1 or key == STATE_CLOSE or g_menu_cursor < 0\n"
              "        then\n"
-             "            return\n"
+             "            return                         -- back to the calling screen\n"
              "        end\n"
              "        synch(1) -- wait for the next frame of the menu animation\n"
              "    end\n"
              "end\n"
              "\n";
-        written += 40;
+        written += static_cast<int>(std::count(s.begin() + static_cast<std::ptrdiff_t>(start), s.end(), '\n'));
     }
     return s;
 }

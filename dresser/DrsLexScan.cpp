@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
 
 namespace {
 
@@ -154,24 +155,78 @@ void DrsLexScan::SkipLeadingBlanks()
     }
 }
 
+// What a character can start, in the order the scanners are tried.
+enum StartClass : uint8_t {
+    START_NONE,
+    START_COMMENT,         // '
+    START_SLASH,           // a comment or the operator /
+    START_DIRECTIVE,       // #
+    START_E,               // "enum" or a name
+    START_NAME,
+    START_NUMBER,
+    START_OPERATOR,
+    START_SEPARATOR,
+    START_STRING,
+    START_BLANK,
+};
+
+namespace {
+
+struct StartClasses {
+    uint8_t of[256];
+    StartClasses() : of{}
+    {
+        for (int c = 0; c < 256; ++c) {
+            const char ch = static_cast<char>(c);
+            of[c] = CvkCharIsAlphabet(ch) || ch == '_' ? START_NAME
+                  : CvkCharIsNumber(ch)                ? START_NUMBER
+                  : CvkCharIsOperator(ch)              ? START_OPERATOR
+                  : CvkCharIsSeparator(ch)             ? START_SEPARATOR
+                                                       : START_NONE;
+        }
+        of[static_cast<uint8_t>('\'')] = START_COMMENT;
+        of[static_cast<uint8_t>('/')] = START_SLASH;
+        of[static_cast<uint8_t>('#')] = START_DIRECTIVE;
+        of[static_cast<uint8_t>('e')] = START_E;
+        of[static_cast<uint8_t>('"')] = START_STRING;
+        for (char ch : {' ', '\t', '\r', '\n'}) {
+            of[static_cast<uint8_t>(ch)] = START_BLANK;
+        }
+    }
+};
+const StartClasses kStart;
+
+} // namespace
+
 void DrsLexScan::Run()
 {
     while (!m_lexer.m_stop) {
         const char* p = m_text + m_pos;
-        const char c = *p;
-        if (c == '\0') {
+        if (*p == '\0') {
             return;
         }
-        // The scanners in their order of precedence; each answers 0 at once
-        // for a character its token cannot start with.
-        int32_t n = Comment(p);
-        if (n == 0 && !m_lexer.m_stop) n = Directive(p);
-        if (n == 0 && !m_lexer.m_stop) n = Identifier(p);
-        if (n == 0 && !m_lexer.m_stop) n = Number(p);
-        if (n == 0 && !m_lexer.m_stop) n = Operator(p);
-        if (n == 0 && !m_lexer.m_stop) n = Separator(p);
-        if (n == 0 && !m_lexer.m_stop) n = String(p);
-        if (n == 0 && !m_lexer.m_stop) n = Blank(p);
+        // Only the scanners whose token can start with this character, in
+        // their order of precedence.
+        int32_t n = 0;
+        switch (kStart.of[static_cast<uint8_t>(*p)]) {
+        case START_COMMENT: n = Comment(p); break;
+        case START_SLASH:
+            n = Comment(p);
+            if (n == 0 && !m_lexer.m_stop) n = Operator(p);
+            break;
+        case START_DIRECTIVE: n = Directive(p); break;
+        case START_E:
+            n = Directive(p);
+            if (n == 0 && !m_lexer.m_stop) n = Identifier(p);
+            break;
+        case START_NAME: n = Identifier(p); break;
+        case START_NUMBER: n = Number(p); break;
+        case START_OPERATOR: n = Operator(p); break;
+        case START_SEPARATOR: n = Separator(p); break;
+        case START_STRING: n = String(p); break;
+        case START_BLANK: n = Blank(p); break;
+        default: break;
+        }
         if (m_lexer.m_stop) {
             return;
         }

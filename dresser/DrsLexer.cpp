@@ -249,10 +249,10 @@ DrsToken* DrsLexer::InsertTokenNext(DrsToken* after, const DrsToken* model)
     DrsToken* token = InsertTokenNext(after, model->GetCode(), 0, model->GetString());
     if (token != nullptr) {
         token->SetTokenFlag(0, model->GetTokenFlag());
-        if (model->GetParam().GetType() == CVK_VARIANT_TYPE_FLOAT) {
-            token->SetParamF32(model->GetParamF32());
-        } else {
-            token->SetParamS32(model->GetParamS32());
+        switch (model->GetParamType()) {
+        case CVK_VARIANT_TYPE_FLOAT: token->SetParamF32(model->GetParamF32()); break;
+        case CVK_VARIANT_TYPE_FIXED: token->SetParamFx32(model->GetParamFx32()); break;
+        default: token->SetParamS32(model->GetParamS32()); break;
         }
     }
     return token;

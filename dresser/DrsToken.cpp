@@ -3,6 +3,8 @@
 
 #include "kit/CvkHeap.h"
 
+#include <cstring>
+
 uint32_t DrsTokenFlagsOf(uint16_t code)
 {
     if (code <= DRS_TOKEN_LOR) {
@@ -42,12 +44,57 @@ uint32_t DrsTokenFlagsOf(uint16_t code)
 }
 
 DrsToken::DrsToken(uint16_t code, uint16_t line)
-    : m_prev(nullptr), m_next(nullptr), m_flags(0), m_code(code), m_line(line), m_pooled(0)
+    : m_prev(nullptr), m_next(nullptr), m_paramWord(0), m_flags(0), m_code(code), m_line(line),
+      m_paramKind(CVK_VARIANT_TYPE_SINT), m_pooled(0)
 {
     SetTag(0x44544B4E); // "DTKN"
 }
 
 DrsToken::~DrsToken() = default;
+
+CvVariant DrsToken::GetParam() const
+{
+    CvVariant v;
+    switch (m_paramKind) {
+    case CVK_VARIANT_TYPE_FLOAT:
+        v.SetF32(GetParamF32());
+        break;
+    case CVK_VARIANT_TYPE_FIXED:
+        v.SetFx32(static_cast<int32_t>(m_paramWord));
+        break;
+    default:
+        v.SetS32(static_cast<int32_t>(m_paramWord));
+        break;
+    }
+    return v;
+}
+
+int32_t DrsToken::GetParamS32() const
+{
+    return m_paramKind == CVK_VARIANT_TYPE_SINT ? static_cast<int32_t>(m_paramWord) : GetParam().GetS32();
+}
+
+float DrsToken::GetParamF32() const
+{
+    if (m_paramKind == CVK_VARIANT_TYPE_FLOAT) {
+        float v;
+        std::memcpy(&v, &m_paramWord, sizeof v);
+        return v;
+    }
+    return GetParam().GetF32();
+}
+
+void DrsToken::SetParamF32(float v)
+{
+    uint32_t word;
+    std::memcpy(&word, &v, sizeof word);
+    _setParam(CVK_VARIANT_TYPE_FLOAT, word);
+}
+
+int32_t DrsToken::GetParamFx32() const
+{
+    return m_paramKind == CVK_VARIANT_TYPE_FIXED ? static_cast<int32_t>(m_paramWord) : GetParam().GetFx32();
+}
 
 const char* DrsToken::GetString() const
 {

@@ -127,13 +127,17 @@ public:
     uint16_t GetLine() const { return m_line; }
     void SetLine(uint16_t line) { m_line = line; }
 
-    int32_t GetParamS32() const { return m_param.GetS32(); }
-    void SetParamS32(int32_t v) { m_param.SetS32(v); }
-    float GetParamF32() const { return m_param.GetF32(); }
-    void SetParamF32(float v) { m_param.SetF32(v); }
-    int32_t GetParamFx32() const { return m_param.GetFx32(); }
-    void SetParamFx32(int32_t v) { m_param.SetFx32(v); }
-    const CvVariant& GetParam() const { return m_param; }
+    // The parameter is kept as a kind and a 32-bit word; reading it as
+    // another kind converts as CvVariant does.
+    int32_t GetParamS32() const;
+    void SetParamS32(int32_t v) { _setParam(CVK_VARIANT_TYPE_SINT, static_cast<uint32_t>(v)); }
+    float GetParamF32() const;
+    void SetParamF32(float v);
+    int32_t GetParamFx32() const;
+    void SetParamFx32(int32_t v) { _setParam(CVK_VARIANT_TYPE_FIXED, static_cast<uint32_t>(v)); }
+    CVK_VARIANT_TYPE GetParamType() const { return static_cast<CVK_VARIANT_TYPE>(m_paramKind); }
+    // The parameter as a variant.
+    CvVariant GetParam() const;
 
     // Null when the token has no text.
     const char* GetString() const;
@@ -164,6 +168,11 @@ public:
 private:
     friend class DrsTokenPool;
 
+    void _setParam(CVK_VARIANT_TYPE kind, uint32_t word)
+    {
+        m_paramKind = static_cast<uint8_t>(kind);
+        m_paramWord = word;
+    }
     bool _isClass(uint32_t flag, uint16_t code) const
     {
         return (m_flags & flag) != 0 && (code == DRS_TOKEN_NONE || code == m_code);
@@ -172,10 +181,11 @@ private:
     DrsToken* m_prev;
     DrsToken* m_next;
     CvString m_text;
-    CvVariant m_param;
+    uint32_t m_paramWord;
     uint32_t m_flags;
     uint16_t m_code;
     uint16_t m_line;
+    uint8_t m_paramKind;
     uint8_t m_pooled;
 };
 

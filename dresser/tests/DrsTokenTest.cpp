@@ -52,8 +52,18 @@ TEST_F(DrsTokenTest, TokenAccessors)
     EXPECT_EQ(t->CheckTokenFlag(DRS_TOKEN_FLAG_OPERAND), DRS_TOKEN_FLAG_VARIABLE);
     t->SetTokenFlag(DRS_TOKEN_FLAG_EXPRESSION, DRS_TOKEN_FLAG_SYSTEM);
     EXPECT_EQ(t->GetTokenFlag(), 0x101u);
+    // Reading the parameter as another kind converts as a variant does.
     t->SetParamF32(2.5f);
     EXPECT_EQ(t->GetParamF32(), 2.5f);
+    EXPECT_EQ(t->GetParamS32(), 2);
+    EXPECT_EQ(t->GetParamFx32(), 10240);
+    t->SetParamFx32(6144);
+    EXPECT_EQ(t->GetParamF32(), 1.5f);
+    EXPECT_EQ(t->GetParamS32(), 1);
+    EXPECT_EQ(t->GetParam().GetType(), CVK_VARIANT_TYPE_FIXED);
+    t->SetParamS32(-3);
+    EXPECT_EQ(t->GetParamF32(), -3.0f);
+    EXPECT_EQ(t->GetParamFx32(), -3 * 4096);
     EXPECT_EQ(t->GetLine(), 12);
     delete t;
 }
