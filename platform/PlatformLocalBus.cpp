@@ -203,7 +203,8 @@ std::vector<std::string> PlatformServiceList()
     if (d == nullptr) {
         return names;
     }
-    while (dirent* entry = readdir(d)) {
+    // readdir64: the 32-bit readdir fails on file systems with 64-bit inode numbers.
+    while (dirent64* entry = readdir64(d)) {
         const std::string name = entry->d_name;
         const bool isLock = name.size() > 5 && name.compare(name.size() - 5, 5, ".lock") == 0;
         if (isLock || name == "." || name == "..") {

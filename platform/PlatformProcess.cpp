@@ -1,8 +1,11 @@
 #include "platform/PlatformProcess.h"
 
 #include <cerrno>
+#include <algorithm>
+#include <cstdlib>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 extern char** environ;
 
@@ -40,6 +43,29 @@ bool ReadSingleQuoted(const char*& p, std::string& word)
     }
     ++p;
     return true;
+}
+
+// The program's path: as given when it holds a '/', else the first match
+// in PATH. Empty when no executable file is found. Looked up here rather
+// than left to the spawn, which cannot always report a failed start.
+std::string FindProgram(const std::string& name)
+{
+    if (name.find('/') != std::string::npos) {
+        return access(name.c_str(), X_OK) == 0 ? name : std::string();
+    }
+    const char* path = std::getenv("PATH");
+    std::string dirs = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
+    size_t start = 0;
+    while (start <= dirs.size()) {
+        const size_t end = std::min(dirs.find(':', start), dirs.size());
+        const std::string dir = end > start ? dirs.substr(start, end - start) : ".";
+        const std::string candidate = dir + "/" + name;
+        if (access(candidate.c_str(), X_OK) == 0) {
+            return candidate;
+        }
+        start = end + 1;
+    }
+    return std::string();
 }
 
 } // namespace
@@ -93,8 +119,9 @@ pid_t PlatformSpawn(const char* commandLine)
         argv.push_back(a.data());
     }
     argv.push_back(nullptr);
+    const std::string program = FindProgram(arguments[0]);
     pid_t pid = -1;
-    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
+    if (program.empty() || posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
         return -1;
     }
     return pid;
