@@ -173,8 +173,11 @@ bool HandleFrame(Conversation& c, uint32_t kind, const std::vector<uint8_t>& bod
         const int processed =
             named ? Callback(AST_DDE_POKE, c.id, name1, name2, body.data() + rest, static_cast<uint32_t>(body.size() - rest))
                   : 0;
+        // A client that left after poking misses its answer; the pokes it
+        // sent before leaving are still handled.
         const uint8_t answer = processed ? PLATFORM_BUS_ANSWER_PROCESSED : PLATFORM_BUS_ANSWER_NOT_PROCESSED;
-        return c.peer.Send(PLATFORM_BUS_ANSWER, &answer, 1);
+        c.peer.Send(PLATFORM_BUS_ANSWER, &answer, 1);
+        return true;
     }
     return false;
 }
@@ -186,13 +189,15 @@ void OnConversationReadable(int fd, void*)
         return;
     }
     Conversation& c = *it->second;
-    bool open = c.peer.Fill() && c.peer.Flush();
+    // Frames that came before the client closed are still handled.
+    const bool filled = c.peer.Fill() && c.peer.Flush();
+    bool open = true;
     uint32_t kind = 0;
     std::vector<uint8_t> body;
     while (open && c.peer.NextFrame(&kind, &body)) {
         open = HandleFrame(c, kind, body);
     }
-    if (!open) {
+    if (!open || !filled) {
         CloseConversation(fd);
     }
 }
