@@ -140,7 +140,7 @@ TEST_F(AstAppDdeTest, StartingAToolWaitsForItsServiceAtMostTheLimit)
     AstCommandNode command;
     TestSettings settings;
     settings.morrinDdeName = "never-served";
-    settings.morrinFileName = "sleep 5";
+    settings.morrinFileName = "sleep 0.7";
     ASSERT_EQ(command.CreateFromAtrText(CommandText(0, {}, settings).c_str()), 1);
     uint64_t start = PlatformMonotonicMicros();
     EXPECT_EQ(app.ExecSetupMorrin(&command), 1);
