@@ -151,12 +151,23 @@ int32_t AstAppSock::_enqueue(const char* text)
     return 1;
 }
 
+int32_t AstAppSock::AttachFile(const char* path, const char* remote)
+{
+    if (m_queueCount == 0 || path == nullptr || remote == nullptr) {
+        return 0;
+    }
+    const int32_t last = (m_queueHead + m_queueCount - 1) % AST_APP_SOCK_QUEUE_SIZE;
+    m_attached[last] = FileToSend{path, remote};
+    return 1;
+}
+
 // Drops every waiting command, each reported with the reason.
 void AstAppSock::_clearQueue(const char* why)
 {
     while (m_queueCount > 0) {
         const CvString line = Text(kDroppedToo, why, m_queueHead);
         m_queue[m_queueHead].Erase();
+        m_attached[m_queueHead] = FileToSend();
         m_queueHead = (m_queueHead + 1) % AST_APP_SOCK_QUEUE_SIZE;
         --m_queueCount;
         _log(line);
@@ -253,9 +264,13 @@ void AstAppSock::_takeNext()
     m_sendingIndex = m_queueHead;
     m_sendingText = m_queue[m_queueHead];
     m_queue[m_queueHead].Erase();
+    m_files.clear();
+    if (!m_attached[m_queueHead].path.empty()) {
+        m_files.push_back(m_attached[m_queueHead]);
+    }
+    m_attached[m_queueHead] = FileToSend();
     m_queueHead = (m_queueHead + 1) % AST_APP_SOCK_QUEUE_SIZE;
     --m_queueCount;
-    m_files.clear();
     m_fileIndex = 0;
     if (m_sending.CreateFromAtrText(m_sendingText.GetBuffer()) == 0 || ExecCommandNode(&m_sending) == 0) {
         _dropCommand(Text(kCommandBroken), &AstAppSock::CallbackSendError);

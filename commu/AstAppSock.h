@@ -78,6 +78,11 @@ public:
     virtual void CallbackSystemError(const CvString& text);
     virtual void ErrorPrint(const CvString& text);
 
+    // Sends a file (under the tool-side name remote, a leading "./" dropped)
+    // ahead of the most recently queued command, before the files its
+    // messages name. 0 when nothing is queued.
+    int32_t AttachFile(const char* path, const char* remote);
+
     int32_t GetQueueCount() const { return m_queueCount; }
     int32_t GetSendState() const { return m_state; }
     bool IsIdle() const { return m_state == AST_APP_SOCK_IDLE && m_queueCount == 0; }
@@ -117,6 +122,7 @@ private:
     void _log(const CvString& line) const;
 
     CvString m_queue[AST_APP_SOCK_QUEUE_SIZE]; // the ring of waiting texts
+    FileToSend m_attached[AST_APP_SOCK_QUEUE_SIZE]; // a file sent ahead of each (path empty: none)
     int32_t m_queueHead = 0;
     int32_t m_queueCount = 0;
     AstCommandNode m_sending;        // the command under way

@@ -133,8 +133,10 @@ TEST_F(AstAppSockTest, FilesNamedByMessagesTravelAheadOfTheCommand)
                                              {3, 42, 1, ""}},
                                             To(tool.Port()));
     ASSERT_EQ(app.ReceiveCommand(command.c_str()), 1);
+    ASSERT_EQ(app.AttachFile(WriteFile("extra.txt", "attached").c_str(), "./sub/extra.txt"), 1);
     Run(app, &tool.morrin, [&] { return tool.morrin.GetCommandNode()->GetRootNode() != nullptr; });
 
+    EXPECT_EQ(ReadAll(m_dir + "/sub/extra.txt"), "attached");
     EXPECT_EQ(ReadAll(m_dir + "/remote_menu.bin"), "first file");
     EXPECT_TRUE(ReadAll(m_dir + "/sound.zaf") == std::string(100000, 'z')) << "the second file arrived whole";
     EXPECT_EQ(MessagesOf(*tool.morrin.GetCommandNode()),
