@@ -123,6 +123,9 @@ int Callback(AstDdeTransaction type, AstDdeConv conversation, const char* name1,
 // Splits "a\0b\0rest": false unless both texts end inside the body.
 bool SplitNames(const std::vector<uint8_t>& body, const char** first, const char** second, size_t* restStart)
 {
+    if (body.empty()) {
+        return false;
+    }
     const char* text = reinterpret_cast<const char*>(body.data());
     const void* end1 = std::memchr(text, 0, body.size());
     if (end1 == nullptr) {
