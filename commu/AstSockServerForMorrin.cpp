@@ -144,6 +144,9 @@ void AstSockServerForMorrin::_sequence()
     case AST_SOCK_SEQUENCE_COMMAND:
         if (type == AST_SOCK_TYPE_COMMAND) {
             _takeCommand();
+        } else if (type == AST_SOCK_TYPE_FILE_NAME) {
+            // Another file ahead of the same command.
+            _takeFileName();
         } else {
             _dropFrame("a command");
         }

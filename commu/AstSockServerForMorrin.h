@@ -6,6 +6,7 @@
 //   1  the file name is kept                 -> 2
 //   2  the file content is written there     -> 3
 //   3  the command text is queued            -> 0
+//      (or, type 1: the name of a further file -> 2)
 //
 // A frame of a type the sequence does not expect is consumed, logged and
 // dropped, and the sequence starts over. Received files are written only
