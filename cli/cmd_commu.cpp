@@ -1,11 +1,17 @@
 // lumivor link: the tool communication front end. Each sub-command is one
-// row of the table below: the socket server of the tool side (serve) and
-// the application side that sends a command, with a file ahead of it (send).
+// row of the table below: the socket server of the tool side (serve), the
+// application side that sends a command with a file ahead of it through its
+// application link (send), and the local transport's tool, sender and
+// service list (bus-serve, bus-send, services).
 #include "attribute/AtrNode.h"
 #include "cli/CliCommands.h"
 #include "cli/CliText.h"
+#include "commu/AstAppSock.h"
 #include "commu/AstCommandNode.h"
 #include "commu/AstCommuNode.h"
+#include "commu/AstDdeClient.h"
+#include "commu/AstMessageLoop.h"
+#include "commu/AstMorrinDde.h"
 #include "commu/AstSockClient.h"
 #include "commu/AstSockServerForMorrin.h"
 #include "commu/CvkMessageBufferNode.h"
@@ -16,6 +22,7 @@
 #include "kit/CvkSystem.h"
 #include "platform/PlatformConsole.h"
 #include "platform/PlatformFileWrite.h"
+#include "platform/PlatformLocalBus.h"
 
 #include <atomic>
 #include <cerrno>
@@ -30,9 +37,6 @@
 namespace {
 
 constexpr int32_t kDefaultPort = 7743;
-// Connection attempts of send before it gives up (each waits the connect limit).
-constexpr int kConnectAttempts = 3;
-
 std::atomic<int32_t> g_stop{0};
 
 // The kit with one simple heap in its three slots, for the life of a sub-command.
@@ -297,55 +301,64 @@ std::string RemoteName(const char* path, const char* name)
     return remote;
 }
 
-// Connects and sends the frames in order; the failure text when one fails.
-bool SendFrames(const char* host, int32_t port, const std::vector<std::pair<uint32_t, std::vector<char>>>& frames,
-                std::string* failure)
-{
-    AstSockClient client(AST_SOCK_VERSION_2_2, host, port);
-    size_t next = 0;
-    bool waiting = false;
-    int attempts = 1;
-    for (;;) {
-        client.MainProc();
-        if (waiting && client.CheckSendFinish()) {
-            waiting = false;
-            ++next;
+// The application link of send: remembers how its one command ended.
+class SendLink : public AstAppSock {
+public:
+    explicit SendLink(const char* service) : AstAppSock(service) {}
+
+    void CallbackSendSuccess() override { m_done = true; }
+    void CallbackSendError(const CvString& text) override { _fail(text); }
+    void CallbackConnectError(const CvString& text) override { _fail(text); }
+    void CallbackRecvError(const CvString& text) override { _fail(text); }
+    void CallbackSystemError(const CvString& text) override { _fail(text); }
+
+    bool Done() const { return m_done || !m_failure.empty(); }
+    const std::string& Failure() const { return m_failure; }
+
+private:
+    void _fail(const CvString& text)
+    {
+        if (m_failure.empty()) {
+            m_failure = CliToTerminal(std::string_view(text.GetBuffer(), static_cast<size_t>(text.GetLength())));
         }
-        // Done once the last frame is out, whatever the peer does next.
-        if (!waiting && next == frames.size()) return true;
-        if (client.IsConnectTimeout() && attempts < kConnectAttempts) {
-            ++attempts;
-            client.RetryConnect();
-            continue;
-        }
-        if (client.CheckError()) {
-            if (client.IsConnectTimeout()) {
-                *failure = "no answer from " + std::string(host) + ":" + std::to_string(port) + " after " +
-                           std::to_string(kConnectAttempts) + " attempts";
-            } else if (!client.IsConnected()) {
-                *failure = "cannot connect to " + std::string(host) + ":" + std::to_string(port) +
-                           " (socket error " + std::to_string(client.GetSocketError()) + ")";
-            } else {
-                *failure = "sending failed (error kind " + std::to_string(client.GetError()) + ", socket error " +
-                           std::to_string(client.GetSocketError()) + ")";
-            }
-            return false;
-        }
-        if (client.IsConnected()) {
-            if (!waiting) {
-                const auto& frame = frames[next];
-                if (!client.SendData(frame.first, frame.second.data(), static_cast<uint32_t>(frame.second.size()))) {
-                    *failure = "cannot build the frame (out of memory?)";
-                    return false;
-                }
-                waiting = true;
-                continue;
-            }
-            // A frame coming back is of no use here; keep the stream moving.
-            client.DestroyRecvData();
-        }
-        client.WaitEvent(20);
     }
+
+    bool m_done = false;
+    std::string m_failure;
+};
+
+// Queues the command (with the file ahead of it) on an application link and
+// runs its frames until the command is sent or given up; the failure text
+// when it was not sent.
+bool SendThroughLink(AstCommandNode* command, const char* filePath, const std::string& remote, std::string* failure)
+{
+    // A service of its own, so that several sends can run side by side.
+    const std::string service = "lumivor-send-" + std::to_string(getpid());
+    SendLink link(service.c_str());
+    if (link.CheckError()) {
+        *failure = "cannot start the application link";
+        return false;
+    }
+    if (!link.ReceiveCommand(command->GetText().GetBuffer())) {
+        *failure = "the command queue is full";
+        return false;
+    }
+    if (filePath != nullptr) {
+        link.AttachFile(filePath, remote.c_str());
+    }
+    while (!link.Done()) {
+        link.ServerPre();
+        AstProcessMessages(0);
+        if (AstSockClient* client = link.GetClient()) {
+            client->WaitEvent(5);
+        }
+    }
+    if (!link.Failure().empty()) {
+        const AstCommuNode settings(command->GetCommuNode());
+        *failure = std::string(settings.GetMachineName().GetBuffer()) + ":" + std::to_string(settings.GetPortNo()) +
+                   ": " + link.Failure();
+    }
+    return failure->empty();
 }
 
 int LinkSend(int argc, char** argv)
@@ -412,30 +425,176 @@ int LinkSend(int argc, char** argv)
     settings.SetMachineName(host);
     settings.SetPortNo(static_cast<uint32_t>(port));
 
-    std::vector<std::pair<uint32_t, std::vector<char>>> frames;
+    std::string name;
     if (filePath != nullptr) {
         std::vector<char> bytes;
         if (!ReadWhole(filePath, &bytes) || bytes.empty()) {
             std::fprintf(stderr, "lumivor link send: cannot read %s (nothing sent)\n", filePath);
             return 1;
         }
-        const std::string name = RemoteName(filePath, remote);
-        frames.emplace_back(AST_SOCK_TYPE_FILE_NAME, std::vector<char>(name.begin(), name.end()));
-        frames.back().second.push_back('\0');
-        frames.emplace_back(AST_SOCK_TYPE_FILE_DATA, std::move(bytes));
+        name = RemoteName(filePath, remote);
     }
-    const CvString& text = command.GetText();
-    frames.emplace_back(AST_SOCK_TYPE_COMMAND, std::vector<char>(text.GetBuffer(), text.GetBuffer() + text.GetLength()));
-    frames.back().second.push_back('\0');
 
-    KitLogToStderr log;
-    AstSockSetGUILogger(GuiLineToStderr);
+    AstAppSock::SetGUILogger(GuiLineToStderr);
     std::string failure;
-    const bool sent = SendFrames(host, static_cast<int32_t>(port), frames, &failure);
+    const bool sent = SendThroughLink(&command, filePath, name, &failure);
+    AstAppSock::SetGUILogger(nullptr);
     AstSockSetGUILogger(nullptr);
     if (!sent) {
         std::fprintf(stderr, "lumivor link send: %s\n", failure.c_str());
         return 1;
+    }
+    return 0;
+}
+
+// ---- the local transport ----
+
+// The command of a COMMAND.txt argument or a --message TO,MSG,FROM[,P0,...,P4].
+int ReadCommandArgument(const char* who, const char* commandPath, const char* message, AstCommandNode* command)
+{
+    if (message != nullptr) {
+        if (!BuildMessageCommand(message, command)) {
+            std::fprintf(stderr, "lumivor link %s: bad message '%s' (TO,MSG,FROM[,P0,...,P4])\n", who, message);
+            return 2;
+        }
+        return 0;
+    }
+    std::vector<char> text;
+    if (!ReadWhole(commandPath, &text)) {
+        std::fprintf(stderr, "lumivor link %s: cannot read %s\n", who, commandPath);
+        return 1;
+    }
+    text.push_back('\0');
+    if (!command->CreateFromAtrText(text.data())) {
+        std::fprintf(stderr, "lumivor link %s: %s is not an attribute text\n", who, commandPath);
+        return 1;
+    }
+    return 0;
+}
+
+void BusServeUsage(FILE* out)
+{
+    std::fprintf(out,
+                 "usage: lumivor link bus-serve [--service NAME] [--count K]\n"
+                 "Runs a tool on the local transport under the service NAME (default: the\n"
+                 "program's name) and prints each command poked to it - a line with its\n"
+                 "addressee and message count, then its text - on standard output. Stops after\n"
+                 "K commands, or on SIGINT/SIGTERM, with exit 0; exit 1 when the name is already\n"
+                 "served, 2 for bad arguments.\n");
+}
+
+int LinkBusServe(int argc, char** argv)
+{
+    const char* service = nullptr;
+    long count = 0;
+    for (int i = 1; i < argc; ++i) {
+        const char* a = argv[i];
+        if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
+            BusServeUsage(stdout);
+            return 0;
+        } else if (std::strcmp(a, "--service") == 0 && i + 1 < argc) {
+            service = argv[++i];
+        } else if (std::strcmp(a, "--count") == 0 && i + 1 < argc) {
+            if (!ParseNumber(argv[++i], 1, 0x7FFFFFFF, &count)) {
+                std::fprintf(stderr, "lumivor link bus-serve: bad count '%s'\n", argv[i]);
+                return 2;
+            }
+        } else {
+            std::fprintf(stderr, "lumivor link bus-serve: unknown argument '%s'\n", a);
+            BusServeUsage(stderr);
+            return 2;
+        }
+    }
+    PlatformInstallStopFlag(&g_stop);
+    KitSession kit;
+    KitLogToStderr log;
+    AstMorrinDde tool(service);
+    if (tool.CheckError()) {
+        std::fprintf(stderr, "lumivor link bus-serve: the service '%s' is already served (or cannot be made)\n",
+                     service != nullptr ? service : PlatformExecutableBaseName().c_str());
+        return 1;
+    }
+    std::fprintf(stderr, "serving '%s'\n", tool.GetDdeServer()->GetServiceName());
+    long received = 0;
+    while (g_stop.load() == 0 && (count == 0 || received < count)) {
+        AstProcessMessages(50);
+        while (const char* text = tool.GetReceivedData()) {
+            PrintCommand(log.Out(), text);
+            ++received;
+            tool.ServerPre();
+            tool.ServerPost();
+        }
+    }
+    return 0;
+}
+
+void BusSendUsage(FILE* out)
+{
+    std::fprintf(out,
+                 "usage: lumivor link bus-send SERVICE (COMMAND.txt | --message TO,MSG,FROM[,P0,...,P4])\n"
+                 "Pokes a command to a live service of the local transport: the command read from\n"
+                 "an attribute text, or a new one holding one message (parameters: integers,\n"
+                 "reals with a '.', else texts). Exit status: 0 when it was delivered, 1 when no\n"
+                 "such service is live or the poke failed, 2 for bad arguments.\n");
+}
+
+int LinkBusSend(int argc, char** argv)
+{
+    const char* service = nullptr;
+    const char* commandPath = nullptr;
+    const char* message = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        const char* a = argv[i];
+        if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
+            BusSendUsage(stdout);
+            return 0;
+        } else if (std::strcmp(a, "--message") == 0 && i + 1 < argc) {
+            message = argv[++i];
+        } else if (a[0] != '-' && service == nullptr) {
+            service = a;
+        } else if (a[0] != '-' && commandPath == nullptr) {
+            commandPath = a;
+        } else {
+            std::fprintf(stderr, "lumivor link bus-send: unknown or incomplete argument '%s'\n", a);
+            BusSendUsage(stderr);
+            return 2;
+        }
+    }
+    if (service == nullptr || (commandPath == nullptr) == (message == nullptr)) {
+        std::fprintf(stderr, "lumivor link bus-send: give a service and a command file or --message\n");
+        BusSendUsage(stderr);
+        return 2;
+    }
+    KitSession kit;
+    KitLogToStderr log;
+    AstCommandNode command;
+    if (const int status = ReadCommandArgument("bus-send", commandPath, message, &command)) {
+        return status;
+    }
+    if (!PlatformServiceIsLive(service)) {
+        std::fprintf(stderr, "lumivor link bus-send: no live service '%s'\n", service);
+        return 1;
+    }
+    AstDdeClient client;
+    if (!client.Poke(service, command.GetText().GetBuffer())) {
+        std::fprintf(stderr, "lumivor link bus-send: the poke to '%s' failed\n", service);
+        return 1;
+    }
+    return 0;
+}
+
+int LinkServices(int argc, char** argv)
+{
+    if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::printf("usage: lumivor link services\nLists the live services of the local transport, one a line.\n");
+        return 0;
+    }
+    if (argc > 1) {
+        std::fprintf(stderr, "lumivor link services: unknown argument '%s'\n", argv[1]);
+        return 2;
+    }
+    for (const std::string& name : PlatformServiceList()) {
+        std::printf("%s\n", name.c_str());
     }
     return 0;
 }
@@ -451,6 +610,9 @@ struct LinkCommand {
 const LinkCommand kLinkCommands[] = {
     {"serve", "run a tool's socket server and print the commands it receives", LinkServe},
     {"send", "send a command (and a file ahead of it) to a tool's socket server", LinkSend},
+    {"bus-serve", "run a tool on the local transport and print the commands poked to it", LinkBusServe},
+    {"bus-send", "poke a command to a service of the local transport", LinkBusSend},
+    {"services", "list the live services of the local transport", LinkServices},
     {nullptr, nullptr, nullptr},
 };
 
