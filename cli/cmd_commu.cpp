@@ -308,12 +308,17 @@ public:
 
     void CallbackSendSuccess() override { m_done = true; }
     void CallbackSendError(const CvString& text) override { _fail(text); }
-    void CallbackConnectError(const CvString& text) override { _fail(text); }
+    void CallbackConnectError(const CvString& text) override
+    {
+        m_connectFailed = m_failure.empty();
+        _fail(text);
+    }
     void CallbackRecvError(const CvString& text) override { _fail(text); }
     void CallbackSystemError(const CvString& text) override { _fail(text); }
 
     bool Done() const { return m_done || !m_failure.empty(); }
     const std::string& Failure() const { return m_failure; }
+    bool ConnectFailed() const { return m_connectFailed; }
 
 private:
     void _fail(const CvString& text)
@@ -324,6 +329,7 @@ private:
     }
 
     bool m_done = false;
+    bool m_connectFailed = false;
     std::string m_failure;
 };
 
@@ -355,8 +361,9 @@ bool SendThroughLink(AstCommandNode* command, const char* filePath, const std::s
     }
     if (!link.Failure().empty()) {
         const AstCommuNode settings(command->GetCommuNode());
-        *failure = std::string(settings.GetMachineName().GetBuffer()) + ":" + std::to_string(settings.GetPortNo()) +
-                   ": " + link.Failure();
+        *failure = std::string(link.ConnectFailed() ? "cannot connect to " : "cannot send to ") +
+                   settings.GetMachineName().GetBuffer() + ":" + std::to_string(settings.GetPortNo()) + ": " +
+                   link.Failure();
     }
     return failure->empty();
 }

@@ -353,11 +353,11 @@ void AstAppSock::_whenConnected()
 
 void AstAppSock::_whenFileNameSent()
 {
-    if (_clientFailed()) {
-        _sendError();
-        return;
-    }
+    // A frame that is out counts even when the peer has closed since.
     if (!m_client->CheckSendFinish()) {
+        if (_clientFailed()) {
+            _sendError();
+        }
         return;
     }
     _log(Text(kNameSent));
@@ -380,11 +380,11 @@ void AstAppSock::_whenFileNameSent()
 
 void AstAppSock::_whenFileSent()
 {
-    if (_clientFailed()) {
-        _sendError();
-        return;
-    }
+    // A frame that is out counts even when the peer has closed since.
     if (!m_client->CheckSendFinish()) {
+        if (_clientFailed()) {
+            _sendError();
+        }
         return;
     }
     _log(Text(kFileSent));
@@ -398,13 +398,11 @@ void AstAppSock::_whenFileSent()
 
 void AstAppSock::_whenCommandSent()
 {
-    if (_clientFailed()) {
-        _sendError();
-        return;
-    }
     if (m_client->CheckSendFinish()) {
         m_state = AST_APP_SOCK_IDLE;
         CallbackSendSuccess();
+    } else if (_clientFailed()) {
+        _sendError();
     }
 }
 
