@@ -144,6 +144,43 @@ TEST_F(LinkCliTest, FailuresExitWithOne)
     EXPECT_EQ(Run("send --message 0,1" + at), 2);
 }
 
+TEST_F(LinkCliTest, LocalTransportServesPokesAndRefusesWhatIsAbsentOrTaken)
+{
+    // Services of this test live in a private directory of its own.
+    const fs::path runtime = m_dir / "rt";
+    fs::create_directories(runtime);
+    ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    EXPECT_EQ(Run("bus-send viewer --message 3,1,9"), 1) << "no such service";
+    EXPECT_NE(ReadAll(m_dir / "send.out").find("no live service 'viewer'"), std::string::npos);
+
+    const std::string command = std::string("exec ") + LUMIVOR_LINK_CLI +
+                                " link bus-serve --service viewer --count 2 > '" + (m_dir / "serve.out").string() +
+                                "' 2> '" + (m_dir / "serve.err").string() + "'";
+    m_serve = ::fork();
+    if (m_serve == 0) {
+        ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    for (int i = 0; i < 500 && ReadAll(m_dir / "serve.err").find("serving") == std::string::npos; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_EQ(Run("bus-serve --service viewer --count 1"), 1) << "the name is taken";
+    EXPECT_EQ(Run("services"), 0);
+    EXPECT_NE(ReadAll(m_dir / "send.out").find("\nviewer\n"), std::string::npos) << ReadAll(m_dir / "send.out");
+    {
+        std::ofstream text(m_dir / "command.txt");
+        text << "<VELDRA To = 1><MSG><MSGBUF /></MSG></VELDRA>\n";
+    }
+    EXPECT_EQ(Run("bus-send viewer --message 3,700,9,hello"), 0);
+    EXPECT_EQ(Run("bus-send viewer '" + (m_dir / "command.txt").string() + "'"), 0);
+    EXPECT_EQ(WaitServe(), 0);
+    ::unsetenv("XDG_RUNTIME_DIR");
+    const std::string out = ReadAll(m_dir / "serve.out");
+    EXPECT_EQ(out.find("command To=0 messages=1\n<VELDRA To = 0>"), 0u) << out;
+    EXPECT_NE(out.find("Val = \"hello\""), std::string::npos) << out;
+    EXPECT_NE(out.find("command To=1 messages=0\n"), std::string::npos) << out;
+}
+
 } // namespace
 
 #endif
