@@ -5,7 +5,8 @@
 # table) and lists the compiled image.
 set -e
 here="$(cd "$(dirname "$0")" && pwd)"
-out="${LUMIVOR_OUT:-$here/out}"
+# A folder of its own: other examples write a menu.bin too.
+out="${LUMIVOR_OUT:-$here/out}/script"
 mkdir -p "$out"
 out="$(cd "$out" && pwd)"
 cd "$here"
