@@ -58,7 +58,8 @@ void Usage(FILE* out)
                  "  --quality Q      palette quality: compatible (default: the reduction as it\n"
                  "                   has always been, byte for byte) or best (exact palettes\n"
                  "                   when the colours fit, refined palettes otherwise, and\n"
-                 "                   dithering that leaves flat areas clean)\n"
+                 "                   dithering that leaves flat areas clean, also for the\n"
+                 "                   16-bit formats)\n"
                  "Palettised images share one palette and give NAME.idx (index bytes),\n"
                  "NAME.pal (palette) and NAME.FORMAT.png; 16-bit formats give NAME.FORMAT.raw\n"
                  "(little-endian words) and NAME.FORMAT.png decoded from them.\n");

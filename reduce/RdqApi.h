@@ -38,8 +38,8 @@ extern "C" {
 #define RDQ_OPTION_LEVEL 104u
 #define RDQ_OPTION_ALPHA_DITHER 105u
 #define RDQ_OPTION_ALPHA_LEVEL 106u
-// Quality of the palettised reductions (403, 404); an extension beside the
-// options above, default RDQ_QUALITY_COMPATIBLE.
+// Quality of the reductions; an extension beside the options above, default
+// RDQ_QUALITY_COMPATIBLE.
 //   RDQ_QUALITY_COMPATIBLE  the reduction as it has always been, byte for
 //                           byte.
 //   RDQ_QUALITY_BEST        the best palette we know: when the counted
@@ -49,8 +49,10 @@ extern "C" {
 //                           exact colours (reserved and caller entries
 //                           stay), pixels mapped by R, G, B distance, and
 //                           error diffusion that leaves flat areas and
-//                           exact colours undisturbed. Deterministic, the
-//                           same bytes in every build.
+//                           exact colours undisturbed. The direct 16-bit
+//                           reductions (400 to 402) keep their rounding and
+//                           get the same error diffusion. Deterministic,
+//                           the same bytes in every build.
 #define RDQ_OPTION_QUALITY 1000u
 #define RDQ_QUALITY_COMPATIBLE 0u
 #define RDQ_QUALITY_BEST 1u

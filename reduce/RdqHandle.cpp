@@ -108,6 +108,7 @@ uint32_t ReduceDirect(HandleRecord* rec, uint32_t code, uint32_t images)
     opt.alphaDither = Option(rec, 105) != 0;
     opt.level = int(Option(rec, 104));
     opt.alphaLevel = int(Option(rec, 106));
+    opt.quiet = rec->quality == RDQ_QUALITY_BEST;
     std::vector<uint8_t> rounded = rdq::Round16(rgb, hasAlpha ? &alpha : nullptr, opt);
     std::vector<uint8_t> packed = rdq::Pack16(rounded, opt.mode);
     Slot& out = rec->output[0];

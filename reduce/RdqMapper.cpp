@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "reduce/RdqRgbMapper.h"
+
 namespace rdq {
 
 namespace {
@@ -224,6 +226,28 @@ std::vector<uint8_t> MapToPalette(const Dib& rgb, const Dib* alpha, bool transpa
 
 // ---------------------------------------------------------- 16-bit writers
 
+namespace {
+
+// Whether the mode holds a colour exactly (its low bits repeat its high ones).
+bool Holds16(const int v[3], Mode16 mode)
+{
+    auto top = [](int c, int bits) {
+        const int q = c & (0xFF << (8 - bits)) & 0xFF;
+        return bits == 4 ? (c >> 4) * 17 : q | (q >> bits);
+    };
+    const int g = mode == Mode16::k565 ? 6 : mode == Mode16::k4444 ? 4 : 5, rb = mode == Mode16::k4444 ? 4 : 5;
+    return v[0] == top(v[0], rb) && v[1] == top(v[1], g) && v[2] == top(v[2], rb);
+}
+
+int QuietShare(const Dib& rgb, int x, int y, const int v[3], Mode16 mode)
+{
+    if (Holds16(v, mode)) return 0;
+    const int contrast = LocalContrast(rgb, x, y);
+    return contrast >= kHardEdge ? 0 : ContrastShare(contrast);
+}
+
+} // namespace
+
 std::vector<uint8_t> Round16(const Dib& rgb, const Dib* alpha, const Write16Options& opt)
 {
     const int w = rgb.Width(), h = rgb.Height();
@@ -251,7 +275,12 @@ std::vector<uint8_t> Round16(const Dib& rgb, const Dib* alpha, const Write16Opti
             int v[3] = {p[3 * x + 2], p[3 * x + 1], p[3 * x]};
             const int srcA = a ? a[x] : 255;
             int adjA = srcA;
-            if (dither)
+            // Share (/256) of the carried colour error this pixel takes in
+            // the quality mode; 0: it neither takes nor passes any.
+            const int share = opt.quiet && dither ? QuietShare(rgb, x, y, v, opt.mode) : 256;
+            if (dither && opt.quiet)
+                for (int ch = 0; ch < 3; ++ch) v[ch] = Clamp(v[ch] + e[ch] * share / 256 / d, 0, 255);
+            else if (dither)
                 for (int ch = 0; ch < 3; ++ch) v[ch] = Clamp(v[ch] + (((n >> ch) & 1) + e[ch]) / d, 0, 255);
             if (alphaDither) adjA = Clamp(srcA + (((n >> 3) & 1) + e[3]) / da, 0, 255);
             int q[3] = {0, 0, 0}, qa = 255, aa = 255;
@@ -280,6 +309,7 @@ std::vector<uint8_t> Round16(const Dib& rgb, const Dib* alpha, const Write16Opti
             if (!dither) continue;
             int err[4] = {(v[0] - q[0]) * f / 256, (v[1] - q[1]) * f / 256, (v[2] - q[2]) * f / 256,
                           alphaDither ? (aa - qa) * fa / 256 : 0};
+            if (share == 0) err[0] = err[1] = err[2] = 0;
             for (int ch = 0; ch < 4; ++ch) {
                 errCur[size_t(cx + dir) * 4 + ch] += 7 * err[ch];
                 errNext[size_t(cx - dir) * 4 + ch] += 3 * err[ch];

@@ -63,6 +63,11 @@ struct Write16Options {
     bool alphaDither = true;
     int level = 9;
     int alphaLevel = 9;
+    // Quality mode: colour error diffusion that leaves flat areas clean (see
+    // RdqRgbMapper.h): a pixel the format holds exactly, or one on a hard
+    // edge, takes no error and passes none on; flat neighbourhoods take
+    // less; no noise is added. Alpha is dithered as always.
+    bool quiet = false;
 };
 
 // Rounded R, G, B, A per pixel (rows top to bottom, 4 bytes a pixel);

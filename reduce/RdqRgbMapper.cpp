@@ -14,9 +14,6 @@ namespace {
 // A pixel this close (squared distance) to its nearest entry keeps it and
 // passes no error on.
 constexpr int32_t kFits = 12;
-// Local contrast (largest sum of channel differences to a 4-neighbour) from
-// which a pixel lies on a hard edge and neither takes nor passes error.
-constexpr int kEdge = 160;
 // Carried error per channel is bounded to this many levels.
 constexpr int kMaxError = 40;
 // Eighths of a pixel's error that its neighbours receive: a little less than
@@ -72,22 +69,6 @@ int ContrastTo(uint32_t a, uint32_t b)
     return std::abs(Red(a) - Red(b)) + std::abs(Green(a) - Green(b)) + std::abs(Blue(a) - Blue(b));
 }
 
-// Largest difference between the pixel and its 4-neighbours.
-int LocalContrast(const Dib& rgb, int x, int y)
-{
-    const uint32_t c = PixelAt(rgb.Row(y), x);
-    int most = 0;
-    if (x > 0) most = std::max(most, ContrastTo(c, PixelAt(rgb.Row(y), x - 1)));
-    if (x + 1 < rgb.Width()) most = std::max(most, ContrastTo(c, PixelAt(rgb.Row(y), x + 1)));
-    if (y > 0) most = std::max(most, ContrastTo(c, PixelAt(rgb.Row(y - 1), x)));
-    if (y + 1 < rgb.Height()) most = std::max(most, ContrastTo(c, PixelAt(rgb.Row(y + 1), x)));
-    return most;
-}
-
-// Share (/256) of the carried error a pixel of this contrast takes: half in
-// a flat neighbourhood, all of it from a contrast of 16 on.
-int ContrastShare(int contrast) { return std::min(256, 128 + 8 * contrast); }
-
 const uint8_t* AlphaRow(const Dib* alpha, int y) { return alpha ? alpha->Row(y) : nullptr; }
 
 std::vector<uint8_t> MapPlain(const Dib& rgb, const Dib* alpha, CachedSearch& search)
@@ -126,7 +107,7 @@ std::vector<uint8_t> MapDiffused(const Dib& rgb, const Dib* alpha, CachedSearch&
             const int nearest = search.Find(own, &fit);
             uint8_t& o = out[size_t(y) * w + x];
             const int contrast = LocalContrast(rgb, x, y);
-            if (fit <= kFits || contrast >= kEdge) {
+            if (fit <= kFits || contrast >= kHardEdge) {
                 o = uint8_t(nearest);
                 continue;
             }
@@ -154,6 +135,19 @@ std::vector<uint8_t> MapDiffused(const Dib& rgb, const Dib* alpha, CachedSearch&
 }
 
 } // namespace
+
+int LocalContrast(const Dib& rgb, int x, int y)
+{
+    const uint32_t c = PixelAt(rgb.Row(y), x);
+    int most = 0;
+    if (x > 0) most = std::max(most, ContrastTo(c, PixelAt(rgb.Row(y), x - 1)));
+    if (x + 1 < rgb.Width()) most = std::max(most, ContrastTo(c, PixelAt(rgb.Row(y), x + 1)));
+    if (y > 0) most = std::max(most, ContrastTo(c, PixelAt(rgb.Row(y - 1), x)));
+    if (y + 1 < rgb.Height()) most = std::max(most, ContrastTo(c, PixelAt(rgb.Row(y + 1), x)));
+    return most;
+}
+
+int ContrastShare(int contrast) { return std::min(256, 128 + 8 * contrast); }
 
 std::vector<uint8_t> MapToPaletteRgb(const Dib& rgb, const Dib* alpha, bool transparency, const Palette& pal,
                                      bool dither, int level)

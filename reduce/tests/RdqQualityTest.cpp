@@ -186,6 +186,44 @@ TEST(RdqQuality, ExactPaletteWhenTheColoursFit)
     }
 }
 
+// Small and degenerate inputs reduce as they do without the option.
+TEST(RdqQuality, EdgeCases)
+{
+    Picture clear;
+    clear.type = RDQ_IMAGE_RGBA;
+    clear.width = clear.height = 5;
+    clear.px.assign(5 * 5 * 4, 0); // every pixel transparent
+    Picture one;
+    one.width = one.height = 1;
+    one.px = {9, 8, 7};
+    Picture two = Blocks(2);
+    const std::vector<uint8_t> full = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+    struct Case {
+        const char* what;
+        Picture pic;
+        Settings s;
+        std::vector<uint8_t> palette; // expected (empty: not checked)
+    } cases[] = {
+        {"all transparent", clear, Palette(RDQ_REDUCE_PALETTE, 16, 1), {}},
+        {"one pixel", one, Palette(RDQ_REDUCE_PALETTE565, 2), {}},
+        {"two colours, one free entry", two, Palette(RDQ_REDUCE_PALETTE, 2, 1), {}},
+        {"caller palette of N entries", two, Palette(RDQ_REDUCE_PALETTE, 4, 0, 0, 1, full), full},
+    };
+    for (const Case& c : cases) {
+        const Result r = Reduce(c.pic, c.s);
+        ASSERT_EQ(r.index.size(), size_t(c.pic.width) * c.pic.height) << c.what;
+        ASSERT_EQ(r.palette.size(), size_t(c.s.colours) * 3) << c.what;
+        if (!c.palette.empty()) {
+            EXPECT_EQ(r.palette, c.palette) << c.what;
+        }
+        for (size_t i = 0; i < r.index.size(); ++i) {
+            ASSERT_LT(r.index[i], c.s.colours) << c.what;
+            ASSERT_GE(r.index[i], c.pic.Counted(i) ? c.s.transparent : 0) << c.what;
+            ASSERT_TRUE(c.pic.Counted(i) || r.index[i] == 0) << c.what;
+        }
+    }
+}
+
 // Reserved and caller entries keep their places and colours when the
 // palette is refined.
 TEST(RdqQuality, FixedEntriesStay)
@@ -252,12 +290,12 @@ TEST(RdqQuality, DitheringLeavesFlatAreasClean)
     for (int y = 0; y < 24; ++y)
         for (int x = 0; x < 48; ++x) {
             uint8_t* p = &pic.px[(y * 48 + x) * 3];
-            if (x < 16) p[0] = 40, p[1] = 120, p[2] = 200;
+            if (x < 16) p[0] = 66, p[1] = 130, p[2] = 198; // held exactly by 5-6-5 too
             else p[0] = uint8_t(x * 5), p[1] = uint8_t(y * 10), p[2] = 60;
         }
     Settings s;
     s.colours = 6;
-    s.caller = {40, 120, 200};
+    s.caller = {66, 130, 198};
     s.caller.resize(6, 0); // and black
     const Result dithered = Reduce(pic, s);
     s.dither = 0;
@@ -271,10 +309,23 @@ TEST(RdqQuality, DitheringLeavesFlatAreasClean)
             else differs += dithered.index[i] != plain.index[i];
         }
     EXPECT_GT(differs, 48);
+
+    // The direct 5-6-5 reduction keeps the block exact as well.
+    void* h = rdqOpenHandle();
+    rdqSetImage(h, RDQ_IMAGE_RGB, 0, pic.px.data(), 48, 24);
+    rdqSetOption(h, RDQ_OPTION_QUALITY, RDQ_QUALITY_BEST);
+    ASSERT_EQ(rdqReduce(h, RDQ_REDUCE_565), 1u);
+    const uint8_t* words = static_cast<const uint8_t*>(rdqGetImage(h, 0));
+    const uint32_t block = 66 >> 3 | (130 >> 2) << 5 | (198 >> 3) << 11;
+    for (int y = 0; y < 24; ++y)
+        for (int x = 0; x < 16; ++x) {
+            const int i = y * 48 + x;
+            ASSERT_EQ(words[2 * i] | uint32_t(words[2 * i + 1]) << 8, block) << x << "," << y;
+        }
+    rdqCloseHandle(h);
 }
 
-// The same bytes come out of every build (word size, optimisation); the
-// direct 16-bit reductions do not depend on the option.
+// The same bytes come out of every build (word size, optimisation).
 TEST(RdqQuality, OutputsMatchReferenceDigests)
 {
     struct Case {
@@ -287,7 +338,9 @@ TEST(RdqQuality, OutputsMatchReferenceDigests)
         {"logo_64.rgb", RDQ_REDUCE_PALETTE565, 32, 0, 1, 0x30239495632022c3ull},
         {"icons_64.rgba", RDQ_REDUCE_PALETTE, 16, 1, 1, 0xbadd3453865ad813ull},
         {"sprite_64.rgba", RDQ_REDUCE_PALETTE, 256, 1, 0, 0x3fdabf033bccd74eull},
-        {"photo_64.rgb", RDQ_REDUCE_565, 256, 0, 1, 0xa7c46d443084c1dull},
+        {"photo_64.rgb", RDQ_REDUCE_565, 256, 0, 1, 0x67124a5cb0ecfc58ull},
+        {"icons_64.rgba", RDQ_REDUCE_4444, 256, 0, 1, 0x6e74624f3e2adbc9ull},
+        {"sprite_64.rgba", RDQ_REDUCE_1555, 256, 0, 1, 0xa93cfa08d1d35c5dull},
     };
     for (const Case& c : cases) {
         Settings s;
