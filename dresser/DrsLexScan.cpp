@@ -595,13 +595,13 @@ DrsToken* DrsLexScan::AddToken(uint16_t code, int32_t value, const char* text, i
 DrsToken* DrsLexScan::AddNameToken(uint16_t code, int32_t value, const char* name, int32_t length, uint32_t hash)
 {
     // Equal names and texts share one string.
-    const CvString text = m_tables.Intern(name, length, hash);
-    if (text.GetLength() != length) {
+    const CvString* text = m_tables.Intern(name, length, hash);
+    if (text == nullptr) {
         Report(DRS_LOG_NO_MEMORY, Line(), nullptr);
         Stop();
         return nullptr;
     }
-    return _addToken(code, value, &text);
+    return _addToken(code, value, text);
 }
 
 DrsToken* DrsLexScan::_addToken(uint16_t code, int32_t value, const CvString* text)

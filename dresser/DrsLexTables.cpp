@@ -104,10 +104,19 @@ void DrsTokenPool::Delete(DrsToken* token)
         delete token;
         return;
     }
-    token->~DrsToken();
+    token->DrsToken::~DrsToken();
     auto* slot = reinterpret_cast<Slot*>(token);
     slot->next = m_free;
     m_free = slot;
+}
+
+void DrsTokenPool::Destroy(DrsToken* token)
+{
+    if (token->IsPooled()) {
+        token->DrsToken::~DrsToken();
+    } else {
+        delete token;
+    }
 }
 
 void DrsTokenPool::Clear()
@@ -167,28 +176,23 @@ void DrsLexTables::ClearSymbols()
     nextInstructionCode = 0;
 }
 
-CvString DrsLexTables::Intern(const char* name, int32_t length)
-{
-    return Intern(name, length, DrsNameIndexBase::Hash(name, length));
-}
-
-CvString DrsLexTables::Intern(const char* name, int32_t length, uint32_t hash)
+const CvString* DrsLexTables::Intern(const char* name, int32_t length, uint32_t hash)
 {
     if (_drsName* entry = names.FindHashed(name, length, hash)) {
-        return entry->text;
+        return &entry->text;
     }
     void* place = t_cvkSystemHeapAlloc(sizeof(_drsName), 0, __FILE__, __LINE__);
     if (place == nullptr) {
-        return CvString();
+        return nullptr;
     }
     auto* entry = new (place) _drsName{CvString(name, name + length), nameList};
     if (entry->text.GetLength() != length || !names.Insert(entry->text.GetBuffer(), entry, false)) {
         entry->~_drsName();
         t_cvkSystemHeapFree(place, __FILE__, __LINE__);
-        return CvString();
+        return nullptr;
     }
     nameList = entry;
-    return entry->text;
+    return &entry->text;
 }
 
 void DrsLexTables::ClearIncludePaths()

@@ -50,6 +50,9 @@ public:
     DrsToken* New(uint16_t code, uint16_t line);
     // Destroys a token: a pooled one goes back to the pool, another is deleted.
     void Delete(DrsToken* token);
+    // Destroys a token that will not be reused before Clear: a pooled one is
+    // only destructed, another is deleted.
+    static void Destroy(DrsToken* token);
     // Frees every block (their tokens must be destroyed already).
     void Clear();
 
@@ -76,9 +79,8 @@ struct DrsLexTables {
     // Frees the instructions, modules, defines and names (not the include
     // paths).
     void ClearSymbols();
-    // The shared text of a name; an empty string when memory runs out.
-    CvString Intern(const char* name, int32_t length);
-    CvString Intern(const char* name, int32_t length, uint32_t hash);
+    // The shared text of a name; null when memory runs out.
+    const CvString* Intern(const char* name, int32_t length, uint32_t hash);
     void ClearIncludePaths();
 
     LexFunctionList* instructions;

@@ -53,7 +53,7 @@ void DrsLexer::Clear()
     if (!m_include && m_tables != nullptr) {
         for (DrsToken* token = m_first; token != nullptr;) {
             DrsToken* next = token->GetNext();
-            m_tables->tokens.Delete(token);
+            DrsTokenPool::Destroy(token);
             token = next;
         }
         m_tables->tokens.Clear();
