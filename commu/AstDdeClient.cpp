@@ -43,8 +43,9 @@ int AstDdeClient::Connect(const char* service, const char* topic)
     // A live conversation with the same service and topic is kept; one with
     // another service (or whose service has gone) is ended first.
     if (m_conversation >= 0) {
+        // Reading the answers also notices a service that has gone.
         _readAnswers();
-        if (m_conversation >= 0 && m_service == service && m_topic == topic && !PlatformBusPeerClosed(m_conversation)) {
+        if (m_conversation >= 0 && m_service == service && m_topic == topic) {
             return 1;
         }
         Disconnect();
@@ -133,15 +134,7 @@ int AstDdeClient::WaitPokeResult(int timeoutMs)
 
 bool AstDdeClient::_sendFrame(uint32_t kind, const void* body, uint32_t size)
 {
-    std::vector<uint8_t> header;
-    PlatformBusAppendFrame(header, kind, nullptr, 0);
-    // The header announces the body's length; it goes first, then the body.
-    header[4] = static_cast<uint8_t>(size);
-    header[5] = static_cast<uint8_t>(size >> 8);
-    header[6] = static_cast<uint8_t>(size >> 16);
-    header[7] = static_cast<uint8_t>(size >> 24);
-    return PlatformBusWriteAll(m_conversation, header.data(), header.size(), kPokeStallLimitMs) &&
-           PlatformBusWriteAll(m_conversation, body, size, kPokeStallLimitMs);
+    return PlatformBusWriteFrame(m_conversation, kind, body, size, kPokeStallLimitMs);
 }
 
 void AstDdeClient::_readAnswers()

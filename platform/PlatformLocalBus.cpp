@@ -10,6 +10,7 @@
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -340,19 +341,25 @@ bool PlatformBusWriteAll(int fd, const void* data, size_t size, int stallLimitMs
     return true;
 }
 
-bool PlatformBusPeerClosed(int fd)
+bool PlatformBusWriteFrame(int fd, uint32_t kind, const void* body, size_t size, int stallLimitMs)
 {
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, 0) < 0) {
-        return true;
-    }
-    if ((p.revents & (POLLERR | POLLNVAL)) != 0) {
-        return true;
-    }
-    if ((p.revents & (POLLIN | POLLHUP)) == 0) {
+    uint8_t header[PLATFORM_BUS_HEADER_SIZE];
+    PutLe32(header, kind);
+    PutLe32(header + 4, static_cast<uint32_t>(size));
+    iovec parts[2] = {{header, sizeof(header)}, {const_cast<void*>(body), size}};
+    msghdr message{};
+    message.msg_iov = parts;
+    message.msg_iovlen = size > 0 ? 2 : 1;
+    const ssize_t n = sendmsg(fd, &message, MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
         return false;
     }
-    char byte;
-    const ssize_t n = recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
-    return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+    // What the socket did not take at once goes out piece by piece.
+    size_t sent = n > 0 ? static_cast<size_t>(n) : 0;
+    if (sent < sizeof(header) &&
+        !PlatformBusWriteAll(fd, header + sent, sizeof(header) - sent, stallLimitMs)) {
+        return false;
+    }
+    sent = sent > sizeof(header) ? sent - sizeof(header) : 0;
+    return PlatformBusWriteAll(fd, static_cast<const uint8_t*>(body) + sent, size - sent, stallLimitMs);
 }

@@ -101,5 +101,6 @@ private:
 // is full; false on an error or when no byte could be written for
 // stallLimitMs.
 bool PlatformBusWriteAll(int fd, const void* data, size_t size, int stallLimitMs);
-// True when the connection's peer has closed it (or it failed).
-bool PlatformBusPeerClosed(int fd);
+// Writes one frame (header and body in one call where the socket takes
+// it), waiting as PlatformBusWriteAll does.
+bool PlatformBusWriteFrame(int fd, uint32_t kind, const void* body, size_t size, int stallLimitMs);
