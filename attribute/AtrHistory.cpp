@@ -167,6 +167,9 @@ void AtrHistoryManager::_removeOldest()
 
 void AtrHistoryManager::Clear()
 {
+    if (head == nullptr) {
+        return;
+    }
     _destroyAfter(head);
     current = head;
     last = head;
@@ -176,7 +179,7 @@ void AtrHistoryManager::Clear()
 int32_t AtrHistoryManager::DeleteTopAction(int32_t n)
 {
     for (int32_t i = 0; i < n; ++i) {
-        if (head->next == nullptr) {
+        if (head == nullptr || head->next == nullptr) {
             return 0;
         }
         _removeOldest();

@@ -139,7 +139,7 @@ public:
     // 0), else 0 (all were removed).
     int32_t DeleteTopAction(int32_t n);
     // The oldest action or null.
-    AtrAction* GetAction() const { return head->next; }
+    AtrAction* GetAction() const { return head != nullptr ? head->next : nullptr; }
     // The last applied action (null when everything is undone).
     AtrAction* GetCurrentAction() const { return current != head ? current : nullptr; }
     int32_t GetActionListCount() const { return count; }

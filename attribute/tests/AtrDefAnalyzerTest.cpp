@@ -192,6 +192,16 @@ TEST_F(AtrDefAnalyzerTest, TheOkFlagNeverComesBack)
     EXPECT_EQ(other.AddConstantDefinitionText("enum { C };"), 0);
 }
 
+TEST_F(AtrDefAnalyzerTest, AllocationFailureFailsTheDefinition)
+{
+    AtrDefAnalyzer analyzer;
+    CvkHeapSetSystem(nullptr);   // no node, token or constant can be made
+    EXPECT_EQ(analyzer.AddConstantDefinitionText("enum { A = 1 + 2 };"), 0);
+    CvkHeapSetSystem(&heap);
+    EXPECT_NE(analyzer.CheckError(), 0u);
+    EXPECT_EQ(analyzer.IsParam("A"), 0);
+}
+
 TEST_F(AtrDefAnalyzerTest, ReadsHeaderFiles)
 {
     ASSERT_EQ(CvkInitCorvantaSystem(), 1);

@@ -289,6 +289,24 @@ TEST_F(AtrHistoryTest, ANodeDestroyedBehindItsBackStopsTheHistory)
     AtrNode::Destroy(root);
 }
 
+TEST_F(AtrHistoryTest, AnActionThatCannotBeAllocatedStopsTheHistory)
+{
+    AtrNode* root = Parse(kTree);
+    {
+        AtrHistoryManager history(nullptr, 8);
+        history.SetRootNode(root, 1);
+        root->SetFlag(~0u, 0x100);
+        systemHeap.refuse = 1;
+        root->SetFlag(~0u, 0x200);   // the change stands; its action cannot be made
+        systemHeap.refuse = 0;
+        EXPECT_NE(history.CheckError(), 0u);
+        EXPECT_EQ(history.GetActionListCount(), 1);
+        history.Undo(1);
+        EXPECT_EQ(root->GetFlag() & 0x300u, 0x300u);
+    }
+    AtrNode::Destroy(root);
+}
+
 // Counts live blocks only: the deep case makes a million allocations.
 class LiveCountHeap : public CvkHeap {
 public:
