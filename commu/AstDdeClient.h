@@ -4,7 +4,9 @@
 // Poke is asynchronous: it returns 1 once the data is handed to the
 // service's connection, without waiting for the handler. The service's
 // answers (processed / not processed) queue up on the conversation and are
-// read with WaitPokeResult, oldest first.
+// read with WaitPokeResult, oldest first. A poke larger than the socket's
+// buffer waits for the service to read it (at most 10 s without progress),
+// so a service of the same thread takes only pokes that fit the buffer.
 
 #include "kit/CvString.h"
 #include "kit/CvkBase.h"
