@@ -10,13 +10,16 @@
 #include "kit/CvkEnv.h"
 #include "kit/CvkFcpCurrent.h"
 #include "kit/CvkFileServer.h"
-#include "kit/CvkHeapSimple.h"
+#include "kit/CvkHeap.h"
 #include "kit/CvkSystem.h"
+
+#include <sys/mman.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <atomic>
 #include <cstring>
 #include <string>
 #include <unistd.h>
@@ -25,6 +28,61 @@
 namespace {
 
 const char* const kName = "lumivor script";
+
+// The heap of one compile: blocks are cut in turn from one reserved area,
+// backed by huge pages where the system offers them, and come back only when
+// the process ends. A compile frees nearly everything at its very end, so
+// reuse would buy nothing, while faulting in fresh small pages costs a large
+// compile more than the compile itself. Requests beyond the area go to the C
+// library.
+class CompileArenaHeap : public CvkHeap {
+public:
+    CompileArenaHeap() : CvkHeap(nullptr, 0, 16)
+    {
+        void* area = mmap(nullptr, kReserve, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        if (area == MAP_FAILED) return;
+        m_area = static_cast<char*>(area);
+        madvise(m_area, kReserve, MADV_HUGEPAGE);
+    }
+    ~CompileArenaHeap() override
+    {
+        if (m_area != nullptr) munmap(m_area, kReserve);
+    }
+    CompileArenaHeap(const CompileArenaHeap&) = delete;
+    CompileArenaHeap& operator=(const CompileArenaHeap&) = delete;
+
+    void* Alloc(uint32_t size) override { return AllocAlign(size, 0); }
+    void* Alloc(uint32_t size, const char*, int) override { return AllocAlign(size, 0); }
+    void* AllocAlign(uint32_t size, uint32_t alignment, const char*, int) override { return AllocAlign(size, alignment); }
+    void* AllocAlign(uint32_t size, uint32_t alignment) override
+    {
+        size_t align = 16;
+        while (align < alignment && align < (size_t(1) << 30)) align <<= 1;
+        const size_t bytes = size != 0 ? size : 1;
+        if (m_area != nullptr) {
+            size_t used = m_used.load(std::memory_order_relaxed);
+            for (;;) {
+                const size_t at = (used + align - 1) & ~(align - 1);
+                if (at + bytes > kReserve) break;
+                if (m_used.compare_exchange_weak(used, at + bytes, std::memory_order_relaxed)) return m_area + at;
+            }
+        }
+        void* p = nullptr;
+        return posix_memalign(&p, align, bytes) == 0 ? p : nullptr;
+    }
+    void Free(void* pointer) override
+    {
+        const char* p = static_cast<const char*>(pointer);
+        if (p != nullptr && !(m_area != nullptr && p >= m_area && p < m_area + kReserve)) std::free(pointer);
+    }
+    void Free(void* pointer, const char*, int) override { Free(pointer); }
+
+private:
+    static constexpr size_t kReserve = size_t(1) << 32; // address space only
+
+    char* m_area = nullptr;
+    std::atomic<size_t> m_used{0};
+};
 
 void Usage(FILE* out)
 {
@@ -207,7 +265,7 @@ int CliScriptMain(int argc, char** argv)
     if (parsed != 0) return parsed < 0 ? 0 : parsed;
     if (o.dump != nullptr) return Dump(o.dump);
 
-    CvkHeapSimple heap(nullptr, 0, 16);
+    CompileArenaHeap heap;
     CvkHeapSetSystem(&heap);
     CvkInitCorvantaSystem();
     CvkEnvGet()->GetFileServer()->AttachCurrentProtocol(CvkFcpCurrent::SetUp, CvkFcpCurrent::CheckEnableControl);
