@@ -17,7 +17,12 @@ void AstMorrinBase::ServerPre()
         return;
     }
     if (const char* text = GetReceivedData()) {
+        // A text that does not read leaves the last command as it was.
+        const CvString previous = m_command.GetText();
         const bool parsed = m_command.CreateFromAtrText(text) != 0;
+        if (!parsed && previous.GetLength() > 0) {
+            m_command.CreateFromAtrText(previous.GetBuffer());
+        }
         DestroyReceivedData();
         const AtrNode* messages = parsed ? m_command.GetMessageNode() : nullptr;
         if (messages != nullptr && CvkMessageBufferNode().ReadFromNode(GetReceiveMessageBuffer(), messages) == 0) {
