@@ -75,6 +75,35 @@ uint32_t GetLe32(const uint8_t* in)
     return in[0] | (in[1] << 8) | (in[2] << 16) | (static_cast<uint32_t>(in[3]) << 24);
 }
 
+// Opens and locks the lock file. A server removes its lock file when it
+// ends, so a lock won on a file that has been removed (or replaced) since it
+// was opened proves nothing: then the lock is taken again on the file that
+// is there now.
+int LockName(const std::string& lockPath, PlatformServiceError* error)
+{
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const int lock = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (lock < 0) {
+            *error = PLATFORM_SERVICE_SYSTEM;
+            return -1;
+        }
+        if (flock(lock, LOCK_EX | LOCK_NB) != 0) {
+            *error = errno == EWOULDBLOCK ? PLATFORM_SERVICE_TAKEN : PLATFORM_SERVICE_SYSTEM;
+            close(lock);
+            return -1;
+        }
+        struct stat held;
+        struct stat named;
+        if (fstat(lock, &held) == 0 && stat(lockPath.c_str(), &named) == 0 && held.st_ino == named.st_ino &&
+            held.st_dev == named.st_dev) {
+            return lock;
+        }
+        close(lock);
+    }
+    *error = PLATFORM_SERVICE_SYSTEM;
+    return -1;
+}
+
 } // namespace
 
 std::string PlatformServiceDir()
@@ -102,15 +131,8 @@ int PlatformServiceListen(const char* name, int* lockFd, PlatformServiceError* e
         *error = PlatformServiceDir().empty() ? PLATFORM_SERVICE_NO_DIR : PLATFORM_SERVICE_BAD_NAME;
         return -1;
     }
-    const std::string lockPath = path + ".lock";
-    const int lock = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    const int lock = LockName(path + ".lock", error);
     if (lock < 0) {
-        *error = PLATFORM_SERVICE_SYSTEM;
-        return -1;
-    }
-    if (flock(lock, LOCK_EX | LOCK_NB) != 0) {
-        close(lock);
-        *error = errno == EWOULDBLOCK ? PLATFORM_SERVICE_TAKEN : PLATFORM_SERVICE_SYSTEM;
         return -1;
     }
     // Holding the lock, whatever socket file is there belongs to a dead server.
@@ -134,10 +156,11 @@ void PlatformServiceUnlisten(const char* name, int listenFd, int lockFd)
 {
     sockaddr_un address;
     std::string path;
-    // The socket file goes while the lock is still held, so no successor's
-    // fresh socket can be removed by mistake.
-    if (SocketAddress(name, &address, &path)) {
+    // The socket and lock files go while the lock is still held, so no
+    // successor's fresh files can be removed by mistake.
+    if (lockFd >= 0 && SocketAddress(name, &address, &path)) {
         unlink(path.c_str());
+        unlink((path + ".lock").c_str());
     }
     if (listenFd >= 0) {
         close(listenFd);

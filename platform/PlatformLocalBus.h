@@ -5,9 +5,9 @@
 // per-user directory ($XDG_RUNTIME_DIR/lumivor-services/, else
 // /tmp/lumivor-services-<uid>/) of mode 0700, so only the same user can
 // reach it. A server holds an flock on "<name>.lock" beside its socket for
-// its whole life, so two processes never serve one name; a socket file
-// whose lock nobody holds is stale and the next server of that name
-// replaces it. A service is live when its socket accepts connections.
+// its whole life, so two processes never serve one name, and removes both
+// files when it ends; a socket file whose lock nobody holds is stale (its
+// server died) and the next server of that name replaces it. A service is live when its socket accepts connections.
 //
 // On a connection, both ways carry frames: a 32-bit little-endian kind, a
 // 32-bit little-endian body length, then the body.
@@ -51,7 +51,7 @@ std::string PlatformServiceDir();
 // lock that marks it live. A stale socket file left by a dead server is
 // replaced. Returns the socket, or -1 with *error set.
 int PlatformServiceListen(const char* name, int* lockFd, PlatformServiceError* error);
-// Removes the socket file and closes both descriptors.
+// Removes the socket and lock files and closes both descriptors.
 void PlatformServiceUnlisten(const char* name, int listenFd, int lockFd);
 
 // Accepts one waiting connection (non-blocking, close-on-exec) from a peer

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <filesystem>
 #include <cstring>
 #include <string>
 #include <sys/socket.h>
@@ -82,6 +83,7 @@ TEST_F(AstDdeTest, ServerTableRefusesDuplicatesANinthServerAndUninitialisedUse)
 
     AstExitDde();
     EXPECT_TRUE(PlatformServiceList().empty()) << "ending the transport withdraws every service";
+    EXPECT_TRUE(std::filesystem::is_empty(PlatformServiceDir())) << "and leaves no file behind";
     AstDdeServer late;
     late.SetServiceName("late");
     EXPECT_EQ(late.Create(), 0);
