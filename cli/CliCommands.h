@@ -3,6 +3,7 @@
 // argv[0] is the subcommand's own name.
 
 int CliKitMain(int argc, char** argv);      // kit: exercises the runtime kit
+int CliAttributeMain(int argc, char** argv); // atr: attribute trees as text and binary images
 int CliBundleMain(int argc, char** argv);   // bundle: attribute documents to an image
 int CliScriptMain(int argc, char** argv);   // script: Dresser scripts to word code
 int CliAudioMain(int argc, char** argv);    // audio: WAV to ZAF

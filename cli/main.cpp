@@ -16,6 +16,9 @@ const Subcommand kSubcommands[] = {
 #ifdef LUMIVOR_HAVE_KIT
     {"kit", "exercise the runtime kit and print what it did", CliKitMain},
 #endif
+#ifdef LUMIVOR_HAVE_ATTRIBUTE
+    {"atr", "convert attribute trees between text and binary images, renew one from another", CliAttributeMain},
+#endif
 #ifdef LUMIVOR_HAVE_BUNDLE
     {"bundle", "compile an instance and a template text into a binary image", CliBundleMain},
 #endif

@@ -1,0 +1,287 @@
+// lumivor atr: attribute trees between their text form and the
+// template-free binary image, and the renewal of one tree from another.
+// Each job is one entry of the table kAtrCommands.
+#include "attribute/AtrNode.h"
+#include "attribute/AtrReformer.h"
+#include "attribute/AtrUtil.h"
+#include "cli/CliCommands.h"
+#include "cli/CliText.h"
+#include "kit/CvkEnv.h"
+#include "kit/CvkFcpCurrent.h"
+#include "kit/CvkFileServer.h"
+#include "kit/CvkHeapSimple.h"
+#include "kit/CvkLog.h"
+#include "kit/CvkSystem.h"
+
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Arguments shared by the jobs: input files, "-o OUTPUT" and flags.
+
+struct AtrArgs {
+    std::vector<std::string> inputs; // as typed (terminal encoding)
+    std::string output;
+    std::vector<std::string> flags;  // the flags given, of those allowed
+    bool Has(const char* flag) const
+    {
+        for (const std::string& f : flags)
+            if (f == flag) return true;
+        return false;
+    }
+};
+
+enum { PARSE_GO = -1, EXIT_DONE = 0, EXIT_FAILED = 1, EXIT_USAGE = 2 };
+
+struct AtrCommand {
+    const char* name;
+    const char* synopsis;   // arguments after "lumivor atr NAME"
+    const char* summary;
+    size_t inputs;          // input files wanted
+    bool output;            // "-o OUTPUT" wanted
+    const char* const* flags; // allowed flags, null-terminated (or null)
+    int (*run)(const AtrArgs& args);
+};
+
+void CommandUsage(const AtrCommand& c, FILE* out)
+{
+    std::fprintf(out, "usage: lumivor atr %s %s\n%s\n", c.name, c.synopsis, c.summary);
+    std::fprintf(out, "Exit status: 0 done, 1 failed (no output file left), 2 bad arguments.\n");
+}
+
+// PARSE_GO to run the command, else the exit status.
+int ParseArgs(const AtrCommand& c, int argc, char** argv, AtrArgs* args)
+{
+    for (int i = 1; i < argc; ++i) {
+        const char* a = argv[i];
+        if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
+            CommandUsage(c, stdout);
+            return EXIT_DONE;
+        }
+        if (std::strcmp(a, "-o") == 0 && c.output) {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "lumivor atr %s: -o needs a file name\n", c.name);
+                return EXIT_USAGE;
+            }
+            args->output = argv[++i];
+            continue;
+        }
+        if (a[0] == '-' && a[1] != '\0') {
+            bool known = false;
+            for (const char* const* f = c.flags; f != nullptr && *f != nullptr; ++f)
+                if (std::strcmp(a, *f) == 0) known = true;
+            if (!known) {
+                std::fprintf(stderr, "lumivor atr %s: unknown option '%s'\n", c.name, a);
+                CommandUsage(c, stderr);
+                return EXIT_USAGE;
+            }
+            args->flags.push_back(a);
+            continue;
+        }
+        args->inputs.push_back(a);
+    }
+    if (args->inputs.size() != c.inputs || (c.output && args->output.empty())) {
+        CommandUsage(c, stderr);
+        return EXIT_USAGE;
+    }
+    return PARSE_GO;
+}
+
+// ---------------------------------------------------------------------------
+// The kit for one job: a heap in every slot, files of the current directory,
+// and its log kept off the terminal (shown on failure, in the terminal's
+// encoding).
+
+class KitSession {
+public:
+    KitSession()
+    {
+        CvkHeapSetSystem(&m_heap);
+        CvkHeapSetMain(&m_heap);
+        CvkHeapSetBuffer(&m_heap);
+        std::fflush(stdout);
+        m_savedStdout = dup(1);
+        const int devnull = open("/dev/null", O_WRONLY);
+        if (m_savedStdout >= 0 && devnull >= 0) dup2(devnull, 1);
+        if (devnull >= 0) close(devnull);
+        m_previousSink = CvkLogSetSink(Collect, &m_log);
+        m_ready = CvkInitCorvantaSystem() != 0;
+        if (m_ready) {
+            CvkEnvGet()->GetFileServer()->AttachCurrentProtocol(CvkFcpCurrent::SetUp, CvkFcpCurrent::CheckEnableControl);
+        }
+    }
+    ~KitSession() { End(); }
+
+    bool Ready() const { return m_ready; }
+
+    // Stops the kit and gives the terminal back; the log stays readable.
+    void End()
+    {
+        if (m_ended) return;
+        m_ended = true;
+        CvkExitCorvantaSystem();
+        CvkHeapSetSystem(nullptr);
+        CvkHeapSetMain(nullptr);
+        CvkHeapSetBuffer(nullptr);
+        CvkLogSetSink(m_previousSink, nullptr);
+        std::fflush(stdout);
+        if (m_savedStdout >= 0) {
+            dup2(m_savedStdout, 1);
+            close(m_savedStdout);
+        }
+    }
+    const std::string& Log() const { return m_log; }
+
+private:
+    static void Collect(const char* text, void* context) { static_cast<std::string*>(context)->append(text); }
+
+    CvkHeapSimple m_heap{nullptr, 0, 16};
+    std::string m_log;
+    CvkLogSink m_previousSink = nullptr;
+    int m_savedStdout = -1;
+    bool m_ready = false;
+    bool m_ended = false;
+};
+
+// Kit paths are Shift_JIS.
+std::string KitPath(const std::string& typed) { return CliFromTerminal(typed); }
+
+int Fail(const char* command, const std::string& message)
+{
+    std::fprintf(stderr, "lumivor atr %s: %s\n", command, message.c_str());
+    return EXIT_FAILED;
+}
+
+// Reads an attribute text with exactly one top-level node; null after
+// printing why not.
+AtrNode* ReadOneRoot(const char* command, const std::string& path)
+{
+    CvString log;
+    AtrNode* tree = AtrUtilCreateFromText(KitPath(path).c_str(), nullptr, &log);
+    if (tree == nullptr) {
+        if (log.GetLength() != 0) std::fputs(CliToTerminal(log.GetBuffer()).c_str(), stderr);
+        Fail(command, "cannot read " + path);
+        return nullptr;
+    }
+    int count = 0;
+    for (AtrNode* n = tree; n != nullptr; n = n->GetNext()) ++count;
+    if (count != 1) {
+        AtrNodeDestroyChain(tree);
+        Fail(command, path + " holds " + std::to_string(count) + " top-level nodes; a tree has one root");
+        return nullptr;
+    }
+    return tree;
+}
+
+// Removes what a failed write may have left.
+int WriteFailed(const char* command, const std::string& output)
+{
+    std::remove(output.c_str());
+    return Fail(command, "cannot write " + output);
+}
+
+// ---------------------------------------------------------------------------
+// The jobs.
+
+int RunPack(const AtrArgs& args)
+{
+    KitSession kit;
+    if (!kit.Ready()) return Fail("pack", "the kit could not start");
+    AtrNode* tree = ReadOneRoot("pack", args.inputs[0]);
+    if (tree == nullptr) return EXIT_FAILED;
+    const int32_t ok = AtrUtilOutputBinary(tree, KitPath(args.output).c_str(), args.Has("--scramble") ? 1 : 0);
+    AtrNode::Destroy(tree);
+    return ok ? EXIT_DONE : WriteFailed("pack", args.output);
+}
+
+int RunUnpack(const AtrArgs& args)
+{
+    KitSession kit;
+    if (!kit.Ready()) return Fail("unpack", "the kit could not start");
+    AtrNode* tree = AtrUtilCreateFromBinary(KitPath(args.inputs[0]).c_str(), nullptr);
+    if (tree == nullptr) return Fail("unpack", "cannot read " + args.inputs[0] + " (missing, empty or not a tree image)");
+    const int32_t ok = AtrUtilOutputText(tree, KitPath(args.output).c_str());
+    AtrNode::Destroy(tree);
+    return ok ? EXIT_DONE : WriteFailed("unpack", args.output);
+}
+
+int RunReform(const AtrArgs& args)
+{
+    KitSession kit;
+    if (!kit.Ready()) return Fail("reform", "the kit could not start");
+    AtrNode* source = ReadOneRoot("reform", args.inputs[0]);
+    if (source == nullptr) return EXIT_FAILED;
+    AtrNode* target = ReadOneRoot("reform", args.inputs[1]);
+    if (target == nullptr) {
+        AtrNode::Destroy(source);
+        return EXIT_FAILED;
+    }
+    int status = EXIT_DONE;
+    std::string changes;
+    if (source->GetElement().Compare(target->GetElement().GetBuffer()) != 0) {
+        status = Fail("reform", "the roots differ (" + CliToTerminal(source->GetElement().GetBuffer()) + ", " +
+                                    CliToTerminal(target->GetElement().GetBuffer()) + ")");
+    } else {
+        AtrReformer reformer;
+        reformer.RenewNodeTree(source, target, 0);
+        changes = CliToTerminal(reformer.GetLog().GetBuffer());
+        if (!AtrUtilOutputText(target, KitPath(args.output).c_str())) status = WriteFailed("reform", args.output);
+    }
+    AtrNode::Destroy(source);
+    AtrNode::Destroy(target);
+    kit.End();
+    if (status == EXIT_DONE) std::fputs(changes.empty() ? "no changes\n" : changes.c_str(), stdout);
+    return status;
+}
+
+const char* const kPackFlags[] = {"--scramble", nullptr};
+
+const AtrCommand kAtrCommands[] = {
+    {"pack", "INPUT.txt -o OUTPUT.bin [--scramble]",
+     "Writes the tree of an attribute text (one top-level node) as a binary tree image;\n"
+     "--scramble scrambles its data with a random key.",
+     1, true, kPackFlags, RunPack},
+    {"unpack", "INPUT.bin -o OUTPUT.txt", "Writes the tree of a binary tree image as attribute text.", 1, true, nullptr,
+     RunUnpack},
+    {"reform", "SOURCE.txt TARGET.txt -o OUTPUT.txt",
+     "Brings the target tree into the shape of the source (attributes and children the source\n"
+     "lacks go, those the target lacks are added; the target's values stay), writes it and\n"
+     "prints the change log.",
+     2, true, nullptr, RunReform},
+};
+
+void Usage(FILE* out)
+{
+    std::fprintf(out, "usage: lumivor atr <job> [arguments]\n\njobs:\n");
+    for (const AtrCommand& c : kAtrCommands) std::fprintf(out, "  %-7s %s\n", c.name, c.synopsis);
+    std::fprintf(out, "\n'lumivor atr <job> --help' describes a job.\n");
+}
+
+} // namespace
+
+int CliAttributeMain(int argc, char** argv)
+{
+    if (argc < 2) {
+        Usage(stderr);
+        return EXIT_USAGE;
+    }
+    if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
+        Usage(stdout);
+        return EXIT_DONE;
+    }
+    for (const AtrCommand& c : kAtrCommands) {
+        if (std::strcmp(argv[1], c.name) != 0) continue;
+        AtrArgs args;
+        const int parsed = ParseArgs(c, argc - 1, argv + 1, &args);
+        return parsed == PARSE_GO ? c.run(args) : parsed;
+    }
+    std::fprintf(stderr, "lumivor atr: unknown job '%s'\n", argv[1]);
+    Usage(stderr);
+    return EXIT_USAGE;
+}
