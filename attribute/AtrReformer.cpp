@@ -127,9 +127,8 @@ int32_t AtrReformer::RenewNodeTree(AtrNode* source, AtrNode* target, int32_t mod
             top.nextSource = s->GetNext();
             AtrNode* t = UnrenewedChild(top.target, s->GetElement());
             if (t == nullptr) {
-                t = AtrNode::Create(nullptr, s->GetElement());
+                t = _createChild(top.target, s->GetElement(), s->GetChildIndex());
                 if (t == nullptr) continue;
-                top.target->AddChild(t, s->GetChildIndex());
                 m_log.AppendFormat("CREATE NODE [%s]\n", s->GetElement().GetBuffer());
                 changed = 1;
             }
@@ -142,6 +141,16 @@ int32_t AtrReformer::RenewNodeTree(AtrNode* source, AtrNode* target, int32_t mod
     }
     ClearRenewMarks(target);
     return changed;
+}
+
+AtrNode* AtrReformer::_createChild(AtrNode* target, const CvString& element, int32_t index)
+{
+    // Appending needs no search of the target's ancestors, so deep trees
+    // grow in linear time.
+    if (index >= target->GetChildSize()) return AtrNode::Create(target, element);
+    AtrNode* node = AtrNode::Create(nullptr, element);
+    if (node != nullptr) target->AddChild(node, index);
+    return node;
 }
 
 int32_t AtrReformer::_destroyUnrenewed(AtrNode* target)

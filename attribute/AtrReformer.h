@@ -41,6 +41,8 @@ public:
     const CvString& GetLog() const { return m_log; }
 
 private:
+    // A new child named `element` of `target` at position `index`.
+    AtrNode* _createChild(AtrNode* target, const CvString& element, int32_t index);
     // Destroys (without recording) and logs the children of `target` that
     // no source child matched; 1 when there was one.
     int32_t _destroyUnrenewed(AtrNode* target);
