@@ -13,9 +13,12 @@
 
 namespace {
 
+// A little-endian word (the tool chain's machines are little-endian).
 uint32_t LoadU32(const uint8_t* p)
 {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
 }
 
 uint64_t Align4(uint64_t n) { return (n + 3) & ~uint64_t(3); }
@@ -66,17 +69,24 @@ public:
     {
         if (m_pos + n > m_recordEnd) return false;
         uint32_t v = 0;
-        for (uint32_t i = 0; i < n; ++i) v |= uint32_t(m_image[m_pos + i]) << (8 * i);
-        if (n < 4 && (v & (1u << (8 * n - 1))) != 0) v |= ~0u << (8 * n);
+        if (m_pos + 4 <= m_bufferEnd) {
+            // One load of four bytes inside the chunk; the bytes beyond the
+            // field are shifted out.
+            v = LoadU32(m_image + m_pos);
+        } else {
+            for (uint32_t i = 0; i < n; ++i) v |= uint32_t(m_image[m_pos + i]) << (8 * i);
+        }
+        const uint32_t unused = 32 - 8 * n;
+        value = static_cast<uint32_t>(static_cast<int32_t>(v << unused) >> unused);
         m_pos += n;
-        value = v;
         return true;
     }
 
-    // The text of a string index; false for an index outside the table.
-    bool Text(uint32_t index, CvString& out)
+    // The text of a string index, shared by every use of the index; null for
+    // an index outside the table (or when memory ran out for it).
+    const CvString* Text(uint32_t index)
     {
-        if (index >= m_count) return false;
+        if (index >= m_count) return nullptr;
         if (!m_made[index]) {
             const uint32_t offset = LoadU32(m_image + m_table + 4 + 4 * uint64_t(index));
             const char* text = reinterpret_cast<const char*>(m_image + m_table + offset);
@@ -84,13 +94,15 @@ public:
             // An empty copy of a non-empty text: the buffer heap ran out.
             if (m_texts[index].GetLength() == 0 && text[0] != 0) {
                 m_failed = true;
-                return false;
+                return nullptr;
             }
+            if (std::strcmp(text, ATRV_NODE_FLAG_NAME) == 0) m_flagIndex = index;
             m_made[index] = 1;
         }
-        out = m_texts[index];
-        return true;
+        return &m_texts[index];
     }
+    // True for the index of the text "ATR_NODE_FLAG" (once it was read).
+    bool IsNodeFlagName(uint32_t index) const { return index == m_flagIndex; }
 
     // The bytes of buffer `index`, found by walking the list (the list
     // stores no count); false when the walk leaves the image.
@@ -140,6 +152,7 @@ private:
     std::vector<CvString> m_texts;
     std::vector<uint8_t> m_made;
     std::vector<uint32_t> m_buffers; // offsets of the buffers walked so far
+    uint32_t m_flagIndex = UINT32_MAX;
     bool m_failed = false;
 };
 
@@ -158,11 +171,6 @@ uint32_t FieldBytes(uint16_t word)
 uint16_t ValueKind(uint16_t word)
 {
     return word & (ATRV_RECORD_SINT | ATRV_RECORD_UINT | ATRV_RECORD_FLOAT | ATRV_RECORD_STRING | ATRV_RECORD_BUF);
-}
-
-bool IsNodeFlagName(const CvString& name)
-{
-    return name.GetLength() == sizeof ATRV_NODE_FLAG_NAME - 1 && std::strcmp(name.GetBuffer(), ATRV_NODE_FLAG_NAME) == 0;
 }
 
 // Builds the tree from the record stream.
@@ -218,9 +226,10 @@ private:
     {
         const uint32_t n = FieldBytes(word);
         uint32_t index = 0;
-        CvString element;
-        if (n == 0 || !m_image.Field(n, index) || !m_image.Text(index, element)) return nullptr;
-        AtrNode* node = AtrNode::Create(parent, element);
+        if (n == 0 || !m_image.Field(n, index)) return nullptr;
+        const CvString* element = m_image.Text(index);
+        if (element == nullptr) return nullptr;
+        AtrNode* node = AtrNode::Create(parent, *element);
         if (node == nullptr && parent != nullptr) m_image.SetFailed();
         return node;
     }
@@ -230,11 +239,11 @@ private:
         const uint32_t n = FieldBytes(word);
         uint32_t nameIndex = 0;
         uint32_t field = 0;
-        CvString name;
-        if (n == 0 || !m_image.Field(4, nameIndex) || !m_image.Field(n, field) || !m_image.Text(nameIndex, name)) {
-            return false;
-        }
-        if (IsNodeFlagName(name)) {
+        if (n == 0 || !m_image.Field(4, nameIndex) || !m_image.Field(n, field)) return false;
+        const CvString* text = m_image.Text(nameIndex);
+        if (text == nullptr) return false;
+        const CvString& name = *text;
+        if (m_image.IsNodeFlagName(nameIndex)) {
             node->SetFlag(0, field);
             return true;
         }
@@ -284,11 +293,10 @@ private:
     }
 
     // A text value: an index outside the table gives an empty text.
-    CvString _text(uint32_t index)
+    const CvString& _text(uint32_t index)
     {
-        CvString text;
-        m_image.Text(index, text);
-        return text;
+        const CvString* text = m_image.Text(index);
+        return text != nullptr ? *text : m_empty;
     }
 
     bool _buffer(uint32_t index, const uint8_t*& bytes, uint32_t& size)
@@ -298,6 +306,7 @@ private:
     }
 
     ImageReader& m_image;
+    const CvString m_empty;
 };
 
 } // namespace

@@ -59,7 +59,20 @@ public:
             }
         }
     }
-    uint32_t Index(const CvString& text) { return Index(text.GetBuffer(), static_cast<uint32_t>(text.GetLength())); }
+    // Texts of a tree share their characters widely (equal names read from
+    // one text are one string), and the tree does not change while it is
+    // written: the address of the characters finds a text seen before
+    // without hashing it.
+    uint32_t Index(const CvString& text)
+    {
+        const char* chars = text.GetBuffer();
+        Seen& seen = m_seen[(reinterpret_cast<uintptr_t>(chars) >> 4) & (kSeenSize - 1)];
+        if (seen.chars != chars) {
+            seen.chars = chars;
+            seen.index = Index(chars, static_cast<uint32_t>(text.GetLength()));
+        }
+        return seen.index;
+    }
 
     const std::vector<Entry>& Entries() const { return m_entries; }
     uint64_t TextBytes() const { return m_textBytes; }
@@ -83,6 +96,13 @@ private:
         m_slots.swap(slots);
     }
 
+    struct Seen {
+        const char* chars = nullptr;
+        uint32_t index = 0;
+    };
+    static constexpr size_t kSeenSize = 4096;
+
+    std::vector<Seen> m_seen = std::vector<Seen>(kSeenSize);
     std::vector<Entry> m_entries;
     std::vector<uint32_t> m_hashes;
     std::vector<uint32_t> m_slots; // entry index + 1, 0 for an empty slot
