@@ -1,6 +1,7 @@
 // lumivor atr: attribute trees between their text form and the
 // template-free binary image, and the renewal of one tree from another.
 // Each job is one entry of the table kAtrCommands.
+#include "attribute/AtrDefAnalyzer.h"
 #include "attribute/AtrNode.h"
 #include "attribute/AtrReformer.h"
 #include "attribute/AtrUtil.h"
@@ -39,11 +40,14 @@ struct AtrArgs {
 
 enum { PARSE_GO = -1, EXIT_DONE = 0, EXIT_FAILED = 1, EXIT_USAGE = 2 };
 
+// AtrCommand::inputs of a job that takes one input file or more.
+constexpr size_t kOneOrMore = static_cast<size_t>(-1);
+
 struct AtrCommand {
     const char* name;
     const char* synopsis;   // arguments after "lumivor atr NAME"
     const char* summary;
-    size_t inputs;          // input files wanted
+    size_t inputs;          // input files wanted (kOneOrMore: at least one)
     bool output;            // "-o OUTPUT" wanted
     const char* const* flags; // allowed flags, null-terminated (or null)
     int (*run)(const AtrArgs& args);
@@ -86,7 +90,8 @@ int ParseArgs(const AtrCommand& c, int argc, char** argv, AtrArgs* args)
         }
         args->inputs.push_back(a);
     }
-    if (args->inputs.size() != c.inputs || (c.output && args->output.empty())) {
+    const bool inputsOk = c.inputs == kOneOrMore ? !args->inputs.empty() : args->inputs.size() == c.inputs;
+    if (!inputsOk || (c.output && args->output.empty())) {
         CommandUsage(c, stderr);
         return EXIT_USAGE;
     }
@@ -240,6 +245,37 @@ int RunReform(const AtrArgs& args)
     return status;
 }
 
+// The headers' enumerations in order through one analyzer; every constant
+// as "NAME = VALUE", oldest definition first.
+int RunDefs(const AtrArgs& args)
+{
+    for (const std::string& header : args.inputs) {
+        FILE* f = std::fopen(header.c_str(), "rb");
+        if (f == nullptr) return Fail("defs", "cannot read " + header);
+        std::fclose(f);
+    }
+    KitSession kit;
+    if (!kit.Ready()) return Fail("defs", "the kit could not start");
+    std::vector<std::string> lines;   // newest first, as the analyzer keeps them
+    {
+        // The analyzer goes before the kit stops (it gives its memory back
+        // to the kit's heaps).
+        AtrDefAnalyzer constants;
+        for (const std::string& header : args.inputs) {
+            if (constants.AddConstantDefinition(KitPath(header).c_str()) == 0) {
+                return Fail("defs", "cannot use the constants of " + header +
+                                        " (an unknown name, or an enumeration a C compiler would refuse)");
+            }
+        }
+        for (const AtrAttribute* c = constants.GetConstant(); c != nullptr; c = c->GetNext()) {
+            lines.push_back(std::string(c->GetName().GetBuffer()) + " = " + std::to_string(c->GetS32()) + "\n");
+        }
+    }
+    kit.End();
+    for (auto line = lines.rbegin(); line != lines.rend(); ++line) std::fputs(line->c_str(), stdout);
+    return EXIT_DONE;
+}
+
 const char* const kPackFlags[] = {"--scramble", nullptr};
 
 const AtrCommand kAtrCommands[] = {
@@ -254,6 +290,10 @@ const AtrCommand kAtrCommands[] = {
      "lacks go, those the target lacks are added; the target's values stay), writes it and\n"
      "prints the change log.",
      2, true, nullptr, RunReform},
+    {"defs", "HEADER.h [HEADER.h ...]",
+     "Reads the enumerations of C headers, in order, as the attribute texts' named constants\n"
+     "and prints every constant as NAME = VALUE, oldest definition first.",
+     kOneOrMore, false, nullptr, RunDefs},
 };
 
 void Usage(FILE* out)

@@ -106,3 +106,18 @@ TEST_F(CliAtr, ReformPrintsTheChangeLog)
     EXPECT_EQ(Run("reform source.txt other.txt -o z.txt"), 1);
     EXPECT_FALSE(Exists("z.txt"));
 }
+
+TEST_F(CliAtr, DefsPrintsEveryConstantOldestFirst)
+{
+    Write("a.h", "enum { A, B = 0x10, C = B << 2 };\n#define X 5\n");
+    Write("b.h", "enum { D = -(C + 1), A = A + 100 }; // the later A hides the first\n");
+    EXPECT_EQ(Run("defs a.h b.h"), 0);
+    EXPECT_EQ(out, "A = 0\nB = 16\nC = 64\nD = -65\nA = 100\n");
+    Write("bad.h", "enum { E = UNKNOWN };\n");
+    Write("compare.h", "enum { F = 1 < 2 };\n");
+    EXPECT_EQ(Run("defs a.h bad.h"), 1);
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(Run("defs compare.h"), 1);
+    EXPECT_EQ(Run("defs missing.h"), 1);
+    EXPECT_EQ(Run("defs"), 2);
+}
