@@ -45,46 +45,51 @@ def help_text(argv):
     return run.stdout + run.stderr
 
 
+def compare(argv, listed_text, page_text, where):
+    """Reports the options one side lists and the other lacks."""
+    listed, described = options(listed_text), options(page_text)
+    for name in sorted(listed - described):
+        print("%s: %s: in --help, not on the page: %s" % (" ".join(argv[1:]), where, name))
+    for name in sorted(described - listed):
+        print("%s: %s: on the page, not in --help: %s" % (" ".join(argv[1:]), where, name))
+    return listed == described
+
+
+def jobs(text):
+    """The names of a command list ("commands:" or "jobs:") in a help text."""
+    match = re.search(r"^(?:commands|jobs):\n((?:  \S.*\n)+)", text, re.M)
+    return re.findall(r"^  (\S+)", match.group(1), re.M) if match else []
+
+
 def main():
     mandir, lumivor, zafencoder, zafdecode = sys.argv[1:5]
-    # (command line giving the help, page, section of the page)
-    cases = [
-        ([lumivor, "kit", "--help"], "lumivor.1", "lumivor kit"),
-        ([lumivor, "bundle", "--help"], "lumivor.1", "lumivor bundle"),
-        ([lumivor, "script", "--help"], "lumivor.1", "lumivor script"),
-        ([lumivor, "reduce", "--help"], "lumivor.1", "lumivor reduce"),
-        ([lumivor, "qr", "--help"], "lumivor.1", "lumivor qr"),
-        ([lumivor, "link", "serve", "--help"], "lumivor.1", "lumivor link serve"),
-        ([lumivor, "link", "send", "--help"], "lumivor.1", "lumivor link send"),
-        ([lumivor, "link", "bus-serve", "--help"], "lumivor.1", "lumivor link bus-serve"),
-        ([lumivor, "link", "bus-send", "--help"], "lumivor.1", "lumivor link bus-send"),
-        ([lumivor, "link", "services", "--help"], "lumivor.1", "lumivor link services"),
-        # `lumivor audio` is zafencoder under another name.
-        ([lumivor, "audio", "--help"], "zafencoder.1", None),
-        ([zafencoder, "--help"], "zafencoder.1", None),
-        ([zafdecode, "--help"], "zafdecode.1", None),
-    ]
-    failed = False
-    for argv, page, title in cases:
-        listed = options(help_text(argv))
-        described = options(section(roff_text("%s/%s" % (mandir, page)), title))
-        where = "%s (%s)" % (page, title or "whole page")
-        if listed != described:
-            failed = True
-            print("%s: %s" % (" ".join(argv[1:]), where))
-            for name in sorted(listed - described):
-                print("  in --help, not on the page: %s" % name)
-            for name in sorted(described - listed):
-                print("  on the page, not in --help: %s" % name)
-    # Every subcommand the front end offers has its section.
-    overview = help_text([lumivor, "--help"])
-    commands = re.findall(r"^  (\S+)\s", overview, re.M)
-    page = roff_text("%s/lumivor.1" % mandir)
-    for name in commands:
-        if '.SS "lumivor %s' % name not in page:
-            failed = True
-            print("lumivor %s: no section on lumivor.1" % name)
-    return 1 if failed else 0
+    pages = {name: roff_text("%s/%s" % (mandir, name))
+             for name in ("lumivor.1", "zafencoder.1", "zafdecode.1")}
+    ok = True
+    # Every command of the front end, and every job of a command that has
+    # jobs, has its section on lumivor.1. `lumivor audio` is zafencoder
+    # under another name and is described on zafencoder.1.
+    for command in jobs(help_text([lumivor, "--help"])):
+        argv = [lumivor, command, "--help"]
+        text = help_text(argv)
+        if command == "audio":
+            ok &= compare(argv, text, pages["zafencoder.1"], "zafencoder.1")
+            continue
+        for job in jobs(text) or [None]:
+            title = "lumivor %s" % command if job is None else "lumivor %s %s" % (command, job)
+            job_argv = argv if job is None else [lumivor, command, job, "--help"]
+            try:
+                page_text = section(pages["lumivor.1"], title)
+            except SystemExit:
+                print("%s: no section on lumivor.1" % title)
+                ok = False
+                continue
+            job_text = text if job is None else help_text(job_argv)
+            ok &= compare(job_argv, job_text, page_text, "lumivor.1 (%s)" % title)
+    for program, page in ((zafencoder, "zafencoder.1"), (zafdecode, "zafdecode.1")):
+        argv = [program, "--help"]
+        ok &= compare(argv, help_text(argv), pages[page], page)
+    return 0 if ok else 1
 
 
 if __name__ == "__main__":
