@@ -9,4 +9,5 @@ int CliScriptMain(int argc, char** argv);   // script: Dresser scripts to word c
 int CliAudioMain(int argc, char** argv);    // audio: WAV to ZAF
 int CliReduceMain(int argc, char** argv);   // reduce: colour reduction of PNG images
 int CliQrMain(int argc, char** argv);       // qr: text to a QR symbol bitmap
+int CliBuildMain(int argc, char** argv);    // build: a whole project through ninja
 int CliLinkMain(int argc, char** argv);     // link: commands over the tool links

@@ -8,6 +8,7 @@
 #include "attribute/AtrUtil.h"
 #include "bundle/TbnCompiler.h"
 #include "cli/CliCommands.h"
+#include "cli/CliDepfile.h"
 #include "cli/CliText.h"
 #include "kit/CvChunk.h"
 #include "kit/CvkEnv.h"
@@ -39,6 +40,8 @@ void Usage(FILE* out)
                  "characters (ABCD) or a number (0x41424344, 1094861636); default ATRB.\n"
                  "--defs (repeatable) reads the enumerations of a C header, in order; both texts may\n"
                  "then use their names as values (ITEM_KIND_BUTTON for 3).\n"
+                 "--depfile FILE writes the files the image was made from (the texts, the headers\n"
+                 "and every embedded file) as a Make rule for OUTPUT.\n"
                  "Exit status: 0 when the image was written, 1 otherwise, 2 for bad arguments.\n");
 }
 
@@ -220,6 +223,7 @@ int CliBundleMain(int argc, char** argv)
     int inputCount = 0;
     const char* output = nullptr;
     const char* list = nullptr;
+    const char* depfile = nullptr;
     std::vector<const char*> defs;
     uint32_t code = CVK_CHUNK_TAG_ATRB;
     for (int i = 1; i < argc; ++i) {
@@ -238,6 +242,8 @@ int CliBundleMain(int argc, char** argv)
             list = argv[++i];
         } else if (std::strcmp(a, "--defs") == 0 && i + 1 < argc) {
             defs.push_back(argv[++i]);
+        } else if (std::strcmp(a, "--depfile") == 0 && i + 1 < argc) {
+            depfile = argv[++i];
         } else if (a[0] == '-' && a[1] != '\0') {
             std::fprintf(stderr, "lumivor bundle: unknown option '%s'\n", a);
             Usage(stderr);
@@ -256,6 +262,9 @@ int CliBundleMain(int argc, char** argv)
     }
     std::string log;
     bool ok;
+    CliDepfileRecorder inputsRead;
+    inputsRead.Add(inputs[0]);
+    inputsRead.Add(inputs[1]);
     if (!defs.empty()) {
         const int status = WithLogCaptured(&log, [&] { return CompileWithDefs(inputs, output, code, defs, &log); });
         ok = status == 0;
@@ -275,6 +284,10 @@ int CliBundleMain(int argc, char** argv)
     if (!log.empty()) std::fputs(CliToTerminal(log).c_str(), ok ? stdout : stderr);
     if (!ok) {
         std::fprintf(stderr, "lumivor bundle: no image written\n");
+        return 1;
+    }
+    if (depfile != nullptr && !inputsRead.Write(depfile, output)) {
+        std::fprintf(stderr, "lumivor bundle: cannot write %s\n", depfile);
         return 1;
     }
     std::printf("wrote %s\n", output);

@@ -1,6 +1,7 @@
 // lumivor script: compiles a Dresser script into its word-code image through
 // DrsCompiler, and lists an image (--dump).
 #include "cli/CliCommands.h"
+#include "cli/CliDepfile.h"
 #include "cli/CliText.h"
 #include "dresser/CvkScriptDebugInfo.h"
 #include "dresser/DrsCompiler.h"
@@ -99,6 +100,8 @@ void Usage(FILE* out)
                  "  --debug           line markers and a debug chunk named after the source file\n"
                  "  --assign-warning  an assignment inside an if or switch condition is a warning\n"
                  "  --big-endian      write the image for a big-endian target\n"
+                 "  --depfile FILE    write the files the image was made from (the source, every\n"
+                 "                    included file and the instruction tables) as a Make rule\n"
                  "  --dump IMAGE      list a compiled image: header, modules, constants, strings,\n"
                  "                    initializers and code\n"
                  "The compiler's log goes to standard error. Exit status: 0 when the image was written,\n"
@@ -164,6 +167,7 @@ struct Options {
     const char* source = nullptr;
     const char* output = nullptr;
     const char* dump = nullptr;
+    const char* depfile = nullptr;
     std::string defs;
     std::vector<const char*> includes;
     DrsCompileOption compile = {0, 0, 0, 0};
@@ -185,6 +189,8 @@ int ParseArguments(int argc, char** argv, Options* o)
             o->includes.push_back(argv[++i]);
         } else if (std::strcmp(a, "--defs") == 0 && hasValue) {
             o->defs = argv[++i];
+        } else if (std::strcmp(a, "--depfile") == 0 && hasValue) {
+            o->depfile = argv[++i];
         } else if (std::strcmp(a, "--dump") == 0 && hasValue) {
             o->dump = argv[++i];
         } else if (std::strcmp(a, "--fixed") == 0 && hasValue) {
@@ -223,6 +229,8 @@ int ParseArguments(int argc, char** argv, Options* o)
 // Compiles with the kit running; returns the exit status.
 int CompileScript(const Options& o, const std::string& output)
 {
+    CliDepfileRecorder inputsRead;
+    inputsRead.Add(o.source);
     std::vector<char> text;
     if (!ReadWhole(o.source, &text)) {
         std::fprintf(stderr, "%s: cannot read %s\n", kName, o.source);
@@ -250,6 +258,10 @@ int CompileScript(const Options& o, const std::string& output)
     if (!written) {
         std::remove(output.c_str());
         std::fprintf(stderr, "%s: cannot write %s\n", kName, output.c_str());
+        return 1;
+    }
+    if (o.depfile != nullptr && !inputsRead.Write(o.depfile, output)) {
+        std::fprintf(stderr, "%s: cannot write %s\n", kName, o.depfile);
         return 1;
     }
     std::printf("%s: wrote %s (%u bytes)\n", kName, output.c_str(), compiler.GetChunkSize());

@@ -34,6 +34,9 @@ const Subcommand kSubcommands[] = {
 #ifdef LUMIVOR_HAVE_QR
     {"qr", "render a text as a QR Code bitmap", CliQrMain},
 #endif
+#ifdef LUMIVOR_HAVE_BUILD
+    {"build", "build a whole project from its manifest with ninja, only what changed", CliBuildMain},
+#endif
 #ifdef LUMIVOR_HAVE_COMMU
     {"link", "exchange commands and files with a tool over its links", CliLinkMain},
 #endif

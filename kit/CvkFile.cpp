@@ -5,6 +5,19 @@
 
 #include <cstring>
 
+namespace {
+
+CvkFileReadObserver g_readObserver = nullptr;
+void* g_readObserverContext = nullptr;
+
+} // namespace
+
+void CvkFileSetReadObserver(CvkFileReadObserver observer, void* context)
+{
+    g_readObserver = observer;
+    g_readObserverContext = context;
+}
+
 CvkFile::CvkFile(const char* path)
     : m_server(nullptr), m_protocol(nullptr), m_path(path != nullptr ? path : ""), m_callback(nullptr),
       m_user(nullptr), m_size(0), m_connectId(0)
@@ -62,7 +75,9 @@ void CvkFile::_connect()
 
 int CvkFile::ReadFile(void* buffer, uint32_t offset, uint32_t size)
 {
-    return CheckError() ? 0 : m_protocol->ReadFile(buffer, offset, size);
+    const int read = CheckError() ? 0 : m_protocol->ReadFile(buffer, offset, size);
+    if (read != 0 && g_readObserver != nullptr) g_readObserver(m_path.GetBuffer(), g_readObserverContext);
+    return read;
 }
 
 int CvkFile::WriteFile(const void* buffer, uint32_t size)

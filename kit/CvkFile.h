@@ -14,6 +14,12 @@
 
 class CvkFileServer;
 
+// Process-wide: when set, called with the path (as the CvkFile was given it)
+// of every successful ReadFile, so that a front end can list the files a job
+// read (a dependency file for a build engine). Null switches it off.
+using CvkFileReadObserver = void (*)(const char* path, void* context);
+LUMIVOR_EXPORT void CvkFileSetReadObserver(CvkFileReadObserver observer, void* context);
+
 class LUMIVOR_EXPORT CvkFile : public CvkBase {
 public:
     explicit CvkFile(const char* path);
