@@ -96,13 +96,13 @@ public:
                 m_failed = true;
                 return nullptr;
             }
-            if (std::strcmp(text, ATRV_NODE_FLAG_NAME) == 0) m_flagIndex = index;
-            m_made[index] = 1;
+            // Several indexes may hold the same text: each is marked.
+            m_made[index] = std::strcmp(text, ATRV_NODE_FLAG_NAME) == 0 ? kFlagName : kMade;
         }
         return &m_texts[index];
     }
-    // True for the index of the text "ATR_NODE_FLAG" (once it was read).
-    bool IsNodeFlagName(uint32_t index) const { return index == m_flagIndex; }
+    // True for an index of the text "ATR_NODE_FLAG" (once it was read).
+    bool IsNodeFlagName(uint32_t index) const { return index < m_count && m_made[index] == kFlagName; }
 
     // The bytes of buffer `index`, found by walking the list (the list
     // stores no count); false when the walk leaves the image.
@@ -150,9 +150,9 @@ private:
     uint32_t m_bufferStart = 0;
     uint32_t m_bufferEnd = 0;
     std::vector<CvString> m_texts;
-    std::vector<uint8_t> m_made;
+    enum : uint8_t { kMade = 1, kFlagName = 2 };
+    std::vector<uint8_t> m_made; // per index: 0, kMade or kFlagName
     std::vector<uint32_t> m_buffers; // offsets of the buffers walked so far
-    uint32_t m_flagIndex = UINT32_MAX;
     bool m_failed = false;
 };
 
@@ -244,7 +244,8 @@ private:
         if (text == nullptr) return false;
         const CvString& name = *text;
         if (m_image.IsNodeFlagName(nameIndex)) {
-            node->SetFlag(0, field);
+            if (ValueKind(word) == 0) return false;
+            node->SetFlag(0, _flagValue(word, field));
             return true;
         }
         switch (ValueKind(word)) {
@@ -284,6 +285,19 @@ private:
     // the main heap runs out).
     static bool _complete(const AtrAttribute* a, uint32_t size) { return a != nullptr && (size == 0 || a->GetBuffer() != nullptr); }
     static bool _complete(const AtrData* d, uint32_t size) { return d != nullptr && (size == 0 || d->GetBuffer() != nullptr); }
+
+    // The flags an "ATR_NODE_FLAG" value stands for: the number of a
+    // numeric value, the text of a text read as a number, 0 for bytes.
+    uint32_t _flagValue(uint16_t word, uint32_t field)
+    {
+        switch (ValueKind(word)) {
+        case ATRV_RECORD_SINT:
+        case ATRV_RECORD_UINT: return field;
+        case ATRV_RECORD_FLOAT: return CvVariant(_float(field)).GetU32();
+        case ATRV_RECORD_STRING: return CvVariant(_text(field).GetBuffer(), CVK_VARIANT_TYPE_UINT).GetU32();
+        default: return 0;
+        }
+    }
 
     static float _float(uint32_t bits)
     {

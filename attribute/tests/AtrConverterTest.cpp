@@ -192,6 +192,13 @@ TEST_F(AtrConverterTest, NodeFlagsTravelAsAnAttribute)
     b = Pack(own);
     AtrNode::Destroy(own);
     EXPECT_EQ(Unpack(b), "A#200");
+
+    // Two table entries with the text "ATR_NODE_FLAG" (the name x pointed at
+    // the flag's text): both name the flags.
+    b = PackText("<A ATR_NODE_FLAG = 256 x = 1 />");
+    const size_t t = TableAt(b);
+    PutU32(b, t + 12, U32(b, t + 8));
+    EXPECT_EQ(Unpack(b), "A#1");
 }
 
 TEST_F(AtrConverterTest, ScrambledImageReadsBackTheSame)
