@@ -5,12 +5,17 @@
 #include "cli/CliCommands.h"
 #include "cli/ProjectManifest.h"
 #include "cli/ProjectNinja.h"
+#include "cli/ProjectWatch.h"
 #include "kit/CvkHeap.h"
 #include "kit/CvkHeapSimple.h"
 #include "kit/CvkSystem.h"
 
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -24,17 +29,28 @@
 namespace {
 
 const char* const kName = "lumivor build";
+// The message that goes with a pushed output: to the tool (0), message 1,
+// from 0; its first parameter is the output's name.
+const char* const kPushMessage = "0,1,0";
+// How long the files must be left alone before a rebuild starts.
+const int kQuietMs = 150;
 
 void Usage(FILE* out)
 {
     std::fprintf(out,
                  "usage: lumivor build [--manifest FILE] [-C DIR] [-j N] [--dry-run]\n"
+                 "                     [--watch [--push HOST:PORT] [--rebuilds K]]\n"
                  "Builds the project described by its manifest with ninja: bundles, scripts, sounds,\n"
                  "images and QR symbols, rebuilding only what changed.\n"
                  "  -C DIR           the project folder (default: the current folder)\n"
                  "  --manifest FILE  the manifest (default: DIR/lumivor.atr)\n"
                  "  -j N             run N jobs at once (default: ninja's choice)\n"
                  "  --dry-run        show what would run, run nothing\n"
+                 "  --watch          after building, watch the project's files and build again\n"
+                 "                   whenever they change, until SIGINT or SIGTERM\n"
+                 "  --push HOST:PORT with --watch: send every output a build changed to a tool's\n"
+                 "                   socket server (lumivor link serve), named by its path under out/\n"
+                 "  --rebuilds K     with --watch: stop after K rebuilds\n"
                  "build.ninja is written into the build folder (<Project build = \"...\">, default\n"
                  "DIR/build); outputs go to its out/ folder.\n"
                  "Exit status: ninja's (0 when everything is built), 1 for a bad manifest, 2 for bad\n"
@@ -46,6 +62,10 @@ struct Options {
     std::string manifest;
     std::string jobs;
     bool dryRun = false;
+    bool watch = false;
+    std::string pushHost;
+    std::string pushPort;
+    long rebuilds = 0;   // 0: no limit
 };
 
 // 0 to go on, -1 after --help, else 2.
@@ -71,11 +91,39 @@ int ParseArguments(int argc, char** argv, Options* o)
             }
         } else if (std::strcmp(a, "--dry-run") == 0 || std::strcmp(a, "-n") == 0) {
             o->dryRun = true;
+        } else if (std::strcmp(a, "--watch") == 0) {
+            o->watch = true;
+        } else if (std::strcmp(a, "--push") == 0 && hasValue) {
+            const std::string target = argv[++i];
+            const size_t colon = target.rfind(':');
+            char* end = nullptr;
+            const long port = colon == std::string::npos ? 0 : std::strtol(target.c_str() + colon + 1, &end, 10);
+            if (colon == 0 || port < 1 || port > 65535 || *end != '\0') {
+                std::fprintf(stderr, "%s: --push wants HOST:PORT\n", kName);
+                return 2;
+            }
+            o->pushHost = target.substr(0, colon);
+            o->pushPort = target.substr(colon + 1);
+        } else if (std::strcmp(a, "--rebuilds") == 0 && hasValue) {
+            char* end = nullptr;
+            o->rebuilds = std::strtol(argv[++i], &end, 10);
+            if (*end != '\0' || o->rebuilds < 1) {
+                std::fprintf(stderr, "%s: --rebuilds wants a positive number\n", kName);
+                return 2;
+            }
         } else {
             std::fprintf(stderr, "%s: unknown option or missing value '%s'\n", kName, a);
             Usage(stderr);
             return 2;
         }
+    }
+    if (!o->watch && (!o->pushHost.empty() || o->rebuilds != 0)) {
+        std::fprintf(stderr, "%s: --push and --rebuilds go with --watch\n", kName);
+        return 2;
+    }
+    if (o->watch && o->dryRun) {
+        std::fprintf(stderr, "%s: --watch and --dry-run exclude each other\n", kName);
+        return 2;
     }
     return 0;
 }
@@ -170,6 +218,89 @@ int Plan(const Options& o, std::string* buildDir, std::string* ninjaText)
     return 0;
 }
 
+// Runs a program found on PATH and waits for it; its exit status, 127 when
+// it cannot be started.
+int RunProgram(std::vector<std::string> args)
+{
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    pid_t pid = 0;
+    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return 127;
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0)
+        if (errno != EINTR) return 127;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+}
+
+// Plans the project, writes build.ninja and runs ninja; ninja's exit status,
+// or 1 for a bad manifest. `buildDir` receives the build folder.
+int BuildOnce(const Options& o, std::string* buildDir)
+{
+    std::string ninjaText;
+    if (Plan(o, buildDir, &ninjaText) != 0) return 1;
+    std::error_code ec;
+    std::filesystem::create_directories(*buildDir, ec);
+    if (!WriteIfChanged(*buildDir + "/build.ninja", ninjaText)) {
+        std::fprintf(stderr, "%s: cannot write %s/build.ninja\n", kName, buildDir->c_str());
+        return 1;
+    }
+    std::vector<std::string> args = {"ninja", "-C", *buildDir};
+    if (!o.jobs.empty()) args.insert(args.end(), {"-j", o.jobs});
+    if (o.dryRun) args.push_back("-n");
+    const int status = RunProgram(args);
+    if (status == 127) std::fprintf(stderr, "%s: cannot run ninja (install ninja-build)\n", kName);
+    return status;
+}
+
+std::atomic<bool> g_stop{false};
+
+void OnStopSignal(int) { g_stop.store(true); }
+
+// Sends each changed output (dependency files left out) to the tool's socket
+// server, named by its path under out/, with one message whose parameter is
+// that name.
+void Push(const Options& o, const std::string& outDir, const std::vector<std::string>& files)
+{
+    for (const std::string& file : files) {
+        if (file.ends_with(".d") || file.ends_with(".tmp")) continue;
+        const std::string name = file.substr(outDir.size() + 1);
+        const int status = RunProgram({ThisProgram(), "link", "send", "--message", std::string(kPushMessage) + "," + name,
+                                       "--host", o.pushHost, "--port", o.pushPort, "--file", file, "--name", name});
+        std::fprintf(stderr, "%s: %s %s\n", kName, status == 0 ? "pushed" : "could not push", name.c_str());
+    }
+}
+
+// Builds, then builds again after every change of the project's files until
+// stopped; build failures are reported and watching goes on.
+int Watch(const Options& o)
+{
+    signal(SIGINT, OnStopSignal);
+    signal(SIGTERM, OnStopSignal);
+    std::string buildDir, ninjaText;
+    if (Plan(o, &buildDir, &ninjaText) != 0) return 1;
+    const std::string outDir = buildDir + "/out";
+    ProjectWatcher watcher;
+    std::string error;
+    std::error_code ec;
+    const std::string project = std::filesystem::absolute(o.project, ec).lexically_normal().string();
+    if (!watcher.Start(project, buildDir, &error)) {
+        std::fprintf(stderr, "%s: %s\n", kName, error.c_str());
+        return 1;
+    }
+    long rebuilds = 0;
+    for (bool first = true; first || watcher.WaitForChange(kQuietMs, g_stop); first = false) {
+        const ProjectFileTimes before = ProjectScanFiles(outDir);
+        BuildOnce(o, &buildDir);
+        if (!o.pushHost.empty()) Push(o, outDir, ProjectChangedFiles(before, ProjectScanFiles(outDir)));
+        std::fprintf(stderr, "%s: watching %s\n", kName, project.c_str());
+        if (!first && o.rebuilds != 0 && ++rebuilds >= o.rebuilds) break;
+    }
+    return 0;
+}
+
 } // namespace
 
 int CliBuildMain(int argc, char** argv)
@@ -177,22 +308,7 @@ int CliBuildMain(int argc, char** argv)
     Options o;
     const int parsed = ParseArguments(argc, argv, &o);
     if (parsed != 0) return parsed < 0 ? 0 : parsed;
-    std::string buildDir, ninjaText;
-    if (Plan(o, &buildDir, &ninjaText) != 0) return 1;
-    std::error_code ec;
-    std::filesystem::create_directories(buildDir, ec);
-    if (!WriteIfChanged(buildDir + "/build.ninja", ninjaText)) {
-        std::fprintf(stderr, "%s: cannot write %s/build.ninja\n", kName, buildDir.c_str());
-        return 1;
-    }
-    std::vector<std::string> args = {"ninja", "-C", buildDir};
-    if (!o.jobs.empty()) args.insert(args.end(), {"-j", o.jobs});
-    if (o.dryRun) args.push_back("-n");
-    std::vector<char*> argvNinja;
-    for (std::string& a : args) argvNinja.push_back(a.data());
-    argvNinja.push_back(nullptr);
-    std::fflush(stdout);
-    execvp("ninja", argvNinja.data());
-    std::fprintf(stderr, "%s: cannot run ninja (install ninja-build)\n", kName);
-    return 1;
+    if (o.watch) return Watch(o);
+    std::string buildDir;
+    return BuildOnce(o, &buildDir);
 }

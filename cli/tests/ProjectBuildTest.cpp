@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -28,7 +30,12 @@ protected:
         ASSERT_EQ(Shell("cp -r '" LUMIVOR_SOURCE_DIR "/examples/project/.' '" + dir + "/'"), 0);
         ASSERT_EQ(Shell("rm -rf '" + dir + "/build'"), 0);
     }
-    void TearDown() override { Shell("rm -rf '" + dir + "'"); }
+    void TearDown() override
+    {
+        for (const char* pidFile : {"watch.pid", "serve.pid"})
+            if (Alive(pidFile)) kill(std::atoi(Read(dir + "/" + pidFile).c_str()), SIGTERM);
+        Shell("rm -rf '" + dir + "'");
+    }
 
     static int Shell(const std::string& command)
     {
@@ -60,6 +67,13 @@ protected:
         for (auto m = std::sregex_iterator(log.begin(), log.end(), edge); m != std::sregex_iterator(); ++m)
             outputs.insert((*m)[1]);
         return outputs;
+    }
+
+    // Whether the process whose id the file `pidFile` of the copy holds still runs.
+    bool Alive(const std::string& pidFile) const
+    {
+        const std::string pid = Read(dir + "/" + pidFile);
+        return !pid.empty() && kill(std::atoi(pid.c_str()), 0) == 0;
     }
 
     std::string dir;
@@ -121,6 +135,44 @@ TEST_F(ProjectBuildTest, ReportsAManifestErrorWithItsLine)
     std::ofstream(dir + "/lumivor.atr") << "<Project>\n<Qr text = \"A\", output = \"a.bmp\" />\n<Sprite />\n</Project>\n";
     EXPECT_EQ(Build(), 1);
     EXPECT_NE(log.find(dir + "/lumivor.atr:3: unknown element <Sprite>"), std::string::npos) << log;
+}
+
+// A bounded watch: the tool's server takes one command; the watcher stops
+// after one rebuild. Editing the included script pushes the one output that
+// changed, and the server receives its very bytes.
+TEST_F(ProjectBuildTest, WatchRebuildsAndPushesTheChangedOutput)
+{
+    ASSERT_EQ(Build(), 0) << log;
+    const std::string received = dir + "/received";
+    ASSERT_EQ(Shell("cd '" + dir + "' && (timeout 60 '" + kLumivor + "' link serve --port 0 --dir '" + received +
+                    "' --count 1 > serve.txt 2>&1 & echo $! > serve.pid)"),
+              0);
+    std::string port;
+    for (int i = 0; i < 200 && port.empty(); ++i) {
+        const std::string text = Read(dir + "/serve.txt");
+        const size_t at = text.find("listening on port ");
+        if (at != std::string::npos && text.find('\n', at) != std::string::npos)
+            port = text.substr(at + 18, text.find('\n', at) - at - 18);
+        else
+            usleep(50000);
+    }
+    ASSERT_FALSE(port.empty()) << Read(dir + "/serve.txt");
+    ASSERT_EQ(Shell("cd '" + dir + "' && (timeout 60 '" + kLumivor + "' build -C . --watch --push 127.0.0.1:" + port +
+                    " --rebuilds 1 > watch.txt 2>&1 & echo $! > watch.pid)"),
+              0);
+    for (int i = 0; i < 400 && Read(dir + "/watch.txt").find("watching") == std::string::npos; ++i) usleep(50000);
+    ASSERT_NE(Read(dir + "/watch.txt").find("watching"), std::string::npos) << Read(dir + "/watch.txt");
+
+    std::ofstream(dir + "/script/keys.drs", std::ios::app) << "// edited\n";
+    // Both programs end by themselves: one rebuild, one command.
+    for (int i = 0; i < 600 && (Alive("watch.pid") || Alive("serve.pid")); ++i) usleep(50000);
+    const std::string watchLog = Read(dir + "/watch.txt");
+    EXPECT_FALSE(Alive("watch.pid")) << watchLog;
+    EXPECT_NE(watchLog.find("pushed script/menu.bin"), std::string::npos) << watchLog;
+    EXPECT_EQ(watchLog.find("pushed script/intro.bin"), std::string::npos) << watchLog;
+    const std::string built = Read(dir + "/build/out/script/menu.bin");
+    EXPECT_FALSE(built.empty());
+    EXPECT_TRUE(Read(received + "/script/menu.bin") == built) << Read(dir + "/serve.txt");
 }
 
 } // namespace
