@@ -154,9 +154,16 @@ int32_t AtrDefAnalyzer::_readDefinitions(const char* text)
 
 const char* AtrDefAnalyzer::_readEnumeration(const char* p)
 {
-    const char* open = strchr(p, '{');
-    if (open == nullptr) {
-        return p + strlen(p);
+    // Only "enum", an optional tag and '{' open a definition; "enum Color"
+    // naming a type (typedef enum Color Color; void Paint(enum Color c);)
+    // does not, or the next struct's body would be read as its entries.
+    const char* open = SkipBlanks(p);
+    while (IsNameChar(*open)) {
+        ++open;
+    }
+    open = SkipBlanks(open);
+    if (*open != '{') {
+        return p;
     }
     p = open + 1;
     int32_t counter = 0;

@@ -5,8 +5,8 @@
 //
 // A header is scanned one character at a time: blanks and comments are
 // skipped at every step, "#define" is stepped over (it defines nothing), and
-// wherever the four letters "enum" stand under the cursor the enumeration
-// from the next '{' to its '}' is read. Every enumerator becomes a signed
+// wherever the four letters "enum" stand under the cursor and are followed
+// by an optional tag and '{', the enumeration up to its '}' is read. Every enumerator becomes a signed
 // 32-bit constant with the value a C compiler with a 32-bit int gives it:
 // C's operators and precedence, int and unsigned int literals (decimal,
 // octal with a leading 0, hexadecimal with 0x; U and L suffixes) and C's
@@ -74,8 +74,9 @@ private:
     int32_t _fail();
     // The scan of a whole text; 0 on failure.
     int32_t _readDefinitions(const char* text);
-    // One enumeration from behind "enum"; the cursor on its '}' (or on the
-    // terminator when the text has no '{'), null on failure.
+    // One enumeration from behind "enum" when a '{' follows (behind an
+    // optional tag); the cursor on its '}' (or left where it was when this
+    // "enum" opens no definition), null on failure.
     const char* _readEnumeration(const char* p);
     // One entry at p (a name, maybe "= value"); the cursor on the ',' or
     // '}' behind it, null on failure. `counter` is the implicit value.

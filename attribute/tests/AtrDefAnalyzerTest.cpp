@@ -135,7 +135,11 @@ TEST_F(AtrDefAnalyzerTest, ReadsEnumerationsOfAHeader)
         {"enum { HI = 0xFFFFFFFF, AFTER };", "HI=-1 AFTER=0"},
         {"struct S { int x; };\nenum\n{\n\tTAB\t=\t7\t,\n};", "TAB=7"},
         {"int numberOfThings; enum { AFTER_NAME };", "AFTER_NAME=0"},
-        {"enum Forward;", ""},   // no '{': reading ends, nothing defined
+        {"enum Forward;", ""},   // no '{': nothing defined
+        // "enum Color" naming a type opens no definition: the struct's body
+        // behind it is no enumeration.
+        {"typedef enum Color Color;\nvoid Paint(enum Color c);\nstruct S { int x; };\nenum Color { RED };",
+         "RED=0"},
         {"enum { A }; /* never closed enum { B };", "A=0"},
         {"enum { A }; // enum { B };", "A=0"},
         {"", ""},
