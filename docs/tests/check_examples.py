@@ -12,7 +12,8 @@ or on a line of its own:
                              (standard output, then standard error)
 Commands run under bash with the programs of BINDIR first on the PATH,
 $EXAMPLES naming the sources' examples folder and a UTF-8 terminal. Each page
-gets its own scratch folder; its markers are taken in order.
+gets its own scratch folder: its files are written first, then its commands
+run in the page's order.
 """
 import os
 import re
@@ -46,12 +47,12 @@ def check_page(page, source, env):
     failures = []
     with open(page, encoding="utf-8") as f:
         lines = f.readlines()
+    marks = [(number, MARK.match(line)) for number, line in enumerate(lines, 1)]
+    marks = [(number, match.groups()) for number, match in marks if match]
+    # Files first, so that a command may use a file the page shows later.
+    marks.sort(key=lambda mark: mark[1][0] != "file")
     with tempfile.TemporaryDirectory() as folder:
-        for number, line in enumerate(lines, 1):
-            match = MARK.match(line)
-            if not match:
-                continue
-            kind, argument = match.groups()
+        for number, (kind, argument) in marks:
             where = "%s:%d" % (os.path.basename(page), number)
             if kind == "example":
                 with open(os.path.join(source, argument), "rb") as f:
