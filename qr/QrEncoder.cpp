@@ -128,20 +128,6 @@ void MergeBytes(QrSegment* s, int& n, int group)
     }
 }
 
-constexpr bool MaskBit(int mask, int x, int y)
-{
-    switch (mask) {
-    case 0: return (x + y) % 2 == 0;
-    case 1: return y % 2 == 0;
-    case 2: return x % 3 == 0;
-    case 3: return (x + y) % 3 == 0;
-    case 4: return (y / 2 + x / 3) % 2 == 0;
-    case 5: return (x * y) % 2 + (x * y) % 3 == 0;
-    case 6: return ((x * y) % 2 + (x * y) % 3) % 2 == 0;
-    default: return ((x + y) % 2 + (x * y) % 3) % 2 == 0;
-    }
-}
-
 // Every mask repeats every 12 columns and 12 rows, so one 12 x 12 tile per
 // mask spares the divisions in the module loops.
 struct MaskTiles {
@@ -153,7 +139,7 @@ constexpr MaskTiles MakeMaskTiles()
     MaskTiles t;
     for (int m = 0; m < 8; ++m)
         for (int x = 0; x < 12; ++x)
-            for (int y = 0; y < 12; ++y) t.bit[m][x][y] = MaskBit(m, x, y) ? 1 : 0;
+            for (int y = 0; y < 12; ++y) t.bit[m][x][y] = QrMaskBit(m, x, y) ? 1 : 0;
     return t;
 }
 
@@ -297,15 +283,7 @@ bool QrEncoder::Encode(const uint8_t* data, size_t length, int level, int versio
     _makeCodewords();
     _placeFunctionPatterns();
     _placeData();
-    if (mask_ < 0) {
-        int best = 0;
-        for (int m = 0; m < 8; ++m) {
-            _placeFormat(m);
-            maskPenalty_[m] = _score(m);
-            if (maskPenalty_[m] < maskPenalty_[best]) best = m;
-        }
-        mask_ = best;
-    }
+    if (mask_ < 0) _chooseMask();
     _applyMask(mask_);
     _placeFormat(mask_);
     for (int x = 0; x < size_; ++x)
@@ -486,20 +464,16 @@ void QrEncoder::_placeFormat(int mask)
 {
     const int n = size_;
     const uint32_t bits = QrFormatBits(level_, mask);
-    auto set = [this](int x, int y, bool dark) {
-        modules_[x][y] = QR_MODULE_FUNCTION | (dark ? QR_MODULE_FUNCTION_DARK : 0);
-    };
-    auto bit = [bits](int i) { return ((bits >> i) & 1) != 0; };
-    // Beside the top-left finder: down column 8, then left along row 8.
-    for (int i = 0; i <= 5; ++i) set(8, i, bit(i));
-    set(8, 7, bit(6));
-    set(8, 8, bit(7));
-    set(7, 8, bit(8));
-    for (int i = 9; i < 15; ++i) set(14 - i, 8, bit(i));
-    // The copy split between the top-right and bottom-left finders.
-    for (int i = 0; i < 8; ++i) set(n - 1 - i, 8, bit(i));
-    for (int i = 8; i < 15; ++i) set(8, n - 15 + i, bit(i));
-    set(8, n - 8, true);
+    for (int copy = 0; copy < 2; ++copy) {
+        for (int i = 0; i < 15; ++i) {
+            int x = 0;
+            int y = 0;
+            QrFormatPosition(n, copy, i, x, y);
+            modules_[x][y] = QR_MODULE_FUNCTION | (((bits >> i) & 1) ? QR_MODULE_FUNCTION_DARK : 0);
+        }
+    }
+    // The dark module beside the bottom-left finder.
+    modules_[8][n - 8] = QR_MODULE_FUNCTION | QR_MODULE_FUNCTION_DARK;
 }
 
 void QrEncoder::_placeData()
@@ -539,20 +513,14 @@ void QrEncoder::_applyMask(int mask)
     }
 }
 
-int QrEncoder::_score(int mask)
+void QrEncoder::_chooseMask()
 {
-    // The symbol as it would be with this mask, without touching the
-    // working matrix's data modules.
-    const int n = size_;
-    for (int x = 0; x < n; ++x) {
-        const uint8_t* col = modules_[x];
-        const uint8_t* tile = kMaskTiles.bit[mask][x % 12];
-        uint8_t* out = scratch_ + x * n;
-        for (int y = 0, ty = 0; y < n; ++y, ty = ty == 11 ? 0 : ty + 1) {
-            const uint8_t m = col[y];
-            out[y] = (m & QR_MODULE_FUNCTION) ? ((m & QR_MODULE_FUNCTION_DARK) ? 1 : 0)
-                                              : static_cast<uint8_t>(((m & QR_MODULE_DATA_DARK) ? 1 : 0) ^ tile[ty]);
-        }
+    scorer_.Load(&modules_[0][0], QR_SIZE_MAX, size_, QR_MODULE_FUNCTION,
+                 QR_MODULE_FUNCTION_DARK | QR_MODULE_DATA_DARK);
+    int best = 0;
+    for (int m = 0; m < 8; ++m) {
+        maskPenalty_[m] = scorer_.Score(m, level_);
+        if (maskPenalty_[m] < maskPenalty_[best]) best = m;
     }
-    return QrPenalty(scratch_, n);
+    mask_ = best;
 }

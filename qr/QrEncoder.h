@@ -2,6 +2,9 @@
 // Encoder of one QR Code symbol (Model 2, versions 1 to 40): mode
 // segmentation, version choice, data and error-correction codewords, the
 // module matrix with its function patterns, data placement and mask choice.
+#include "qr/QrMaskScore.h"
+#include "qr/QrTables.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -10,7 +13,6 @@ constexpr uint8_t QR_MODE_ALNUM = 1;
 constexpr uint8_t QR_MODE_BYTE = 2;
 constexpr uint8_t QR_MODE_KANJI = 3;
 
-constexpr int QR_SIZE_MAX = 177;
 constexpr int QR_DATA_BYTES_MAX = 2956;              // data codewords of version 40-L
 constexpr int QR_DATA_BITS_MAX = QR_DATA_BYTES_MAX * 8;
 constexpr int QR_CODEWORDS_MAX = 3706;               // all codewords of version 40
@@ -87,7 +89,7 @@ private:
     void _placeFormat(int mask);
     void _placeData();
     void _applyMask(int mask);
-    int _score(int mask);
+    void _chooseMask();
 
     int level_ = 1;
     int requested_ = 0;
@@ -102,5 +104,5 @@ private:
     uint8_t bits_[QR_DATA_BYTES_MAX];
     uint8_t codewords_[QR_CODEWORDS_MAX];
     uint8_t modules_[QR_SIZE_MAX][QR_SIZE_MAX];
-    uint8_t scratch_[QR_SIZE_MAX * QR_SIZE_MAX];
+    QrMaskScore scorer_;
 };

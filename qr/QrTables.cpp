@@ -177,3 +177,20 @@ uint32_t QrVersionBits(int version)
     const uint32_t v = static_cast<uint32_t>(version);
     return (v << 12) | BchRemainder(v, 0x1F25, 13);
 }
+
+void QrFormatPosition(int n, int copy, int i, int& x, int& y)
+{
+    if (copy == 0) {
+        // Down column 8 (skipping the timing row), then left along row 8.
+        static constexpr int8_t kX[15] = {8, 8, 8, 8, 8, 8, 8, 8, 7, 5, 4, 3, 2, 1, 0};
+        static constexpr int8_t kY[15] = {0, 1, 2, 3, 4, 5, 7, 8, 8, 8, 8, 8, 8, 8, 8};
+        x = kX[i];
+        y = kY[i];
+    } else if (i < 8) {
+        x = n - 1 - i;
+        y = 8;
+    } else {
+        x = 8;
+        y = n - 15 + i;
+    }
+}

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 constexpr int QR_VERSION_MAX = 40;
+constexpr int QR_SIZE_MAX = 4 * QR_VERSION_MAX + 17;   // modules on a side of version 40
 constexpr int QR_LEVEL_L = 0;
 constexpr int QR_LEVEL_M = 1;
 constexpr int QR_LEVEL_Q = 2;
@@ -48,3 +49,24 @@ uint32_t QrFormatBits(int level, int mask);
 
 // 18-bit version information for versions 7..40.
 uint32_t QrVersionBits(int version);
+
+// Module (x = column, y = row) of format bit i (0..14) in copy 0 (around the
+// top-left finder) or copy 1 (split between the top-right and bottom-left
+// finders) of an n x n symbol.
+void QrFormatPosition(int n, int copy, int i, int& x, int& y);
+
+// Data mask pattern m (0..7): true where the module at column x, row y is
+// inverted.
+constexpr bool QrMaskBit(int mask, int x, int y)
+{
+    switch (mask) {
+    case 0: return (x + y) % 2 == 0;
+    case 1: return y % 2 == 0;
+    case 2: return x % 3 == 0;
+    case 3: return (x + y) % 3 == 0;
+    case 4: return (y / 2 + x / 3) % 2 == 0;
+    case 5: return (x * y) % 2 + (x * y) % 3 == 0;
+    case 6: return ((x * y) % 2 + (x * y) % 3) % 2 == 0;
+    default: return ((x + y) % 2 + (x * y) % 3) % 2 == 0;
+    }
+}

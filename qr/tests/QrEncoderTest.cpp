@@ -214,6 +214,31 @@ TEST(QrEncoder, LowestPenaltyMaskWinsAndTheLowerOnATie)
     EXPECT_TRUE(sawTie) << "no text of the set had two masks at the lowest penalty";
 }
 
+// The scores of the automatic mask choice, computed on packed lines, equal
+// the module-by-module penalty of the finished symbol under each mask, for
+// sizes that fill one, two and three words of a line and at every level.
+TEST(QrEncoder, MaskScoresEqualThePenaltyOfTheMaskedSymbol)
+{
+    struct Case { int version; int level; };
+    const Case cases[] = {{1, QR_LEVEL_L}, {2, QR_LEVEL_M}, {9, QR_LEVEL_H}, {10, QR_LEVEL_Q},
+                          {14, QR_LEVEL_M}, {25, QR_LEVEL_L}, {26, QR_LEVEL_H}, {40, QR_LEVEL_M}};
+    for (const Case& c : cases) {
+        const std::string text = "Score " + std::to_string(c.version * 7919 + c.level);
+        auto chosen = Encode(text, c.level, c.version);
+        ASSERT_TRUE(chosen);
+        const int n = chosen->Size();
+        std::vector<uint8_t> dark(static_cast<size_t>(n * n));
+        for (int m = 0; m < 8; ++m) {
+            auto forced = Encode(text, c.level, c.version, m);
+            ASSERT_TRUE(forced);
+            for (int x = 0; x < n; ++x)
+                for (int y = 0; y < n; ++y) dark[static_cast<size_t>(x * n + y)] = forced->IsDark(x, y) ? 1 : 0;
+            EXPECT_EQ(chosen->MaskPenalty(m), QrPenalty(dark.data(), n))
+                << "version " << c.version << " level " << c.level << " mask " << m;
+        }
+    }
+}
+
 TEST(QrEncoder, FormatInformationIsInBothCopies)
 {
     auto e = Encode("FORMAT CHECK", QR_LEVEL_Q, 0, 6);
