@@ -2,7 +2,8 @@
 // Deterministic generator of attribute instance texts shaped like UI menus:
 // screens of items with 3 to 8 attributes (integers, reals, colours, texts),
 // data lists, nested sub-items and the odd comment. The same size and seed
-// always give the same text.
+// always give the same text. GenerateXml writes the same document (same
+// seed, same number of screens) as XML, for yardsticks that read XML.
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
@@ -21,10 +22,29 @@ public:
         std::string out;
         out.reserve(bytes + 4096);
         out += "<?xml version=\"1.0\" encoding=\"Shift_JIS\" ?>\n";
-        int screen = 0;
+        screens = 0;
         while (out.size() < bytes) {
-            Screen(out, screen++);
+            Screen(out, screens++);
         }
+        return out;
+    }
+
+    // Screens of the last text generated.
+    int Screens() const { return screens; }
+
+    // The document of `count` screens as XML: attribute values quoted, no
+    // commas between attributes, the data lists as element text, and one
+    // root element around the screens. Call on a generator of the same seed
+    // as the one whose text it mirrors.
+    std::string GenerateXml(int count)
+    {
+        xml = true;
+        std::string out = "<?xml version=\"1.0\" encoding=\"Shift_JIS\" ?>\n<Menu>\n";
+        for (screens = 0; screens < count; ++screens) {
+            Screen(out, screens);
+        }
+        out += "</Menu>\n";
+        xml = false;
         return out;
     }
 
@@ -56,28 +76,28 @@ private:
                                              "Recordings", "Network", "Parental lock", "Timer"};
         switch (which) {
         case 0:
-            Printf(out, " id = %d", id);
+            Printf(out, xml ? " id=\"%d\"" : " id = %d", id);
             break;
         case 1:
-            Printf(out, " label = \"%s %d\"", labels[Next() % 10], Range(1, 99));
+            Printf(out, xml ? " label=\"%s %d\"" : " label = \"%s %d\"", labels[Next() % 10], Range(1, 99));
             break;
         case 2:
-            Printf(out, " x = %d, y = %d", Range(0, 1920), Range(0, 1080));
+            Printf(out, xml ? " x=\"%d\" y=\"%d\"" : " x = %d, y = %d", Range(0, 1920), Range(0, 1080));
             break;
         case 3:
-            Printf(out, " color = 0x%08X", Next() | 0xFF000000u);
+            Printf(out, xml ? " color=\"0x%08X\"" : " color = 0x%08X", Next() | 0xFF000000u);
             break;
         case 4:
-            Printf(out, " alpha = %d.%02d", Range(0, 1), Range(0, 99));
+            Printf(out, xml ? " alpha=\"%d.%02d\"" : " alpha = %d.%02d", Range(0, 1), Range(0, 99));
             break;
         case 5:
-            Printf(out, " key = \"KEY_%c\"", 'A' + static_cast<char>(Range(0, 25)));
+            Printf(out, xml ? " key=\"KEY_%c\"" : " key = \"KEY_%c\"", 'A' + static_cast<char>(Range(0, 25)));
             break;
         case 6:
-            Printf(out, " angle = %d.0", Range(0, 359));
+            Printf(out, xml ? " angle=\"%d.0\"" : " angle = %d.0", Range(0, 359));
             break;
         default:
-            Printf(out, " next = %d", Range(0, 4000));
+            Printf(out, xml ? " next=\"%d\"" : " next = %d", Range(0, 4000));
             break;
         }
     }
@@ -90,7 +110,7 @@ private:
         const int first = Range(0, 7);
         for (int i = 0; i < count; ++i) {
             Attribute(out, (first + i) % 8, id);
-            if (i + 1 < count) {
+            if (i + 1 < count && !xml) {
                 out += ',';
             }
         }
@@ -131,8 +151,10 @@ private:
     void Screen(std::string& out, int screen)
     {
         Printf(out, "<!-- screen %d -->\n", screen);
-        Printf(out, "<Screen id = %d, name = \"screen_%d\", width = 1280, height = 720, bg = 0x%08X>\n", screen,
-               screen, Next());
+        Printf(out,
+               xml ? "<Screen id=\"%d\" name=\"screen_%d\" width=\"1280\" height=\"720\" bg=\"0x%08X\">\n"
+                   : "<Screen id = %d, name = \"screen_%d\", width = 1280, height = 720, bg = 0x%08X>\n",
+               screen, screen, Next());
         const int items = Range(4, 12);
         for (int i = 0; i < items; ++i) {
             Item(out, 1, screen * 100 + i);
@@ -141,6 +163,8 @@ private:
     }
 
     uint32_t state;
+    int screens = 0;
+    bool xml = false;
 };
 
 } // namespace attribute_bench

@@ -60,6 +60,25 @@ void BM_Parse(benchmark::State& state)
 }
 BENCHMARK(BM_Parse)->Arg(1)->Arg(50)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// Destruction alone of a parsed tree; reading is outside the timing.
+void BM_Destroy(benchmark::State& state)
+{
+    const std::string& text = Text(static_cast<size_t>(state.range(0)));
+    Heaps heaps;
+    for (auto _ : state) {
+        state.PauseTiming();
+        AtrParser parser;
+        AtrNode* tree = parser.CreateTreeFromText(text.c_str(), nullptr);
+        state.ResumeTiming();
+        if (tree == nullptr) {
+            state.SkipWithError("parse failed");
+            break;
+        }
+        AtrNodeDestroyChain(tree);
+    }
+}
+BENCHMARK(BM_Destroy)->Arg(1)->Arg(20)->Unit(benchmark::kMillisecond);
+
 // Reading, a walk that takes every value as SINT, FLOAT or STRING, and
 // destruction: what a consumer of the text pays per document.
 void BM_ParseWalkDestroy(benchmark::State& state)
