@@ -1,6 +1,5 @@
 #include "qr/QrMaskScore.h"
 
-#include <bit>
 #include <cstring>
 
 namespace {
@@ -32,6 +31,16 @@ constexpr MaskLines MakeMaskLines()
 }
 
 constexpr MaskLines kMaskLines = MakeMaskLines();
+
+// Set bits of a word, inline: without a population-count instruction in the
+// target, std::popcount becomes a call into the compiler's run-time library.
+inline int Population(uint64_t w)
+{
+    w = w - ((w >> 1) & 0x5555555555555555ull);
+    w = (w & 0x3333333333333333ull) + ((w >> 2) & 0x3333333333333333ull);
+    w = (w + (w >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+    return static_cast<int>((w * 0x0101010101010101ull) >> 56);
+}
 
 // A line of W 64-bit words; bit p of the line is bit p % 64 of word p / 64.
 template <int W>
@@ -65,7 +74,7 @@ struct Line {
     int Count() const
     {
         int c = 0;
-        for (int i = 0; i < W; ++i) c += std::popcount(w[i]);
+        for (int i = 0; i < W; ++i) c += Population(w[i]);
         return c;
     }
     void Set(int p) { w[p >> 6] |= uint64_t{1} << (p & 63); }
