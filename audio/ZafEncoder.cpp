@@ -1,4 +1,5 @@
 #include "audio/ZafEncoder.h"
+#include "audio/ZafTables.h"
 #include "audio/ZafTransform.h"
 
 #include <cstring>
@@ -6,154 +7,7 @@
 
 namespace {
 
-// ---------------------------------------------------------------------------
-// Tables. Everything that depends on transcendental functions is computed in
-// double precision with plain arithmetic (no C-library routines) and rounded
-// once, so every build produces the same floats.
-
-double DetCos(double x)  // |x| <= pi/2
-{
-    double term = 1.0, sum = 1.0, x2 = x * x;
-    for (int i = 1; i < 30; ++i) {
-        term = -term * x2 / ((2.0 * i - 1.0) * (2.0 * i));
-        sum += term;
-    }
-    return sum;
-}
-
-double DetExp(double x)  // small |x|
-{
-    double term = 1.0, sum = 1.0;
-    for (int i = 1; i < 40; ++i) {
-        term = term * x / i;
-        sum += term;
-    }
-    return sum;
-}
-
-const double kPi = 3.14159265358979323846;
-const double kLn2 = 0.69314718055994530942;
-
-// cos(pi * m / 512) for any integer m.
-double CosPi512(int m)
-{
-    m &= 1023;
-    double sign = 1.0;
-    if (m > 512)
-        m = 1024 - m;  // cos is even around pi
-    if (m > 256) {
-        m = 512 - m;
-        sign = -1.0;
-    }
-    return sign * DetCos(kPi * m / 512.0);
-}
-
-const float kWindowHalf[128] = {
-#include "audio/ZafWindow.inc"
-};
-
-// sin(pi * m / 512) for any integer m.
-double SinPi512(int m)
-{
-    return CosPi512(256 - m);
-}
-
-struct Tables {
-    float window[256];
-    // The DCT-IV of length 128 runs as a 64-point complex FFT between a pre-
-    // and a post-rotation: pre[n] = exp(-i pi (4n + 1) / 512), post[k] =
-    // exp(-i pi k / 128) / 8 (the transform's factor 1/8 is exact in the
-    // table), fft[j] = exp(-2 i pi j / 64). Stored as cosine and sine parts.
-    float preCos[64], preSin[64];
-    float postCos[64], postSin[64];
-    float fftCos[32], fftSin[32];
-    uint8_t bitReverse[64];
-    float scale[64];
-    float step[16];
-    Tables()
-    {
-        for (int n = 0; n < 128; ++n) {
-            window[n] = kWindowHalf[n];
-            window[255 - n] = kWindowHalf[n];
-        }
-        for (int n = 0; n < 64; ++n) {
-            preCos[n] = static_cast<float>(CosPi512(4 * n + 1));
-            preSin[n] = static_cast<float>(SinPi512(4 * n + 1));
-            postCos[n] = static_cast<float>(CosPi512(4 * n) * 0.125);
-            postSin[n] = static_cast<float>(SinPi512(4 * n) * 0.125);
-            int r = 0;
-            for (int b = 0; b < 6; ++b)
-                r |= ((n >> b) & 1) << (5 - b);
-            bitReverse[n] = static_cast<uint8_t>(r);
-        }
-        for (int j = 0; j < 32; ++j) {
-            fftCos[j] = static_cast<float>(CosPi512(16 * j));
-            fftSin[j] = static_cast<float>(SinPi512(16 * j));
-        }
-        for (int i = 0; i < 64; ++i) {
-            // 2^(3.5 + 53 (i - 63) / 128) = 2^(e / 128), split into a whole
-            // power of two and a fraction.
-            int e = 448 + 53 * (i - 63);
-            int whole = (e >= 0) ? e / 128 : -((-e + 127) / 128);
-            int frac = e - whole * 128;
-            double v = DetExp(kLn2 * frac / 128.0);
-            for (int w = 0; w < whole; ++w)
-                v *= 2.0;
-            for (int w = 0; w > whole; --w)
-                v *= 0.5;
-            scale[i] = static_cast<float>(v);
-        }
-        for (int r = 0; r < 16; ++r)
-            step[r] = 2.0f / static_cast<float>(kLevels[r]);
-    }
-    static constexpr int kLevels[16] = {1, 3, 5, 7, 9, 11, 13, 15, 31, 63, 127, 255, 511, 1023, 2047, 4095};
-};
-
-const Tables g_tables;
-const int* const kLevels = Tables::kLevels;
-
-const uint8_t kResolution[72] = {
-    15, 15, 15, 15, 15, 15, 14, 14, 14, 14, 14, 14, 13, 13, 13, 13, 13, 13,
-    12, 12, 12, 12, 12, 12, 11, 11, 11, 11, 11, 11, 10, 10, 10, 10, 10, 10, 10,
-    9, 9, 9, 9, 9, 9, 8, 8, 8, 8, 8, 8,
-    7, 6, 6, 5, 4, 4, 4, 3, 3, 3, 2, 2, 2, 2,
-    1, 1, 1, 1, 1, 1, 1, 1, 1,
-};
-
-const int kHalfRange[6] = {0, 0, 1, 3, 7, 15};  // by width 1..5
-const int kEscape[6] = {0, 1, 3, 7, 15, 31};
-
-// Codebook of resolutions 1..7: {code, length} indexed by value + (L - 1) / 2.
-struct Code {
-    uint16_t bits;
-    uint8_t length;
-};
-const Code kCodes[8][15] = {
-    {},
-    {{3, 2}, {0, 1}, {2, 2}},
-    {{7, 3}, {2, 2}, {0, 2}, {1, 2}, {6, 3}},
-    {{7, 3}, {5, 3}, {3, 3}, {0, 2}, {2, 3}, {4, 3}, {6, 3}},
-    {{15, 4}, {6, 3}, {4, 3}, {2, 3}, {0, 3}, {1, 3}, {3, 3}, {5, 3}, {14, 4}},
-    {{15, 4}, {13, 4}, {11, 4}, {4, 3}, {2, 3}, {0, 3}, {1, 3}, {3, 3}, {10, 4}, {12, 4}, {14, 4}},
-    {{15, 4}, {13, 4}, {11, 4}, {9, 4}, {7, 4}, {2, 3}, {0, 3}, {1, 3}, {6, 4}, {8, 4}, {10, 4}, {12, 4}, {14, 4}},
-    {{15, 4}, {13, 4}, {11, 4}, {9, 4}, {7, 4}, {5, 4}, {3, 4}, {0, 3}, {2, 4}, {4, 4}, {6, 4}, {8, 4}, {10, 4}, {12, 4}, {14, 4}},
-};
-
 const float kSqrt2 = 1.4142135f;
-
-struct CrcTable {
-    uint16_t t[256];
-    CrcTable()
-    {
-        for (int i = 0; i < 256; ++i) {
-            uint16_t c = static_cast<uint16_t>(i << 8);
-            for (int b = 0; b < 8; ++b)
-                c = static_cast<uint16_t>((c & 0x8000) ? (c << 1) ^ 0x8005 : (c << 1));
-            t[i] = c;
-        }
-    }
-};
-const CrcTable g_crc;
 
 int g_initCount = 0;
 
@@ -164,6 +18,16 @@ const int64_t kMaxSamples = 0x1FFFFFFF400LL;
 
 // ---------------------------------------------------------------------------
 // Instance layout inside the work area.
+
+// How a channel is coded: alone, or as the first or second channel of an
+// intensity-stereo pair. The first codes the pair's stereo bands as one
+// mixed signal; the second codes only its base bands and sends an intensity
+// index per subframe instead of high-frequency scales.
+enum class ZafChannelType : int32_t {
+    Discrete = 0,
+    PairFirst = 1,
+    PairSecond = 2,
+};
 
 struct ZafChannel {
     float history[128];
@@ -179,7 +43,7 @@ struct ZafChannel {
     uint8_t intensity[8];
     uint8_t hfIndex[8];
     float hfMean[8];
-    int32_t type;
+    ZafChannelType type;
     int32_t coded;
     int32_t sfMode;
     int32_t sideBits;
@@ -263,98 +127,10 @@ struct BitWriter {
 };
 
 // ---------------------------------------------------------------------------
-// Frame pipeline helpers.
+// Helpers of the frame pipeline.
 
-// X[k] = (1/8) sum_n u[n] cos(pi / 128 (n + 0.5) (k + 0.5)), k = 0..127.
-// The even and mirrored odd inputs form 64 complex values z[n] = u[2n] +
-// i u[127 - 2n]; after the pre-rotation, a radix-2 FFT and the post-rotation,
-// the real parts are the even outputs and the negated imaginary parts the odd
-// outputs from the top: X[2k] = Re y[k], X[127 - 2k] = -Im y[k].
-// Plain single-precision arithmetic in a fixed order (no contraction), so
-// every build computes the same bits.
-void DctIv128(const float* u, float* out)
-{
-    const Tables& t = g_tables;
-    float re[64], im[64];
-    for (int n = 0; n < 64; ++n) {
-        const float a = u[2 * n], b = u[127 - 2 * n];
-        const float c = t.preCos[n], s = t.preSin[n];
-        const int r = t.bitReverse[n];
-        re[r] = a * c + b * s;  // (a + ib)(c - is)
-        im[r] = b * c - a * s;
-    }
-    // Stage of length 2: the twiddle is 1.
-    for (int i = 0; i < 64; i += 2) {
-        const float ar = re[i], ai = im[i], br = re[i + 1], bi = im[i + 1];
-        re[i] = ar + br;
-        im[i] = ai + bi;
-        re[i + 1] = ar - br;
-        im[i + 1] = ai - bi;
-    }
-    // Stage of length 4: twiddles 1 and -i.
-    for (int i = 0; i < 64; i += 4) {
-        float ar = re[i], ai = im[i], br = re[i + 2], bi = im[i + 2];
-        re[i] = ar + br;
-        im[i] = ai + bi;
-        re[i + 2] = ar - br;
-        im[i + 2] = ai - bi;
-        // (br + i bi)(-i) = bi - i br
-        ar = re[i + 1];
-        ai = im[i + 1];
-        br = im[i + 3];
-        bi = -re[i + 3];
-        re[i + 1] = ar + br;
-        im[i + 1] = ai + bi;
-        re[i + 3] = ar - br;
-        im[i + 3] = ai - bi;
-    }
-    for (int len = 8; len <= 64; len <<= 1) {
-        const int half = len >> 1, step = 64 / len;
-        for (int base = 0; base < 64; base += len) {
-            float* r0 = re + base;
-            float* i0 = im + base;
-            float* r1 = r0 + half;
-            float* i1 = i0 + half;
-            for (int j = 0; j < half; ++j) {
-                const float wc = t.fftCos[j * step], ws = t.fftSin[j * step];
-                const float xr = r1[j], xi = i1[j];
-                const float tr = xr * wc + xi * ws;  // (xr + i xi)(wc - i ws)
-                const float ti = xi * wc - xr * ws;
-                r1[j] = r0[j] - tr;
-                i1[j] = i0[j] - ti;
-                r0[j] = r0[j] + tr;
-                i0[j] = i0[j] + ti;
-            }
-        }
-    }
-    for (int k = 0; k < 64; ++k) {
-        const float c = t.postCos[k], s = t.postSin[k];
-        out[2 * k] = re[k] * c + im[k] * s;
-        out[127 - 2 * k] = re[k] * s - im[k] * c;  // -Im of (re + i im)(c - is)
-    }
-}
-
-void Transform(ZafChannel* c)
-{
-    const Tables& t = g_tables;
-    for (int s = 0; s < 8; ++s) {
-        float y[256];
-        for (int n = 0; n < 128; ++n)
-            y[n] = t.window[n] * c->history[n];
-        for (int n = 0; n < 128; ++n) {
-            float v = c->input[128 * s + n];
-            y[128 + n] = t.window[128 + n] * v;
-            c->history[n] = v;
-        }
-        float u[128];
-        for (int n = 0; n < 64; ++n)
-            u[n] = -y[191 - n] - y[192 + n];
-        for (int n = 64; n < 128; ++n)
-            u[n] = y[n - 64] - y[191 - n];
-        DctIv128(u, c->spectrum[s]);
-    }
-}
-
+// Mixes the bands above the base bands of a pair into its first channel and
+// records the balance of each subframe as the second channel's intensity.
 void IntensityStereo(ZafEncoder* e, ZafChannel* L, ZafChannel* R)
 {
     static const float kThreshold[14] = {
@@ -408,6 +184,16 @@ void IntensityStereo(ZafEncoder* e, ZafChannel* L, ZafChannel* R)
     }
 }
 
+void ApplyIntensityStereo(ZafEncoder* e)
+{
+    for (int i = 0; i + 1 < e->channels; ++i) {
+        ZafChannel* c = Chan(e, i);
+        ZafChannel* d = Chan(e, i + 1);
+        if (c->type == ZafChannelType::PairFirst && d->type == ZafChannelType::PairSecond)
+            IntensityStereo(e, c, d);
+    }
+}
+
 // The first i with S[i] > a, or 63 if none. The table rises strictly, so a
 // binary search finds the same index as a scan from the bottom.
 int ScaleIndex(float a)
@@ -415,7 +201,7 @@ int ScaleIndex(float a)
     int lo = 0, hi = 64;  // S[lo - 1] <= a (or lo = 0), S[hi] > a (or hi = 64)
     while (lo < hi) {
         const int mid = (lo + hi) >> 1;
-        if (g_tables.scale[mid] > a)
+        if (g_zafScale.scale[mid] > a)
             hi = mid;
         else
             lo = mid + 1;
@@ -426,7 +212,7 @@ int ScaleIndex(float a)
 // Bands a channel analyses: base bands for the second of a pair, all others.
 int AnalysedBands(const ZafEncoder* e, const ZafChannel* c)
 {
-    return c->type == 2 ? e->baseBands : e->totalBands;
+    return c->type == ZafChannelType::PairSecond ? e->baseBands : e->totalBands;
 }
 
 void ScaleCodingCost(const ZafEncoder* e, ZafChannel* c)
@@ -447,7 +233,7 @@ void ScaleCodingCost(const ZafEncoder* e, ZafChannel* c)
             for (int p = 1; p < n; ++p) {
                 int d = c->scale[p] - c->scale[p - 1];
                 bits += w;
-                if (d > kHalfRange[w] || d < -kHalfRange[w])
+                if (d > kZafHalfRange[w] || d < -kZafHalfRange[w])
                     bits += 6;
             }
             if (bits < cost) {
@@ -456,7 +242,7 @@ void ScaleCodingCost(const ZafEncoder* e, ZafChannel* c)
             }
         }
     }
-    if (c->type == 2)
+    if (c->type == ZafChannelType::PairSecond)
         cost += 32;
     else if (e->hfGroups > 0)
         cost += 6 * e->hfGroups;
@@ -465,11 +251,11 @@ void ScaleCodingCost(const ZafEncoder* e, ZafChannel* c)
 
 int Quantise(float x, int r)
 {
-    const int L = kLevels[r];
+    const int L = kZafLevels[r];
     float v = x + 1.0f;
     if (v < 0.0f)
         v = 0.0f;
-    int q = static_cast<int>(v / g_tables.step[r]);
+    int q = static_cast<int>(v / g_zafScale.step[r]);
     if (q > L - 1)
         q = L - 1;
     return q - L / 2;
@@ -480,7 +266,7 @@ int CodeLength(int q, int r)
     if (r == 0)
         return 0;
     if (r < 8)
-        return kCodes[r][q + kLevels[r] / 2].length;
+        return kZafCodes[r][q + kZafLevels[r] / 2].length;
     return (r - 4) + (q != 0 ? 1 : 0);
 }
 
@@ -508,7 +294,7 @@ int Resolution(const ZafChannel* c, int p, int a, int e)
     if (x < 0)
         return 15;
     if (x < 72)
-        return kResolution[x] < 15 ? kResolution[x] : 15;
+        return kZafResolution[x] < 15 ? kZafResolution[x] : 15;
     return 1;
 }
 
@@ -579,181 +365,205 @@ void WriteFrameCrc(uint8_t* out, int frameSize)
     out[frameSize - 1] = static_cast<uint8_t>(crc);
 }
 
-int EncodeFramePipeline(ZafEncoder* e, uint8_t* out)
+// ---------------------------------------------------------------------------
+// Frame pipeline stages.
+
+// High-frequency means of the raw spectrum: the mean magnitude of each group
+// of bands above the base and stereo bands, over all subframes.
+void HighFrequencyMeans(const ZafEncoder* e, ZafChannel* c)
 {
-    const int nch = e->channels;
-    for (int i = 0; i < nch; ++i)
-        Transform(Chan(e, i));
-
-    if (e->stereoBands > 0 || e->totalBands > e->baseBands) {
-        for (int i = 0; i + 1 < nch; ++i) {
-            ZafChannel* c = Chan(e, i);
-            ZafChannel* d = Chan(e, i + 1);
-            if (c->type == 1 && d->type == 2)
-                IntensityStereo(e, c, d);
-        }
-    }
-
     const int firstHf = e->baseBands + e->stereoBands;
     const int B = e->bandsPerGroup;
-    for (int i = 0; i < nch; ++i) {
-        ZafChannel* c = Chan(e, i);
-        // High-frequency means of the raw spectrum.
-        if (c->type != 2) {
-            for (int g = 0; g < e->hfGroups; ++g) {
-                float sum = 0.0f;
-                int count = 0;
-                for (int p = firstHf + g * B; p < firstHf + (g + 1) * B && p <= 127; ++p) {
-                    for (int s = 0; s < 8; ++s) {
-                        float v = c->spectrum[s][p];
-                        sum += v < 0 ? -v : v;
-                    }
-                    count += 8;
-                }
-                c->hfMean[g] = count > 0 ? sum / static_cast<float>(count) : 0.0f;
+    for (int g = 0; g < e->hfGroups; ++g) {
+        float sum = 0.0f;
+        int count = 0;
+        for (int p = firstHf + g * B; p < firstHf + (g + 1) * B && p <= 127; ++p) {
+            for (int s = 0; s < 8; ++s) {
+                float v = c->spectrum[s][p];
+                sum += v < 0 ? -v : v;
             }
+            count += 8;
         }
-        // Scale factors, level values and normalisation.
-        const int n = AnalysedBands(e, c);
-        float peak[128];  // largest magnitude of each band over the subframes
-        for (int p = 0; p < 128; ++p)
-            peak[p] = 0.0f;
-        for (int s = 0; s < 8; ++s) {
-            const float* row = c->spectrum[s];
-            for (int p = 0; p < 128; ++p) {
-                float v = row[p];
-                v = v < 0 ? -v : v;
-                peak[p] = v > peak[p] ? v : peak[p];
-            }
-        }
+        c->hfMean[g] = count > 0 ? sum / static_cast<float>(count) : 0.0f;
+    }
+}
+
+// Scale factor of each analysed band (from its peak over the subframes),
+// level values of the coded bands, and every band's values divided by its
+// scale; the cached band costs are cleared.
+void ScaleAndNormalise(const ZafEncoder* e, ZafChannel* c)
+{
+    const int n = AnalysedBands(e, c);
+    float peak[128];  // largest magnitude of each band over the subframes
+    for (int p = 0; p < 128; ++p)
+        peak[p] = 0.0f;
+    for (int s = 0; s < 8; ++s) {
+        const float* row = c->spectrum[s];
         for (int p = 0; p < 128; ++p) {
-            int sf = 0;
-            if (p < n)
-                sf = ScaleIndex(peak[p]);
-            c->scale[p] = static_cast<uint8_t>(sf);
-            c->level[p] = static_cast<uint8_t>(p < c->coded ? (5 * sf) / 2 + 2 : 0);
-            float* x = &c->norm[p * 8];
-            if (p < n && sf != 0) {
-                const float S = g_tables.scale[sf];
-                for (int s = 0; s < 8; ++s) {
-                    float v = c->spectrum[s][p] / S;
-                    if (sf == 63) {
-                        if (v > 1.0f)
-                            v = 1.0f;
-                        if (v < -1.0f)
-                            v = -1.0f;
-                    }
-                    x[s] = v;
-                }
-            } else {
-                for (int s = 0; s < 8; ++s)
-                    x[s] = 0.0f;
-            }
-            c->costValid[p] = 0;
+            float v = row[p];
+            v = v < 0 ? -v : v;
+            peak[p] = v > peak[p] ? v : peak[p];
         }
-        // High-frequency scales, mirrored from the bands below the groups.
-        if (c->type != 2) {
-            int src = firstHf - 1, dst = firstHf;
-            for (int g = 0; g < e->hfGroups; ++g) {
-                float sum = 0.0f;
-                int count = 0;
-                for (int step = 0; step < B && dst < e->totalBands; ++step) {
-                    if (src >= 0 && c->scale[src] != 0) {
-                        for (int s = 0; s < 8; ++s) {
-                            float v = c->norm[src * 8 + s];
-                            sum += v < 0 ? -v : v;
-                        }
-                        count += 8;
-                    }
-                    --src;
-                    ++dst;
+    }
+    for (int p = 0; p < 128; ++p) {
+        int sf = 0;
+        if (p < n)
+            sf = ScaleIndex(peak[p]);
+        c->scale[p] = static_cast<uint8_t>(sf);
+        c->level[p] = static_cast<uint8_t>(p < c->coded ? (5 * sf) / 2 + 2 : 0);
+        float* x = &c->norm[p * 8];
+        if (p < n && sf != 0) {
+            const float S = g_zafScale.scale[sf];
+            for (int s = 0; s < 8; ++s) {
+                float v = c->spectrum[s][p] / S;
+                if (sf == 63) {
+                    if (v > 1.0f)
+                        v = 1.0f;
+                    if (v < -1.0f)
+                        v = -1.0f;
                 }
-                if (count > 0 && sum / static_cast<float>(count) > 0.0f) {
-                    float f = static_cast<float>(count) / sum;
-                    c->hfMean[g] *= f < kSqrt2 ? f : kSqrt2;
-                }
-                c->hfIndex[g] = static_cast<uint8_t>(ScaleIndex(c->hfMean[g]));
+                x[s] = v;
             }
+        } else {
+            for (int s = 0; s < 8; ++s)
+                x[s] = 0.0f;
+        }
+        c->costValid[p] = 0;
+    }
+}
+
+// High-frequency scale indices: each group's mean, raised by how far below
+// full scale the bands mirrored down from the groups lie (at most by sqrt 2).
+// The mirrored walk carries on from group to group.
+void HighFrequencyScales(const ZafEncoder* e, ZafChannel* c)
+{
+    const int firstHf = e->baseBands + e->stereoBands;
+    const int B = e->bandsPerGroup;
+    int src = firstHf - 1, dst = firstHf;
+    for (int g = 0; g < e->hfGroups; ++g) {
+        float sum = 0.0f;
+        int count = 0;
+        for (int step = 0; step < B && dst < e->totalBands; ++step) {
+            if (src >= 0 && c->scale[src] != 0) {
+                for (int s = 0; s < 8; ++s) {
+                    float v = c->norm[src * 8 + s];
+                    sum += v < 0 ? -v : v;
+                }
+                count += 8;
+            }
+            --src;
+            ++dst;
+        }
+        if (count > 0 && sum / static_cast<float>(count) > 0.0f) {
+            float f = static_cast<float>(count) / sum;
+            c->hfMean[g] *= f < kSqrt2 ? f : kSqrt2;
+        }
+        c->hfIndex[g] = static_cast<uint8_t>(ScaleIndex(c->hfMean[g]));
+    }
+}
+
+// Everything the allocation needs to know of one transformed channel.
+void AnalyseChannel(const ZafEncoder* e, ZafChannel* c)
+{
+    const bool hasGroups = c->type != ZafChannelType::PairSecond;
+    if (hasGroups)
+        HighFrequencyMeans(e, c);
+    ScaleAndNormalise(e, c);
+    if (hasGroups)
+        HighFrequencyScales(e, c);
+    ScaleCodingCost(e, c);
+}
+
+bool IsSilent(ZafEncoder* e)
+{
+    for (int i = 0; i < e->channels; ++i)
+        if (Chan(e, i)->sfMode != 0)
+            return false;
+    return true;
+}
+
+// A silent frame: the sync word, zeros and the CRC, never substituted.
+void WriteSilentFrame(const ZafEncoder* e, uint8_t* out)
+{
+    std::memset(out, 0, e->frameSize);
+    out[0] = 0xFF;
+    out[1] = 0xFF;
+    WriteFrameCrc(out, e->frameSize);
+}
+
+// Clears, in every channel, the bands from one below the highest band that
+// still carries a scale factor up. False when no band is left to clear.
+bool DropTopBands(ZafEncoder* e)
+{
+    int top = -1;
+    for (int i = 0; i < e->channels; ++i) {
+        ZafChannel* c = Chan(e, i);
+        for (int p = 127; p > top; --p)
+            if (c->scale[p] != 0) {
+                top = p;
+                break;
+            }
+    }
+    const int b = top - 1;
+    if (b <= 0)
+        return false;
+    for (int i = 0; i < e->channels; ++i) {
+        ZafChannel* c = Chan(e, i);
+        for (int p = b; p < e->totalBands; ++p) {
+            c->scale[p] = 0;
+            c->level[p] = 0;
         }
         ScaleCodingCost(e, c);
     }
+    return true;
+}
 
-    bool silent = true;
-    for (int i = 0; i < nch; ++i)
-        silent = silent && Chan(e, i)->sfMode == 0;
-    if (silent) {
-        e->noiseLevel = 0;
-        if (out) {
-            std::memset(out, 0, e->frameSize);
-            out[0] = 0xFF;
-            out[1] = 0xFF;
-            WriteFrameCrc(out, e->frameSize);
-        }
-        return ZAF_OK;
-    }
+// The noise level that brings the frame within its bits, dropping top bands
+// while no level does. False when the frame cannot be fitted at all.
+bool FitBitBudget(ZafEncoder* e, int* level, int* bits)
+{
+    while (!FindNoiseLevel(e, e->frameBits, level, bits))
+        if (!DropTopBands(e))
+            return false;
+    return true;
+}
 
+// Evaluation boundary at the chosen level: the largest one that still fits
+// (bits rise with it), found by bisection. 0 at level 0 or when the search
+// fails; *bits becomes the count of the boundary taken.
+int ChooseBoundary(ZafEncoder* e, int level, int* bits)
+{
+    if (level == 0)
+        return 0;
     const int budget = e->frameBits;
-    int level = 0, bits = 0;
-    while (!FindNoiseLevel(e, budget, &level, &bits)) {
-        // Drop the top band that still carries a scale factor, and retry.
-        int top = -1;
-        for (int i = 0; i < nch; ++i) {
-            ZafChannel* c = Chan(e, i);
-            for (int p = 127; p > top; --p)
-                if (c->scale[p] != 0) {
-                    top = p;
-                    break;
-                }
-        }
-        int b = top - 1;
-        if (b <= 0)
-            return ZAF_ERR_NOFIT;
-        for (int i = 0; i < nch; ++i) {
-            ZafChannel* c = Chan(e, i);
-            for (int p = b; p < e->totalBands; ++p) {
-                c->scale[p] = 0;
-                c->level[p] = 0;
-            }
-            ScaleCodingCost(e, c);
+    int lower = 0, upper = 127;
+    int bl = BitCount(e, level, lower);
+    int bu = BitCount(e, level, upper);
+    while (upper - lower > 1) {
+        int mid = (lower + upper) >> 1;
+        int bm = BitCount(e, level, mid);
+        if (bm > budget) {
+            upper = mid;
+            bu = bm;
+        } else {
+            lower = mid;
+            bl = bm;
         }
     }
-    e->noiseLevel = level;
-
-    // Evaluation boundary: the largest one that still fits (bits rise with it).
-    int boundary = 0;
-    if (level != 0) {
-        int lower = 0, upper = 127;
-        int bl = BitCount(e, level, lower);
-        int bu = BitCount(e, level, upper);
-        while (upper - lower > 1) {
-            int mid = (lower + upper) >> 1;
-            int bm = BitCount(e, level, mid);
-            if (bm > budget) {
-                upper = mid;
-                bu = bm;
-            } else {
-                lower = mid;
-                bl = bm;
-            }
-        }
-        if (bl <= budget) {
-            if (bu <= budget) {
-                boundary = upper;
-                bits = bu;
-            } else {
-                boundary = lower;
-                bits = bl;
-            }
-        }
+    if (bl > budget)
+        return 0;
+    if (bu <= budget) {
+        *bits = bu;
+        return upper;
     }
-    e->boundary = boundary;
-    e->bitsUsed = bits;
+    *bits = bl;
+    return lower;
+}
 
-    if (!out)
-        return ZAF_OK;
-
-    // Final resolutions and quantisation.
-    for (int i = 0; i < nch; ++i) {
+// Final resolution of every band and its quantised values.
+void QuantiseBands(ZafEncoder* e, int level, int boundary)
+{
+    for (int i = 0; i < e->channels; ++i) {
         ZafChannel* c = Chan(e, i);
         for (int p = 0; p < 128; ++p) {
             int r = p < c->coded ? Resolution(c, p, level, boundary) : 0;
@@ -762,51 +572,60 @@ int EncodeFramePipeline(ZafEncoder* e, uint8_t* out)
                 c->quant[p * 8 + s] = r ? Quantise(c->norm[p * 8 + s], r) : 0;
         }
     }
+}
 
-    // Packing.
-    std::memset(out, 0, e->frameSize);
-    BitWriter w{out, static_cast<size_t>(e->frameBits - 16), 0, false};
-    w.Put(0xFFFF, 16);
-    w.Put(static_cast<uint32_t>(level), 9);
-    w.Put(static_cast<uint32_t>(boundary), 7);
-    for (int i = 0; i < nch; ++i) {
-        ZafChannel* c = Chan(e, i);
-        w.Put(static_cast<uint32_t>(c->sfMode), 3);
-        if (c->sfMode > 0 && c->coded > 0) {
-            w.Put(c->scale[0], 6);
-            for (int p = 1; p < c->coded; ++p) {
-                if (c->sfMode == 6) {
-                    w.Put(c->scale[p], 6);
-                    continue;
-                }
-                const int wd = c->sfMode;
-                const int d = c->scale[p] - c->scale[p - 1];
-                if (d <= kHalfRange[wd] && d >= -kHalfRange[wd]) {
-                    w.Put(static_cast<uint32_t>(d + kHalfRange[wd]), wd);
-                } else {
-                    w.Put(static_cast<uint32_t>(kEscape[wd]), wd);
-                    w.Put(c->scale[p], 6);
-                }
-            }
+// Scale factors of the coded bands: the first in 6 bits, then each raw
+// (mode 6) or as a difference of mode bits, escaping large differences.
+void PackScaleFactors(BitWriter& w, const ZafChannel* c)
+{
+    w.Put(static_cast<uint32_t>(c->sfMode), 3);
+    if (c->sfMode <= 0 || c->coded <= 0)
+        return;
+    w.Put(c->scale[0], 6);
+    const int wd = c->sfMode;
+    for (int p = 1; p < c->coded; ++p) {
+        if (wd == 6) {
+            w.Put(c->scale[p], 6);
+            continue;
         }
-        if (c->type == 2) {
-            for (int s = 0; s < 8; ++s)
-                w.Put(c->intensity[s], 4);
+        const int d = c->scale[p] - c->scale[p - 1];
+        if (d <= kZafHalfRange[wd] && d >= -kZafHalfRange[wd]) {
+            w.Put(static_cast<uint32_t>(d + kZafHalfRange[wd]), wd);
         } else {
-            for (int g = 0; g < e->hfGroups; ++g)
-                w.Put(c->hfIndex[g], 6);
+            w.Put(static_cast<uint32_t>(kZafEscape[wd]), wd);
+            w.Put(c->scale[p], 6);
         }
     }
+}
+
+// Side information of one channel: scale factors, then the intensity indices
+// of a pair's second channel or the high-frequency scale indices of others.
+void PackSideInfo(BitWriter& w, const ZafEncoder* e, const ZafChannel* c)
+{
+    PackScaleFactors(w, c);
+    if (c->type == ZafChannelType::PairSecond) {
+        for (int s = 0; s < 8; ++s)
+            w.Put(c->intensity[s], 4);
+    } else {
+        for (int g = 0; g < e->hfGroups; ++g)
+            w.Put(c->hfIndex[g], 6);
+    }
+}
+
+// Quantised values subframe by subframe, channel by channel, band by band:
+// small resolutions through their codebook, large ones as magnitude and sign.
+void PackSpectrum(BitWriter& w, ZafEncoder* e)
+{
     for (int s = 0; s < 8; ++s) {
-        for (int i = 0; i < nch; ++i) {
-            ZafChannel* c = Chan(e, i);
+        for (int i = 0; i < e->channels; ++i) {
+            const ZafChannel* c = Chan(e, i);
             for (int p = 0; p < c->coded; ++p) {
                 const int r = c->res[p];
                 if (r == 0)
                     continue;
                 const int q = c->quant[p * 8 + s];
                 if (r < 8) {
-                    const Code& code = kCodes[r][q + kLevels[r] / 2];
+                    const ZafCode& code = kZafCodes[r][q + kZafLevels[r] / 2];
                     w.Put(code.bits, code.length);
                 } else {
                     w.Put(static_cast<uint32_t>(q < 0 ? -q : q), r - 4);
@@ -816,6 +635,21 @@ int EncodeFramePipeline(ZafEncoder* e, uint8_t* out)
             }
         }
     }
+}
+
+// Writes the frame: header, side information, spectrum, zero fill; checks
+// the packed length against the predicted bits, substitutes the bytes when a
+// cipher table is set and ends with the CRC.
+int PackFrame(ZafEncoder* e, uint8_t* out, int level, int boundary, int bits)
+{
+    std::memset(out, 0, e->frameSize);
+    BitWriter w{out, static_cast<size_t>(e->frameBits - 16), 0, false};
+    w.Put(0xFFFF, 16);
+    w.Put(static_cast<uint32_t>(level), 9);
+    w.Put(static_cast<uint32_t>(boundary), 7);
+    for (int i = 0; i < e->channels; ++i)
+        PackSideInfo(w, e, Chan(e, i));
+    PackSpectrum(w, e);
     if (w.overflow)
         return ZAF_ERR_OVERFLOW;
     if (static_cast<int>(w.pos) != bits - 16)
@@ -828,13 +662,55 @@ int EncodeFramePipeline(ZafEncoder* e, uint8_t* out)
     return ZAF_OK;
 }
 
+// One frame: transform, intensity stereo, analysis, allocation of the noise
+// level and the evaluation boundary, then (with an output) quantisation and
+// packing. Without an output the state still advances (a warm-up frame).
+int EncodeFramePipeline(ZafEncoder* e, uint8_t* out)
+{
+    for (int i = 0; i < e->channels; ++i) {
+        ZafChannel* c = Chan(e, i);
+        ZafTransformBlock(c->history, c->input, c->spectrum);
+    }
+    if (e->stereoBands > 0 || e->totalBands > e->baseBands)
+        ApplyIntensityStereo(e);
+    for (int i = 0; i < e->channels; ++i)
+        AnalyseChannel(e, Chan(e, i));
+
+    if (IsSilent(e)) {
+        e->noiseLevel = 0;
+        if (out)
+            WriteSilentFrame(e, out);
+        return ZAF_OK;
+    }
+    int level = 0, bits = 0;
+    if (!FitBitBudget(e, &level, &bits))
+        return ZAF_ERR_NOFIT;
+    e->noiseLevel = level;
+    const int boundary = ChooseBoundary(e, level, &bits);
+    e->boundary = boundary;
+    e->bitsUsed = bits;
+    if (!out)
+        return ZAF_OK;
+    QuantiseBands(e, level, boundary);
+    return PackFrame(e, out, level, boundary, bits);
+}
+
 int CeilDiv(int64_t a, int64_t b)
 {
     return static_cast<int>((a + b - 1) / b);
 }
 
-// Derives frame size, band layout, padding and loop placement.
-int DeriveLayout(ZafEncoder* e)
+// The stream layout the header step derives before it is stored.
+struct Layout {
+    int64_t frameSize = 0;
+    int total = 0, base = 0, stereo = 0, perGroup = 0, groups = 0;
+    int64_t delay = 128, frames = 0, appended = 0, headerSize = 0;
+    int64_t loopStartFrame = 0, loopStartOffset = 0, loopEndFrame = 0, afterLoopEnd = 1024;
+};
+
+// Frame size and band layout from channels, rate, cutoff and bitrate, or
+// from the band layout constraint when one is set.
+int LayoutBands(const ZafEncoder* e, Layout& l)
 {
     const int64_t C = e->channels, T = e->tracks, K = e->config, R = e->rate;
     int64_t X = e->cutoff;
@@ -849,7 +725,7 @@ int DeriveLayout(ZafEncoder* e)
         int64_t lim = B * m / (32 * C);
         Xe = X < lim ? X : lim;
     }
-    const int64_t frameSize = (B * 1024 / R) / 8;
+    l.frameSize = (B * 1024 / R) / 8;
     float quot = static_cast<float>(q * B) / static_cast<float>(32 * C);
     float mn = static_cast<float>(Xe) < quot ? static_cast<float>(Xe) : quot;
     int coded = static_cast<int>(mn * 256.0f / static_cast<float>(R) + 0.5f);
@@ -861,9 +737,6 @@ int DeriveLayout(ZafEncoder* e)
     int base = stereo ? (coded + 1) / 2 : coded;
     int st = coded - base;
     int h = total - coded;
-    int perGroup = (h + 7) / 8;
-    int groups = h > 0 ? CeilDiv(h, perGroup) : 0;
-
     if (e->constraint != 0) {
         const int V = e->constraint;
         base = (V & 0x800000) ? 128 : ((V >> 16) & 0xFF);
@@ -873,103 +746,138 @@ int DeriveLayout(ZafEncoder* e)
         h = V & 0xFF;
         if (h > 128 - base - st)
             h = 128 - base - st;
-        perGroup = (h + 7) / 8;
-        groups = h > 0 ? CeilDiv(h, perGroup) : 0;
         total = base + st + h;
     }
     if (st > 0 && (C == 1 || K >= 0x80))
         return ZAF_ERR_LAYOUT;
+    l.total = total;
+    l.base = base;
+    l.stereo = st;
+    l.perGroup = (h + 7) / 8;
+    l.groups = h > 0 ? CeilDiv(h, l.perGroup) : 0;
+    return ZAF_OK;
+}
 
-    int64_t delay = 128;
+// Delay, frame count and header size; with a loop, the delay that starts the
+// loop on a frame, the padding that puts that frame on a 2048-byte boundary
+// (whole frames of it become extra leading frames) and the loop's frames.
+int LayoutFrames(const ZafEncoder* e, Layout& l)
+{
     const bool loop = e->loopLength > 0;
     if (loop) {
         if (e->loopStart < 0)
             return ZAF_ERR_LAYOUT;
-        delay = (e->loopStart + 1023) / 1024 * 1024 - e->loopStart + 128;
+        l.delay = (e->loopStart + 1023) / 1024 * 1024 - e->loopStart + 128;
     }
     const int64_t N = e->numSamples;
-    int64_t frames = (delay + N + 1023) / 1024;
-    int64_t appended = frames * 1024 - N - delay;
-    int64_t headerSize = (0 + 127) / 32 * 32;
+    l.frames = (l.delay + N + 1023) / 1024;
+    l.appended = l.frames * 1024 - N - l.delay;
+    l.headerSize = (0 + 127) / 32 * 32;
     int64_t pad = 0;
-    if (loop && frameSize > 0) {
+    if (loop && l.frameSize > 0) {
         int64_t k = (e->loopStart + 1023) / 1024;
-        int64_t at = headerSize + k * frameSize;
+        int64_t at = l.headerSize + k * l.frameSize;
         pad = (2048 - at % 2048) % 2048;
-        headerSize += pad;
+        l.headerSize += pad;
     }
-    int64_t lsf = 0, lso = 0, lef = 0, after = 1024;
     if (loop) {
-        int64_t p = delay + e->loopStart;
-        lsf = p / 1024;
-        lso = p % 1024;
+        int64_t p = l.delay + e->loopStart;
+        l.loopStartFrame = p / 1024;
+        l.loopStartOffset = p % 1024;
         int64_t end = p + e->loopLength;
-        lef = end / 1024 - (end % 1024 == 0 ? 1 : 0);
-        after = end % 1024 == 0 ? 0 : 1024 - end % 1024;
+        l.loopEndFrame = end / 1024 - (end % 1024 == 0 ? 1 : 0);
+        l.afterLoopEnd = end % 1024 == 0 ? 0 : 1024 - end % 1024;
     }
-    if (frameSize > 0) {
-        int64_t n = pad / frameSize;
+    if (l.frameSize > 0) {
+        int64_t n = pad / l.frameSize;
         if (n > 0) {
-            headerSize -= n * frameSize;
-            delay += 1024 * n;
-            frames += n;
+            l.headerSize -= n * l.frameSize;
+            l.delay += 1024 * n;
+            l.frames += n;
             if (loop) {
-                lsf += n;
-                lef += n;
+                l.loopStartFrame += n;
+                l.loopEndFrame += n;
             }
         }
     }
-    if (frameSize < 8 || frameSize > 0xFFFF)
-        return ZAF_ERR_LAYOUT;
+    return ZAF_OK;
+}
+
+// Whether the layout fits the stream header's fields and the settings'
+// ranges.
+bool LayoutFits(const ZafEncoder* e, const Layout& l)
+{
+    if (l.frameSize < 8 || l.frameSize > 0xFFFF)
+        return false;
     if (!(0 <= e->minRes && e->minRes <= e->maxRes && e->maxRes < 32))
-        return ZAF_ERR_LAYOUT;
-    if (frames < 0 || frames > INT32_MAX)
-        return ZAF_ERR_LAYOUT;
-    if (!(0 <= lsf && lsf <= lef) || (frames > 0 && lef >= frames))
-        return ZAF_ERR_LAYOUT;
+        return false;
+    if (l.frames < 0 || l.frames > INT32_MAX)
+        return false;
+    if (!(0 <= l.loopStartFrame && l.loopStartFrame <= l.loopEndFrame)
+        || (l.frames > 0 && l.loopEndFrame >= l.frames))
+        return false;
     if (e->cipherType != 0 && e->cipherType != 1 && e->cipherType != 56)
-        return ZAF_ERR_LAYOUT;
-    if (delay > 0xFFFF)
-        return ZAF_ERR_LAYOUT;  // does not fit the header's 16-bit field
+        return false;
+    return l.delay <= 0xFFFF;  // the header's field has 16 bits
+}
 
-    e->frameSize = static_cast<int32_t>(frameSize);
-    e->frameBits = static_cast<int32_t>(frameSize * 8);
-    e->frameCount = static_cast<int32_t>(frames);
-    e->delay = static_cast<int32_t>(delay);
-    e->appended = static_cast<int32_t>(appended);
-    e->totalBands = total;
-    e->baseBands = base;
-    e->stereoBands = st;
-    e->hfGroups = groups;
-    e->bandsPerGroup = perGroup;
-    e->loopStartFrame = static_cast<int32_t>(lsf);
-    e->loopStartOffset = static_cast<int32_t>(lso);
-    e->loopEndFrame = static_cast<int32_t>(lef);
-    e->afterLoopEnd = static_cast<int32_t>(after);
-
-    // Channel types per track.
-    static const int8_t kTypes[9][8] = {
-        {0}, {0}, {1, 2}, {1, 2, 0}, {1, 2, 0, 0}, {1, 2, 0, 0, 0},
-        {1, 2, 0, 0, 1, 2}, {1, 2, 0, 0, 1, 2, 0}, {1, 2, 0, 0, 1, 2, 1, 2},
+// Channel types per track: with stereo bands, the channels of each track
+// form intensity pairs by a table of its channel count (and configuration);
+// without, every channel is discrete.
+void AssignChannelTypes(ZafEncoder* e, const Layout& l)
+{
+    constexpr ZafChannelType D = ZafChannelType::Discrete;
+    constexpr ZafChannelType F = ZafChannelType::PairFirst;
+    constexpr ZafChannelType S = ZafChannelType::PairSecond;
+    static const ZafChannelType kTypes[9][8] = {
+        {D}, {D}, {F, S}, {F, S, D}, {F, S, D, D}, {F, S, D, D, D},
+        {F, S, D, D, F, S}, {F, S, D, D, F, S, D}, {F, S, D, D, F, S, F, S},
     };
-    const int perTrack = static_cast<int>(C / T);
-    for (int i = 0; i < C; ++i) {
-        int type = 0;
+    static const ZafChannelType kFiveLow[5] = {F, S, D, F, S};  // five channels, configuration 0..2
+    const int perTrack = e->channels / e->tracks;
+    for (int i = 0; i < e->channels; ++i) {
+        ZafChannelType type = D;
         const int j = i % perTrack;
-        if (st > 0 && perTrack > 1 && perTrack <= 8) {
+        if (l.stereo > 0 && perTrack > 1 && perTrack <= 8) {
             type = kTypes[perTrack][j];
-            if (perTrack == 4 && K == 0)
-                type = (j % 2 == 0) ? 1 : 2;
-            if (perTrack == 5 && K <= 2) {
-                static const int8_t t5[5] = {1, 2, 0, 1, 2};
-                type = t5[j];
-            }
+            if (perTrack == 4 && e->config == 0)
+                type = (j % 2 == 0) ? F : S;
+            if (perTrack == 5 && e->config <= 2)
+                type = kFiveLow[j];
         }
         ZafChannel* c = Chan(e, i);
         c->type = type;
-        c->coded = type == 2 ? base : base + st;
+        c->coded = type == S ? l.base : l.base + l.stereo;
     }
-    e->headerSize = static_cast<int32_t>(headerSize);
+}
+
+// Derives frame size, band layout, padding and loop placement.
+int DeriveLayout(ZafEncoder* e)
+{
+    Layout l;
+    int r = LayoutBands(e, l);
+    if (r == ZAF_OK)
+        r = LayoutFrames(e, l);
+    if (r != ZAF_OK)
+        return r;
+    if (!LayoutFits(e, l))
+        return ZAF_ERR_LAYOUT;
+    e->frameSize = static_cast<int32_t>(l.frameSize);
+    e->frameBits = static_cast<int32_t>(l.frameSize * 8);
+    e->frameCount = static_cast<int32_t>(l.frames);
+    e->delay = static_cast<int32_t>(l.delay);
+    e->appended = static_cast<int32_t>(l.appended);
+    e->totalBands = l.total;
+    e->baseBands = l.base;
+    e->stereoBands = l.stereo;
+    e->hfGroups = l.groups;
+    e->bandsPerGroup = l.perGroup;
+    e->loopStartFrame = static_cast<int32_t>(l.loopStartFrame);
+    e->loopStartOffset = static_cast<int32_t>(l.loopStartOffset);
+    e->loopEndFrame = static_cast<int32_t>(l.loopEndFrame);
+    e->afterLoopEnd = static_cast<int32_t>(l.afterLoopEnd);
+    AssignChannelTypes(e, l);
+    e->headerSize = static_cast<int32_t>(l.headerSize);
     return ZAF_OK;
 }
 
@@ -1042,18 +950,6 @@ void WriteHeader(const ZafEncoder* e, uint8_t* out)
 
 // ---------------------------------------------------------------------------
 // Public calls.
-
-void ZafDctIv128(const float* u, float* out)
-{
-    DctIv128(u, out);
-}
-
-uint16_t ZafCrc16(const uint8_t* data, size_t size, uint16_t crc)
-{
-    for (size_t i = 0; i < size; ++i)
-        crc = static_cast<uint16_t>((crc << 8) ^ g_crc.t[((crc >> 8) ^ data[i]) & 0xFF]);
-    return crc;
-}
 
 void EncoderLibraryInit()
 {
