@@ -247,11 +247,10 @@ int CheckLoop(Job& job, const WaveReader& reader)
     return 0;
 }
 
-int SetUp(Job& job)
+// One encoder instance and one reader of the input per thread; the readers
+// of threads after the first share the first one's stream.
+int CreateSlots(Job& job)
 {
-    job.threads = job.capacity != 0 ? ThreadCount() : 1;
-    EncoderLibraryInit();
-    job.libraryInit = true;
     for (int i = 0; i < job.threads; ++i) {
         Slot& slot = job.slots[i];
         slot.work = Allocate(job, "Encoder", kWorkAreaSize);
@@ -277,30 +276,41 @@ int SetUp(Job& job)
             }
         }
     }
-    WaveReader* r0 = job.slots[0].reader;
+    return 0;
+}
+
+// The input's format as the job encodes it: the cutoff within half the rate,
+// and the default configuration of the track's channel count when none is
+// given.
+void TakeFormat(Job& job)
+{
+    const WaveReader* r0 = job.slots[0].reader;
     job.rate = r0->GetSamplingRate();
     job.channels = r0->GetChannels();
     job.samples = r0->GetNumSamples();
     job.bits = r0->GetBitsPerSample();
     if (job.cutoff == 0 || job.cutoff > job.rate / 2)
         job.cutoff = job.rate / 2;
-
-    const int perTrack = job.channels / job.tracks;
     if (job.config == 0)
-        job.config = kDefaultConfig[perTrack];
+        job.config = kDefaultConfig[job.channels / job.tracks];
     job.ambisonic = job.config >= 0x80;
-    const int codingClass = (job.channels > 1 && job.channels != job.tracks && job.config < 0x80) ? 1 : 0;
+}
 
+// The bitrate of the quality setting: the kbit/s given, or the full rate of
+// the cutoff divided by the level's divisor (smaller divisors for channels
+// coded in pairs); raised to the floor when the floor is on, and at most a
+// quarter of the full rate. False for a quality that is neither.
+bool ChooseBitrate(const Job& job, int64_t* out)
+{
+    const int codingClass = (job.channels > 1 && job.channels != job.tracks && job.config < 0x80) ? 1 : 0;
     const int64_t base = static_cast<int64_t>(job.channels) * job.cutoff * 32;
     int64_t bitrate;
-    if (job.quality > 0) {
+    if (job.quality > 0)
         bitrate = static_cast<int64_t>(job.quality) * 1000;
-    } else if (job.quality >= -5 && job.quality <= -1) {
+    else if (job.quality >= -5 && job.quality <= -1)
         bitrate = static_cast<int64_t>(static_cast<float>(base) / static_cast<float>(kDivisor[codingClass][job.quality + 5]));
-    } else {
-        Report(job, "ERROR: Quality setting is invalid.\n");
-        return 1;
-    }
+    else
+        return false;
     if (g_zafJob.bitrateFloor) {
         int64_t floor = base / 6;
         const int64_t perChannel = static_cast<int64_t>(job.channels) * (codingClass == 0 ? 42666 : 32000);
@@ -313,18 +323,23 @@ int SetUp(Job& job)
         bitrate = base / 4;
     if (bitrate > INT32_MAX)
         bitrate = INT32_MAX;
+    *out = bitrate;
+    return true;
+}
 
+// Gives the first encoder the settings and the cipher table, derives the
+// stream layout and takes header size, frame count and frame size from it.
+int Configure(Job& job, int64_t bitrate, ZafEncoderInfo* info)
+{
     ZafEncoder* e0 = job.slots[0].encoder;
-    const bool loop = job.loop;
-    const int64_t loopStart = job.loopStart, loopLength = job.loopLength;
     bool ok = EncoderSetChannels(e0, job.channels, job.tracks, job.config) == ZAF_OK
         && EncoderSetSamplingRate(e0, job.rate, job.cutoff) == ZAF_OK
         && EncoderSetNumSamples(e0, job.samples) == ZAF_OK
         && EncoderSetBitrate(e0, static_cast<int>(bitrate)) == ZAF_OK;
     if (ok && g_zafJob.bandConstraint != 0)
         ok = EncoderSetBandLayout(e0, g_zafJob.bandConstraint) == ZAF_OK;
-    if (ok && loop)
-        ok = EncoderSetLoop(e0, loopStart, loopLength) == ZAF_OK;
+    if (ok && job.loop)
+        ok = EncoderSetLoop(e0, job.loopStart, job.loopLength) == ZAF_OK;
     if (!ok) {
         Report(job, "ERROR: Failed to encode header.\n");
         return 1;
@@ -343,41 +358,48 @@ int SetUp(Job& job)
         Report(job, "ERROR: Failed to encode header.\n");
         return 1;
     }
-    ZafEncoderInfo info;
-    EncoderGetInfo(e0, &info);
-    job.headerSize = info.headerSize;
-    job.frameCount = info.frameCount;
-    job.frameSize = info.frameSize;
+    EncoderGetInfo(e0, info);
+    job.headerSize = info->headerSize;
+    job.frameCount = info->frameCount;
+    job.frameSize = info->frameSize;
+    return 0;
+}
 
-    if (g_zafJob.basicReport) {
-        FILE* o = Out();
-        std::fprintf(o, "Number of channels    : %d\n", job.channels);
-        std::fprintf(o, "Sampling frequency    : %d [Hz]\n", job.rate);
-        std::fprintf(o, "Number of samples     : %d\n", static_cast<int>(job.samples));
-        std::fprintf(o, "Encode quality        : %s\n", job.quality > 0 ? "CUSTOM" : kLevelNames[job.quality + 5]);
-        std::fprintf(o, "Bitrate               : %d [bps]\n",
-                     static_cast<int>(static_cast<int64_t>(job.rate) * job.frameSize * 8 / 1024));
-        std::fprintf(o, "Cutoff frequency      : %d [Hz]\n",
-                     static_cast<int>(static_cast<int64_t>(job.rate) * info.totalBands / 256));
-        std::fprintf(o, "Number of tracks      : %d\n", job.tracks);
-        std::fprintf(o, "Channels per track    : %d\n", perTrack);
-        std::fprintf(o, "Channel Configuration : 0x%02X\n", job.config);
-        std::fprintf(o, "Is Ambisonics         : %s\n", job.ambisonic ? "YES" : "NO");
-        if (loop)
-            std::fprintf(o, "Loop                  : %d - %d (Length : %d)\n", static_cast<int>(loopStart),
-                         static_cast<int>(loopStart + loopLength), static_cast<int>(loopLength));
-        else
-            std::fprintf(o, "Loop                  : NONE\n");
-        if (job.key != 0)
-            std::fprintf(o, "Encryption key        : 0x%016llX\n", static_cast<unsigned long long>(job.key));
-        if (g_zafJob.detailReport) {
-            std::fprintf(o, "Frame size            : %d [Byte]\n", job.frameSize);
-            std::fprintf(o, "Stereo coding method  : %s\n", info.stereoBands != 0 ? "INTENSITY STEREO" : "DISCRETE");
-            std::fprintf(o, "Compression info      : %d (%d - %d - %d / %d)\n", info.totalBands, info.baseBands,
-                         info.stereoBands, info.totalBands - info.baseBands - info.stereoBands, info.bandsPerGroup);
-        }
+// The settings and the derived layout, for the basic (and detailed) report.
+void PrintReport(const Job& job, const ZafEncoderInfo& info)
+{
+    FILE* o = Out();
+    std::fprintf(o, "Number of channels    : %d\n", job.channels);
+    std::fprintf(o, "Sampling frequency    : %d [Hz]\n", job.rate);
+    std::fprintf(o, "Number of samples     : %d\n", static_cast<int>(job.samples));
+    std::fprintf(o, "Encode quality        : %s\n", job.quality > 0 ? "CUSTOM" : kLevelNames[job.quality + 5]);
+    std::fprintf(o, "Bitrate               : %d [bps]\n",
+                 static_cast<int>(static_cast<int64_t>(job.rate) * job.frameSize * 8 / 1024));
+    std::fprintf(o, "Cutoff frequency      : %d [Hz]\n",
+                 static_cast<int>(static_cast<int64_t>(job.rate) * info.totalBands / 256));
+    std::fprintf(o, "Number of tracks      : %d\n", job.tracks);
+    std::fprintf(o, "Channels per track    : %d\n", job.channels / job.tracks);
+    std::fprintf(o, "Channel Configuration : 0x%02X\n", job.config);
+    std::fprintf(o, "Is Ambisonics         : %s\n", job.ambisonic ? "YES" : "NO");
+    if (job.loop)
+        std::fprintf(o, "Loop                  : %d - %d (Length : %d)\n", static_cast<int>(job.loopStart),
+                     static_cast<int>(job.loopStart + job.loopLength), static_cast<int>(job.loopLength));
+    else
+        std::fprintf(o, "Loop                  : NONE\n");
+    if (job.key != 0)
+        std::fprintf(o, "Encryption key        : 0x%016llX\n", static_cast<unsigned long long>(job.key));
+    if (g_zafJob.detailReport) {
+        std::fprintf(o, "Frame size            : %d [Byte]\n", job.frameSize);
+        std::fprintf(o, "Stereo coding method  : %s\n", info.stereoBands != 0 ? "INTENSITY STEREO" : "DISCRETE");
+        std::fprintf(o, "Compression info      : %d (%d - %d - %d / %d)\n", info.totalBands, info.baseBands,
+                     info.stereoBands, info.totalBands - info.baseBands - info.stereoBands, info.bandsPerGroup);
     }
+}
 
+// Checks the whole file's size against the output buffer and cuts the
+// intermediate buffer into 1024 samples per channel and thread.
+int SizeBuffers(Job& job)
+{
     job.totalSize = static_cast<int64_t>(job.headerSize) + static_cast<int64_t>(job.frameCount) * job.frameSize;
     if (job.totalSize <= 0) {
         Report(job, "ERROR: Failed to calculate file size.\n");
@@ -403,6 +425,29 @@ int SetUp(Job& job)
             f += 1024;
         }
     return 0;
+}
+
+// Instances, format, bitrate, stream layout, report and buffers, in order;
+// the first failure is reported and ends the set-up.
+int SetUp(Job& job)
+{
+    job.threads = job.capacity != 0 ? ThreadCount() : 1;
+    EncoderLibraryInit();
+    job.libraryInit = true;
+    if (CreateSlots(job) != 0)
+        return 1;
+    TakeFormat(job);
+    int64_t bitrate = 0;
+    if (!ChooseBitrate(job, &bitrate)) {
+        Report(job, "ERROR: Quality setting is invalid.\n");
+        return 1;
+    }
+    ZafEncoderInfo info;
+    if (Configure(job, bitrate, &info) != 0)
+        return 1;
+    if (g_zafJob.basicReport)
+        PrintReport(job, info);
+    return SizeBuffers(job);
 }
 
 int Encode(Job& job)
