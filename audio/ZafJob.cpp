@@ -511,6 +511,67 @@ int Encode(Job& job)
     return result;
 }
 
+// Checks everything the file declares before the output file is created and
+// before its buffer is sized from the declared counts, then creates both.
+int OpenOutput(Job& job, const char* outputPath, FileStream** output)
+{
+    WaveError why = WaveError::None;
+    WaveReader* probe = WaveReader::Open(job.input, &why);
+    int result = 1;
+    if (!probe) {
+        Report(job, OpenFailure(why));
+    } else if (CheckFormat(job, *probe) == 0 && CheckLoop(job, *probe) == 0) {
+        *output = FileStream::Open(outputPath, true);
+        if (!*output) {
+            ReportF(job, "ERROR: Can not create output file (%s).\n", outputPath);
+        } else {
+            job.capacity = static_cast<int64_t>(probe->GetChannels()) * (probe->GetNumSamples() + 2048) / 2 + 2048;
+            job.output = static_cast<uint8_t*>(Allocate(job, "Output Buffer", static_cast<size_t>(job.capacity)));
+            if (!job.output && job.capacity != 0)
+                Report(job, "ERROR: Failed to allocate output buffer.\n");
+            else
+                result = 0;
+        }
+    }
+    WaveReader::Destroy(probe);
+    return result;
+}
+
+// Releases the instances, their readers and the intermediate buffer.
+void ReleaseEncoders(Job& job)
+{
+    Free(job, job.intermediate);
+    for (int i = 0; i < kMaxThreads; ++i) {
+        Slot& slot = job.slots[i];
+        WaveReader::Destroy(slot.reader);
+        if (slot.encoder)
+            EncoderDestroy(slot.encoder);
+        Free(job, slot.work);
+    }
+    if (job.libraryInit)
+        EncoderLibraryFinish();
+}
+
+// Writes an encoded file out and closes it; a file that was not completely
+// written is removed. Returns the job's result, 1 when the write fails.
+int CloseOutput(Job& job, FileStream* output, const char* outputPath, bool encoded, int result)
+{
+    bool written = false;
+    if (encoded) {
+        const size_t total = static_cast<size_t>(job.totalSize);
+        if (output->Write(job.output, total) == total) {
+            written = true;
+        } else {
+            Report(job, "ERROR: Failed to write data.\n");
+            result = 1;
+        }
+    }
+    output->Close();
+    if (!written)
+        std::remove(outputPath);
+    return result;
+}
+
 }  // namespace
 
 int EncodeWaveFile(int handle, const char* inputPath, const char* outputPath, int quality, int cutoff,
@@ -537,29 +598,7 @@ int EncodeWaveFile(int handle, const char* inputPath, const char* outputPath, in
         return 1;
     }
     FileStream* output = nullptr;
-    int result = 1;
-    {
-        // Everything the file declares is checked before the output file is
-        // created and before its buffer is sized from the declared counts.
-        WaveError why = WaveError::None;
-        WaveReader* probe = WaveReader::Open(job.input, &why);
-        if (!probe) {
-            Report(job, OpenFailure(why));
-        } else if (CheckFormat(job, *probe) == 0 && CheckLoop(job, *probe) == 0) {
-            output = FileStream::Open(outputPath, true);
-            if (!output) {
-                ReportF(job, "ERROR: Can not create output file (%s).\n", outputPath);
-            } else {
-                job.capacity = static_cast<int64_t>(probe->GetChannels()) * (probe->GetNumSamples() + 2048) / 2 + 2048;
-                job.output = static_cast<uint8_t*>(Allocate(job, "Output Buffer", static_cast<size_t>(job.capacity)));
-                if (!job.output && job.capacity != 0)
-                    Report(job, "ERROR: Failed to allocate output buffer.\n");
-                else
-                    result = 0;
-            }
-        }
-        WaveReader::Destroy(probe);
-    }
+    int result = OpenOutput(job, outputPath, &output);
     bool encoded = false;
     if (result == 0) {
         result = SetUp(job);
@@ -568,32 +607,9 @@ int EncodeWaveFile(int handle, const char* inputPath, const char* outputPath, in
             encoded = result == 0;
         }
     }
-    // Tear-down.
-    Free(job, job.intermediate);
-    for (int i = 0; i < kMaxThreads; ++i) {
-        Slot& slot = job.slots[i];
-        WaveReader::Destroy(slot.reader);
-        if (slot.encoder)
-            EncoderDestroy(slot.encoder);
-        Free(job, slot.work);
-    }
-    if (job.libraryInit)
-        EncoderLibraryFinish();
-    bool written = false;
-    if (output) {
-        if (encoded) {
-            const size_t total = static_cast<size_t>(job.totalSize);
-            if (output->Write(job.output, total) == total) {
-                written = true;
-            } else {
-                Report(job, "ERROR: Failed to write data.\n");
-                result = 1;
-            }
-        }
-        output->Close();
-        if (!written)
-            std::remove(outputPath);
-    }
+    ReleaseEncoders(job);
+    if (output)
+        result = CloseOutput(job, output, outputPath, encoded, result);
     Free(job, job.output);
     job.input->Close();
     delete jobPtr;
