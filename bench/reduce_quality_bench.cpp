@@ -73,26 +73,26 @@ void BM_Reduce(benchmark::State& state)
     std::vector<uint8_t> rgb(size_t(img.w) * img.h * 3);
     for (auto _ : state) {
         void* h = rdqOpenHandle();
-        rdqSetImage(h, img.alpha ? 201 : 200, 0, img.px.data(), img.w, img.h);
-        rdqSetOption(h, 100, colours);
-        rdqSetOption(h, 103, dither);
+        rdqSetImage(h, img.alpha ? RDQ_IMAGE_RGBA : RDQ_IMAGE_RGB, 0, img.px.data(), img.w, img.h);
+        rdqSetOption(h, RDQ_OPTION_COLORS, colours);
+        rdqSetOption(h, RDQ_OPTION_DITHER, dither);
         rdqSetOption(h, RDQ_OPTION_QUALITY, quality);
-        rdqSetOption(h, 101, img.alpha && code >= 403 ? 1 : 0);
+        rdqSetOption(h, RDQ_OPTION_TRANSPARENT, img.alpha && code >= RDQ_REDUCE_PALETTE ? 1 : 0);
         if (!rdqReduce(h, code)) state.SkipWithError("reduce failed");
         const uint8_t* out = static_cast<const uint8_t*>(rdqGetImage(h, 0));
         const uint8_t* pal = static_cast<const uint8_t*>(rdqGetPalette(h, 0));
         for (size_t i = 0; out && i < size_t(img.w) * img.h; ++i) {
-            if (code == 403) {
+            if (code == RDQ_REDUCE_PALETTE) {
                 std::memcpy(&rgb[i * 3], pal + out[i] * 3, 3);
             } else {
-                // 16-bit pixels, or for 404 the 5-6-5 palette entry.
-                const uint8_t* word = code == 404 ? pal + 2 * out[i] : out + 2 * i;
+                // 16-bit pixels, or for palette565 the 5-6-5 palette entry.
+                const uint8_t* word = code == RDQ_REDUCE_PALETTE565 ? pal + 2 * out[i] : out + 2 * i;
                 uint32_t v = word[0] | (uint32_t(word[1]) << 8);
-                const bool g6 = code == 400 || code == 404;
+                const bool g6 = code == RDQ_REDUCE_565 || code == RDQ_REDUCE_PALETTE565;
                 uint32_t r = v & 31, g = g6 ? (v >> 5) & 63 : (v >> 5) & 31, b = g6 ? v >> 11 : (v >> 10) & 31;
-                if (code == 401) r = v & 15, g = (v >> 4) & 15, b = (v >> 8) & 15;
+                if (code == RDQ_REDUCE_4444) r = v & 15, g = (v >> 4) & 15, b = (v >> 8) & 15;
                 auto w5 = [](uint32_t x) { return uint8_t((x << 3) | (x >> 2)); };
-                if (code == 401) rgb[i * 3] = uint8_t(r * 17), rgb[i * 3 + 1] = uint8_t(g * 17), rgb[i * 3 + 2] = uint8_t(b * 17);
+                if (code == RDQ_REDUCE_4444) rgb[i * 3] = uint8_t(r * 17), rgb[i * 3 + 1] = uint8_t(g * 17), rgb[i * 3 + 2] = uint8_t(b * 17);
                 else rgb[i * 3] = w5(r), rgb[i * 3 + 1] = g6 ? uint8_t((g << 2) | (g >> 4)) : w5(g), rgb[i * 3 + 2] = w5(b);
             }
         }
@@ -107,10 +107,10 @@ void Args(benchmark::internal::Benchmark* b)
     for (int i = 0; i < 4; ++i) {
         for (int colours : {256, 64, 16})
             for (int dither : {1, 0})
-                for (int quality : {RDQ_QUALITY_COMPATIBLE, RDQ_QUALITY_BEST}) b->Args({i, 403, colours, dither, quality});
-        b->Args({i, 404, 64, 1, RDQ_QUALITY_COMPATIBLE});
-        b->Args({i, 404, 64, 1, RDQ_QUALITY_BEST});
-        for (int code : {400, 401, 402}) b->Args({i, code, 256, 1, RDQ_QUALITY_COMPATIBLE});
+                for (int quality : {RDQ_QUALITY_COMPATIBLE, RDQ_QUALITY_BEST}) b->Args({i, RDQ_REDUCE_PALETTE, colours, dither, quality});
+        b->Args({i, RDQ_REDUCE_PALETTE565, 64, 1, RDQ_QUALITY_COMPATIBLE});
+        b->Args({i, RDQ_REDUCE_PALETTE565, 64, 1, RDQ_QUALITY_BEST});
+        for (int code : {RDQ_REDUCE_565, RDQ_REDUCE_4444, RDQ_REDUCE_1555}) b->Args({i, code, 256, 1, RDQ_QUALITY_COMPATIBLE});
     }
 }
 

@@ -40,7 +40,11 @@ bool WriteFile(const std::string& path, const void* data, size_t size)
 struct Format {
     const char* name;
     uint32_t code;
-} const kFormats[] = {{"rgb565", 400}, {"rgba4444", 401}, {"rgba5551", 402}, {"palette", 403}, {"palette565", 404}};
+} const kFormats[] = {{"rgb565", RDQ_REDUCE_565},
+                    {"rgba4444", RDQ_REDUCE_4444},
+                    {"rgba5551", RDQ_REDUCE_1555},
+                    {"palette", RDQ_REDUCE_PALETTE},
+                    {"palette565", RDQ_REDUCE_PALETTE565}};
 
 void Usage(FILE* out)
 {
@@ -102,9 +106,9 @@ std::vector<uint8_t> Decode16(const uint8_t* words, size_t n, uint32_t code)
     for (size_t i = 0; i < n; ++i) {
         uint32_t v = words[2 * i] | (uint32_t(words[2 * i + 1]) << 8);
         uint8_t* o = &out[4 * i];
-        if (code == 400) {
+        if (code == RDQ_REDUCE_565) {
             o[0] = w5(v & 31), o[1] = w6((v >> 5) & 63), o[2] = w5(v >> 11), o[3] = 255;
-        } else if (code == 401) {
+        } else if (code == RDQ_REDUCE_4444) {
             o[0] = uint8_t((v & 15) * 17), o[1] = uint8_t(((v >> 4) & 15) * 17), o[2] = uint8_t(((v >> 8) & 15) * 17);
             o[3] = uint8_t((v >> 12) * 17);
         } else {
@@ -115,7 +119,7 @@ std::vector<uint8_t> Decode16(const uint8_t* words, size_t n, uint32_t code)
 }
 
 struct Settings {
-    uint32_t code = 403, colours = 256, transparent = 0, reserve = 0, dither = 1, level = 9, alphaLevel = 9;
+    uint32_t code = RDQ_REDUCE_PALETTE, colours = 256, transparent = 0, reserve = 0, dither = 1, level = 9, alphaLevel = 9;
     uint32_t quality = RDQ_QUALITY_COMPATIBLE;
     std::vector<uint8_t> palette;
 };
@@ -124,11 +128,11 @@ void* OpenConfigured(const Settings& s)
 {
     void* h = rdqOpenHandle();
     if (!h) return nullptr;
-    bool ok = rdqSetOption(h, 100, s.colours) && rdqSetOption(h, 101, s.transparent) &&
-              rdqSetOption(h, 102, s.reserve) && rdqSetOption(h, 103, s.dither) && rdqSetOption(h, 104, s.level) &&
-              rdqSetOption(h, 105, s.dither) && rdqSetOption(h, 106, s.alphaLevel) &&
-              rdqSetOption(h, RDQ_OPTION_QUALITY, s.quality);
-    if (ok && !s.palette.empty()) ok = rdqSetPalette(h, 300, s.palette.data(), uint32_t(s.palette.size() / 3));
+    bool ok = rdqSetOption(h, RDQ_OPTION_COLORS, s.colours) && rdqSetOption(h, RDQ_OPTION_TRANSPARENT, s.transparent) &&
+              rdqSetOption(h, RDQ_OPTION_RESERVE, s.reserve) && rdqSetOption(h, RDQ_OPTION_DITHER, s.dither) &&
+              rdqSetOption(h, RDQ_OPTION_LEVEL, s.level) && rdqSetOption(h, RDQ_OPTION_ALPHA_DITHER, s.dither) &&
+              rdqSetOption(h, RDQ_OPTION_ALPHA_LEVEL, s.alphaLevel) && rdqSetOption(h, RDQ_OPTION_QUALITY, s.quality);
+    if (ok && !s.palette.empty()) ok = rdqSetPalette(h, RDQ_PALETTE_RGB, s.palette.data(), uint32_t(s.palette.size() / 3));
     if (!ok) {
         rdqCloseHandle(h);
         return nullptr;
@@ -224,7 +228,7 @@ int CliReduceMain(int argc, char** argv)
         Usage(stderr);
         return 2;
     }
-    const bool palettised = s.code >= 403;
+    const bool palettised = s.code >= RDQ_REDUCE_PALETTE;
     if (palettised && inputs.size() > RDQ_MAX_IMAGES) {
         std::fprintf(stderr, "lumivor reduce: at most %u images share one palette\n", RDQ_MAX_IMAGES);
         return 2;
@@ -269,7 +273,7 @@ int CliReduceMain(int argc, char** argv)
         const size_t first = palettised ? 0 : k, count = palettised ? images.size() : 1;
         for (size_t i = 0; i < count; ++i) {
             const Image& img = images[first + i];
-            rdqSetImage(h, img.alpha ? 201 : 200, uint32_t(i), img.pixels.data(), img.width, img.height);
+            rdqSetImage(h, img.alpha ? RDQ_IMAGE_RGBA : RDQ_IMAGE_RGB, uint32_t(i), img.pixels.data(), img.width, img.height);
         }
         if (!rdqReduce(h, s.code)) {
             std::fprintf(stderr, "lumivor reduce: the reduction failed (palette larger than --colors or "
@@ -290,10 +294,10 @@ int CliReduceMain(int argc, char** argv)
                      WriteFile(stem + ".pal", pal, rdqGetPaletteDataSize(h, uint32_t(i)));
                 std::vector<uint8_t> map(size_t(n) * 4);
                 for (uint32_t e = 0; e < n; ++e) {
-                    if (s.code == 403) {
+                    if (s.code == RDQ_REDUCE_PALETTE) {
                         std::memcpy(&map[e * 4], pal + e * 3, 3);
                     } else {
-                        std::vector<uint8_t> c = Decode16(pal + 2 * e, 1, 400);
+                        std::vector<uint8_t> c = Decode16(pal + 2 * e, 1, RDQ_REDUCE_565);
                         std::memcpy(&map[e * 4], c.data(), 3);
                     }
                     map[e * 4 + 3] = (s.transparent && e == 0) ? 0 : 255;
@@ -302,7 +306,7 @@ int CliReduceMain(int argc, char** argv)
                                     PNG_FORMAT_RGBA_COLORMAP, data, map.data(), n);
                 std::printf("%s: %ux%u %s -> %s.idx, %s.pal (%u colours, %s), %s.%s.png\n", img.path.c_str(),
                             img.width, img.height, img.alpha ? "RGBA" : "RGB", stem.c_str(), stem.c_str(), n,
-                            s.code == 403 ? "R,G,B" : "5-6-5", stem.c_str(), formatName);
+                            s.code == RDQ_REDUCE_PALETTE ? "R,G,B" : "5-6-5", stem.c_str(), formatName);
             } else {
                 ok = ok && WriteFile(stem + "." + formatName + ".raw", data, size);
                 std::vector<uint8_t> rgba = Decode16(data, size / 2, s.code);

@@ -1,5 +1,7 @@
 #include "reduce/RdqBitmap.h"
 
+#include "reduce/RdqApi.h"
+
 namespace rdq {
 
 namespace {
@@ -13,7 +15,7 @@ void Put32(uint8_t* p, uint32_t v)
 
 bool Dib::Create(int width, int height, int bitsPerPixel)
 {
-    if (width < 1 || width > 1280 || height < 1 || height > 1280) return false;
+    if (width < 1 || width > int(RDQ_MAX_SIZE) || height < 1 || height > int(RDQ_MAX_SIZE)) return false;
     if (bitsPerPixel != 8 && bitsPerPixel != 24) return false;
     width_ = width;
     height_ = height;
@@ -42,10 +44,10 @@ bool Dib::Create(int width, int height, int bitsPerPixel)
 bool ConvertImage(uint32_t type, int width, int height, const uint8_t* pixels, Dib& rgb, Dib* alpha,
                   bool wantOpaquePlane, bool* hasAlpha)
 {
-    if (!pixels || (type != 200 && type != 201)) return false;
+    if (!pixels || (type != RDQ_IMAGE_RGB && type != RDQ_IMAGE_RGBA)) return false;
     if (!rgb.Create(width, height, 24)) return false;
-    const int bpp = type == 201 ? 4 : 3;
-    bool plane = alpha && (type == 201 || wantOpaquePlane);
+    const int bpp = type == RDQ_IMAGE_RGBA ? 4 : 3;
+    bool plane = alpha && (type == RDQ_IMAGE_RGBA || wantOpaquePlane);
     if (plane && !alpha->Create(width, height, 8)) return false;
     for (int y = 0; y < height; ++y) {
         const uint8_t* src = pixels + size_t(y) * width * bpp;

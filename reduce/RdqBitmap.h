@@ -31,9 +31,9 @@ private:
     size_t bits_ = 0;
 };
 
-// Caller pixels (type 200: R, G, B; type 201: R, G, B, A) into a 24-bit
-// bitmap; for type 201 the alpha bytes go into an 8-bit alpha plane. With
-// wantOpaquePlane an RGB image gets an alpha plane filled with 255.
+// Caller pixels (RDQ_IMAGE_RGB: R, G, B; RDQ_IMAGE_RGBA: R, G, B, A) into a
+// 24-bit bitmap; for RDQ_IMAGE_RGBA the alpha bytes go into an 8-bit alpha
+// plane. With wantOpaquePlane an RGB image gets an alpha plane filled with 255.
 // False for a null buffer, a bad type or a size outside 1..1280.
 bool ConvertImage(uint32_t type, int width, int height, const uint8_t* pixels, Dib& rgb, Dib* alpha,
                   bool wantOpaquePlane, bool* hasAlpha);

@@ -15,6 +15,7 @@ namespace {
 
 constexpr uint32_t kMagic = 0x83759572u;
 constexpr uint32_t kSlots = RDQ_MAX_IMAGES;
+constexpr uint32_t kOptionCount = RDQ_OPTION_ALPHA_LEVEL - RDQ_OPTION_COLORS + 1;
 
 struct Slot {
     void* data;      // owned by the handle; null = empty
@@ -31,21 +32,21 @@ struct HandleRecord {
     Slot output[kSlots];
     Slot outputPalette[kSlots];
     Slot inputPalette;
-    uint32_t options[7]; // options 100..106
+    uint32_t options[kOptionCount]; // RDQ_OPTION_COLORS..RDQ_OPTION_ALPHA_LEVEL
     uint32_t quality;    // RDQ_OPTION_QUALITY
 };
 
 struct OptionRule {
     uint32_t max, min, def;
 };
-const OptionRule kOptions[7] = {
-    {256, 2, 256}, // 100 palette size
-    {1, 0, 0},     // 101 transparency
-    {2, 0, 0},     // 102 further reserved entries
-    {1, 0, 1},     // 103 dithering
-    {11, 0, 9},    // 104 colour dither level
-    {1, 0, 1},     // 105 alpha dithering
-    {11, 0, 9},    // 106 alpha dither level
+const OptionRule kOptions[kOptionCount] = {
+    {256, 2, 256}, // RDQ_OPTION_COLORS: palette size
+    {1, 0, 0},     // RDQ_OPTION_TRANSPARENT: transparency
+    {2, 0, 0},     // RDQ_OPTION_RESERVE: further reserved entries
+    {1, 0, 1},     // RDQ_OPTION_DITHER: dithering
+    {11, 0, 9},    // RDQ_OPTION_LEVEL: colour dither level
+    {1, 0, 1},     // RDQ_OPTION_ALPHA_DITHER: alpha dithering
+    {11, 0, 9},    // RDQ_OPTION_ALPHA_LEVEL: alpha dither level
 };
 
 HandleRecord* Accept(void* h)
@@ -56,7 +57,7 @@ HandleRecord* Accept(void* h)
     return rec;
 }
 
-uint32_t Option(const HandleRecord* rec, uint32_t id) { return rec->options[id - 100]; }
+uint32_t Option(const HandleRecord* rec, uint32_t id) { return rec->options[id - RDQ_OPTION_COLORS]; }
 
 void* CopyOut(const void* src, size_t n)
 {
@@ -104,10 +105,10 @@ uint32_t ReduceDirect(HandleRecord* rec, uint32_t code, uint32_t images)
     rdq::Write16Options opt;
     opt.mode = code == RDQ_REDUCE_565 ? rdq::Mode16::k565 : code == RDQ_REDUCE_4444 ? rdq::Mode16::k4444
                                                                                    : rdq::Mode16::k1555;
-    opt.dither = Option(rec, 103) != 0;
-    opt.alphaDither = Option(rec, 105) != 0;
-    opt.level = int(Option(rec, 104));
-    opt.alphaLevel = int(Option(rec, 106));
+    opt.dither = Option(rec, RDQ_OPTION_DITHER) != 0;
+    opt.alphaDither = Option(rec, RDQ_OPTION_ALPHA_DITHER) != 0;
+    opt.level = int(Option(rec, RDQ_OPTION_LEVEL));
+    opt.alphaLevel = int(Option(rec, RDQ_OPTION_ALPHA_LEVEL));
     opt.quiet = rec->quality == RDQ_QUALITY_BEST;
     std::vector<uint8_t> rounded = rdq::Round16(rgb, hasAlpha ? &alpha : nullptr, opt);
     std::vector<uint8_t> packed = rdq::Pack16(rounded, opt.mode);
@@ -139,12 +140,12 @@ bool BuildSharedPalette(const HandleRecord* rec, uint32_t images, const rdq::Pal
 
 uint32_t ReducePalette(HandleRecord* rec, uint32_t code, uint32_t images)
 {
-    const bool transparency = Option(rec, 101) != 0;
-    const int n = int(Option(rec, 100));
+    const bool transparency = Option(rec, RDQ_OPTION_TRANSPARENT) != 0;
+    const int n = int(Option(rec, RDQ_OPTION_COLORS));
     rdq::PaletteRequest req;
     req.size = n;
     req.transparency = transparency;
-    req.extraReserved = int(Option(rec, 102));
+    req.extraReserved = int(Option(rec, RDQ_OPTION_RESERVE));
     req.sixteenBit = code == RDQ_REDUCE_PALETTE565;
     std::vector<uint8_t> caller;
     if (rec->inputPalette.data) {
@@ -180,8 +181,8 @@ uint32_t ReducePalette(HandleRecord* rec, uint32_t code, uint32_t images)
             palBytes[2 * i + 1] = uint8_t(v >> 8);
         }
     }
-    const bool dither = Option(rec, 103) != 0;
-    const int divisor = rdq::LevelDivisor(int(Option(rec, 104)));
+    const bool dither = Option(rec, RDQ_OPTION_DITHER) != 0;
+    const int divisor = rdq::LevelDivisor(int(Option(rec, RDQ_OPTION_LEVEL)));
     for (uint32_t i = 0; i < images; ++i) {
         if (rec->output[i].data || rec->outputPalette[i].data) return 0;
         const Slot& in = rec->input[i];
@@ -191,7 +192,7 @@ uint32_t ReducePalette(HandleRecord* rec, uint32_t code, uint32_t images)
         const rdq::Dib* plane = hasAlpha && transparency ? &alpha : nullptr;
         std::vector<uint8_t> idx =
             rec->quality == RDQ_QUALITY_BEST
-                ? rdq::MapToPaletteRgb(rgb, plane, transparency, pal, dither, int(Option(rec, 104)))
+                ? rdq::MapToPaletteRgb(rgb, plane, transparency, pal, dither, int(Option(rec, RDQ_OPTION_LEVEL)))
                 : rdq::MapToPalette(rgb, plane, transparency, pal, dither, divisor);
         void* img = CopyOut(idx.data(), idx.size());
         void* palCopy = std::malloc(palBytes.size());
@@ -202,7 +203,7 @@ uint32_t ReducePalette(HandleRecord* rec, uint32_t code, uint32_t images)
         std::memcpy(palCopy, palBytes.data(), palBytes.size());
         rec->output[i] = {img, RDQ_IMAGE_INDEX8, in.width, in.height};
         rec->outputPalette[i] = {palCopy, code == RDQ_REDUCE_PALETTE ? RDQ_PALETTE_RGB : RDQ_PALETTE_565,
-                                 uint32_t(n), Option(rec, 101)};
+                                 uint32_t(n), Option(rec, RDQ_OPTION_TRANSPARENT)};
     }
     return 1;
 }
@@ -218,7 +219,7 @@ LUMIVOR_EXPORT void* LUMIVOR_STDCALL rdqOpenHandle(void)
         if (!rec) return nullptr;
         rec->tag = sizeof(HandleRecord);
         rec->magic = kMagic;
-        for (int i = 0; i < 7; ++i) rec->options[i] = kOptions[i].def;
+        for (uint32_t i = 0; i < kOptionCount; ++i) rec->options[i] = kOptions[i].def;
         rec->quality = RDQ_QUALITY_COMPATIBLE;
         rec->ready[0] = 1;
         rec->ready[1] = 1;
@@ -295,10 +296,10 @@ LUMIVOR_EXPORT uint32_t LUMIVOR_STDCALL rdqSetOption(void* h, uint32_t id, uint3
             rec->quality = value;
             return 1;
         }
-        if (id < 100 || id > 106) return 0;
-        const OptionRule& rule = kOptions[id - 100];
+        if (id < RDQ_OPTION_COLORS || id > RDQ_OPTION_ALPHA_LEVEL) return 0;
+        const OptionRule& rule = kOptions[id - RDQ_OPTION_COLORS];
         if (value < rule.min || value > rule.max) return 0;
-        rec->options[id - 100] = value;
+        rec->options[id - RDQ_OPTION_COLORS] = value;
         return 1;
     } catch (...) {
         return 0;

@@ -52,10 +52,10 @@ TEST(RdqApi, RejectsNullAndForeignHandles)
     for (void* h : {static_cast<void*>(nullptr), static_cast<void*>(foreign)}) {
         uint8_t px[3] = {};
         EXPECT_EQ(rdqCloseHandle(h), 0u);
-        EXPECT_EQ(rdqSetImage(h, 200, 0, px, 1, 1), 0u);
-        EXPECT_EQ(rdqSetPalette(h, 300, px, 2), 0u);
-        EXPECT_EQ(rdqSetOption(h, 100, 16), 0u);
-        EXPECT_EQ(rdqReduce(h, 403), 0u);
+        EXPECT_EQ(rdqSetImage(h, RDQ_IMAGE_RGB, 0, px, 1, 1), 0u);
+        EXPECT_EQ(rdqSetPalette(h, RDQ_PALETTE_RGB, px, 2), 0u);
+        EXPECT_EQ(rdqSetOption(h, RDQ_OPTION_COLORS, 16), 0u);
+        EXPECT_EQ(rdqReduce(h, RDQ_REDUCE_PALETTE), 0u);
         EXPECT_EQ(rdqGetImageCount(h), 0u);
         EXPECT_EQ(rdqGetImage(h, 0), nullptr);
         EXPECT_EQ(rdqGetImageWidth(h, 0), 0u);
@@ -76,37 +76,41 @@ TEST(RdqApi, RejectsNullAndForeignHandles)
 TEST(RdqApi, SetImageChecksArgumentsAndSlots)
 {
     Handle h;
-    auto big = Solid(1280, 1, 4, 1, 2, 3);
+    auto big = Solid(RDQ_MAX_SIZE, 1, 4, 1, 2, 3);
     auto px = Solid(2, 2, 3, 9, 9, 9);
-    EXPECT_EQ(rdqSetImage(h.h, 199, 0, px.data(), 1, 1), 0u);
-    EXPECT_EQ(rdqSetImage(h.h, 202, 0, px.data(), 1, 1), 0u);
-    EXPECT_EQ(rdqSetImage(h.h, 200, 0, nullptr, 1, 1), 0u);
-    EXPECT_EQ(rdqSetImage(h.h, 200, 200, px.data(), 1, 1), 0u);
-    EXPECT_EQ(rdqSetImage(h.h, 200, 0, px.data(), 0, 1), 0u);
-    EXPECT_EQ(rdqSetImage(h.h, 200, 0, px.data(), 1, 0), 0u);
-    EXPECT_EQ(rdqSetImage(h.h, 201, 0, big.data(), 1281, 1), 0u);
-    EXPECT_EQ(rdqSetImage(h.h, 201, 0, big.data(), 1, 1281), 0u);
-    EXPECT_EQ(rdqSetImage(h.h, 201, 0, big.data(), 1280, 1), 1u);
-    EXPECT_EQ(rdqSetImage(h.h, 200, 0, px.data(), 2, 2), 0u); // slot in use
-    EXPECT_EQ(rdqSetImage(h.h, 200, 199, px.data(), 1, 1), 1u);
+    EXPECT_EQ(rdqSetImage(h.h, RDQ_IMAGE_RGB - 1, 0, px.data(), 1, 1), 0u);
+    EXPECT_EQ(rdqSetImage(h.h, RDQ_IMAGE_RGBA + 1, 0, px.data(), 1, 1), 0u);
+    EXPECT_EQ(rdqSetImage(h.h, RDQ_IMAGE_RGB, 0, nullptr, 1, 1), 0u);
+    EXPECT_EQ(rdqSetImage(h.h, RDQ_IMAGE_RGB, RDQ_MAX_IMAGES, px.data(), 1, 1), 0u);
+    EXPECT_EQ(rdqSetImage(h.h, RDQ_IMAGE_RGB, 0, px.data(), 0, 1), 0u);
+    EXPECT_EQ(rdqSetImage(h.h, RDQ_IMAGE_RGB, 0, px.data(), 1, 0), 0u);
+    EXPECT_EQ(rdqSetImage(h.h, RDQ_IMAGE_RGBA, 0, big.data(), RDQ_MAX_SIZE + 1, 1), 0u);
+    EXPECT_EQ(rdqSetImage(h.h, RDQ_IMAGE_RGBA, 0, big.data(), 1, RDQ_MAX_SIZE + 1), 0u);
+    EXPECT_EQ(rdqSetImage(h.h, RDQ_IMAGE_RGBA, 0, big.data(), RDQ_MAX_SIZE, 1), 1u);
+    EXPECT_EQ(rdqSetImage(h.h, RDQ_IMAGE_RGB, 0, px.data(), 2, 2), 0u); // slot in use
+    EXPECT_EQ(rdqSetImage(h.h, RDQ_IMAGE_RGB, RDQ_MAX_IMAGES - 1, px.data(), 1, 1), 1u);
 }
 
 TEST(RdqApi, PaletteAndOptionRanges)
 {
     Handle h;
     uint8_t pal[257 * 3] = {};
-    EXPECT_EQ(rdqSetPalette(h.h, 300, pal, 1), 0u);
-    EXPECT_EQ(rdqSetPalette(h.h, 300, pal, 257), 0u);
-    EXPECT_EQ(rdqSetPalette(h.h, 302, pal, 4), 0u);
-    EXPECT_EQ(rdqSetPalette(h.h, 300, nullptr, 4), 0u);
-    EXPECT_EQ(rdqSetPalette(h.h, 301, pal, 256), 1u);
-    EXPECT_EQ(rdqSetPalette(h.h, 300, pal, 4), 0u); // second palette
+    EXPECT_EQ(rdqSetPalette(h.h, RDQ_PALETTE_RGB, pal, 1), 0u);
+    EXPECT_EQ(rdqSetPalette(h.h, RDQ_PALETTE_RGB, pal, 257), 0u);
+    EXPECT_EQ(rdqSetPalette(h.h, RDQ_PALETTE_565 + 1, pal, 4), 0u);
+    EXPECT_EQ(rdqSetPalette(h.h, RDQ_PALETTE_RGB, nullptr, 4), 0u);
+    EXPECT_EQ(rdqSetPalette(h.h, RDQ_PALETTE_565, pal, 256), 1u);
+    EXPECT_EQ(rdqSetPalette(h.h, RDQ_PALETTE_RGB, pal, 4), 0u); // second palette
 
     struct Case {
         uint32_t id, value, ok;
-    } cases[] = {{100, 1, 0}, {100, 2, 1}, {100, 256, 1}, {100, 257, 0}, {101, 2, 0}, {101, 1, 1},
-                 {102, 3, 0}, {102, 2, 1}, {103, 2, 0},   {104, 12, 0},  {104, 11, 1}, {105, 2, 0},
-                 {106, 11, 1}, {106, 12, 0}, {99, 0, 0},  {107, 0, 0}};
+    } cases[] = {
+        {RDQ_OPTION_COLORS, 1, 0},       {RDQ_OPTION_COLORS, 2, 1},          {RDQ_OPTION_COLORS, 256, 1},
+        {RDQ_OPTION_COLORS, 257, 0},     {RDQ_OPTION_TRANSPARENT, 2, 0},     {RDQ_OPTION_TRANSPARENT, 1, 1},
+        {RDQ_OPTION_RESERVE, 3, 0},      {RDQ_OPTION_RESERVE, 2, 1},         {RDQ_OPTION_DITHER, 2, 0},
+        {RDQ_OPTION_LEVEL, 12, 0},       {RDQ_OPTION_LEVEL, 11, 1},          {RDQ_OPTION_ALPHA_DITHER, 2, 0},
+        {RDQ_OPTION_ALPHA_LEVEL, 11, 1}, {RDQ_OPTION_ALPHA_LEVEL, 12, 0},    {RDQ_OPTION_COLORS - 1, 0, 0},
+        {RDQ_OPTION_ALPHA_LEVEL + 1, 0, 0}};
     for (const Case& c : cases) EXPECT_EQ(rdqSetOption(h.h, c.id, c.value), c.ok) << c.id << "=" << c.value;
 }
 
@@ -115,71 +119,71 @@ TEST(RdqApi, ReduceCallOrderAndCounts)
     auto px = Solid(4, 4, 3, 200, 100, 50);
     {
         Handle h; // no image
-        EXPECT_EQ(rdqReduce(h.h, 403), 0u);
+        EXPECT_EQ(rdqReduce(h.h, RDQ_REDUCE_PALETTE), 0u);
     }
     {
         Handle h; // gap: slots 0 and 2 make one image; bad codes fail
-        ASSERT_EQ(rdqSetImage(h.h, 200, 0, px.data(), 4, 4), 1u);
-        ASSERT_EQ(rdqSetImage(h.h, 200, 2, px.data(), 4, 4), 1u);
-        EXPECT_EQ(rdqReduce(h.h, 399), 0u);
-        EXPECT_EQ(rdqReduce(h.h, 405), 0u);
-        EXPECT_EQ(rdqReduce(h.h, 403), 1u);
+        ASSERT_EQ(rdqSetImage(h.h, RDQ_IMAGE_RGB, 0, px.data(), 4, 4), 1u);
+        ASSERT_EQ(rdqSetImage(h.h, RDQ_IMAGE_RGB, 2, px.data(), 4, 4), 1u);
+        EXPECT_EQ(rdqReduce(h.h, RDQ_REDUCE_565 - 1), 0u);
+        EXPECT_EQ(rdqReduce(h.h, RDQ_REDUCE_PALETTE565 + 1), 0u);
+        EXPECT_EQ(rdqReduce(h.h, RDQ_REDUCE_PALETTE), 1u);
         EXPECT_EQ(rdqGetImageCount(h.h), 1u);
-        EXPECT_EQ(rdqReduce(h.h, 403), 0u); // one reduction per handle
+        EXPECT_EQ(rdqReduce(h.h, RDQ_REDUCE_PALETTE), 0u); // one reduction per handle
     }
     {
-        Handle h; // 400 with two images
-        rdqSetImage(h.h, 200, 0, px.data(), 4, 4);
-        rdqSetImage(h.h, 200, 1, px.data(), 4, 4);
-        EXPECT_EQ(rdqReduce(h.h, 400), 0u);
+        Handle h; // a direct 16-bit reduction with two images
+        rdqSetImage(h.h, RDQ_IMAGE_RGB, 0, px.data(), 4, 4);
+        rdqSetImage(h.h, RDQ_IMAGE_RGB, 1, px.data(), 4, 4);
+        EXPECT_EQ(rdqReduce(h.h, RDQ_REDUCE_565), 0u);
     }
     {
-        Handle h; // 401 after a palette
+        Handle h; // a direct 16-bit reduction after a palette
         uint8_t pal[6] = {0, 0, 0, 255, 255, 255};
-        rdqSetImage(h.h, 200, 0, px.data(), 4, 4);
-        rdqSetPalette(h.h, 300, pal, 2);
-        EXPECT_EQ(rdqReduce(h.h, 401), 0u);
+        rdqSetImage(h.h, RDQ_IMAGE_RGB, 0, px.data(), 4, 4);
+        rdqSetPalette(h.h, RDQ_PALETTE_RGB, pal, 2);
+        EXPECT_EQ(rdqReduce(h.h, RDQ_REDUCE_4444), 0u);
     }
     {
         Handle h; // palette larger than N
         uint8_t pal[3 * 20] = {};
-        rdqSetImage(h.h, 200, 0, px.data(), 4, 4);
-        rdqSetPalette(h.h, 300, pal, 20);
-        rdqSetOption(h.h, 100, 16);
-        EXPECT_EQ(rdqReduce(h.h, 403), 0u);
+        rdqSetImage(h.h, RDQ_IMAGE_RGB, 0, px.data(), 4, 4);
+        rdqSetPalette(h.h, RDQ_PALETTE_RGB, pal, 20);
+        rdqSetOption(h.h, RDQ_OPTION_COLORS, 16);
+        EXPECT_EQ(rdqReduce(h.h, RDQ_REDUCE_PALETTE), 0u);
     }
     {
         Handle h; // palette smaller than the reserved entries
         uint8_t pal[3 * 2] = {};
-        rdqSetImage(h.h, 200, 0, px.data(), 4, 4);
-        rdqSetPalette(h.h, 300, pal, 2);
-        rdqSetOption(h.h, 101, 1);
-        rdqSetOption(h.h, 102, 2);
-        EXPECT_EQ(rdqReduce(h.h, 403), 0u);
+        rdqSetImage(h.h, RDQ_IMAGE_RGB, 0, px.data(), 4, 4);
+        rdqSetPalette(h.h, RDQ_PALETTE_RGB, pal, 2);
+        rdqSetOption(h.h, RDQ_OPTION_TRANSPARENT, 1);
+        rdqSetOption(h.h, RDQ_OPTION_RESERVE, 2);
+        EXPECT_EQ(rdqReduce(h.h, RDQ_REDUCE_PALETTE), 0u);
     }
     {
         Handle h; // three images share one palette
         auto a = Solid(4, 4, 3, 255, 0, 0), b = Solid(3, 2, 3, 0, 255, 0), c = Solid(1, 5, 4, 0, 0, 255);
-        rdqSetImage(h.h, 200, 0, a.data(), 4, 4);
-        rdqSetImage(h.h, 200, 1, b.data(), 3, 2);
-        rdqSetImage(h.h, 201, 2, c.data(), 1, 5);
-        rdqSetOption(h.h, 100, 16);
-        ASSERT_EQ(rdqReduce(h.h, 403), 1u);
+        rdqSetImage(h.h, RDQ_IMAGE_RGB, 0, a.data(), 4, 4);
+        rdqSetImage(h.h, RDQ_IMAGE_RGB, 1, b.data(), 3, 2);
+        rdqSetImage(h.h, RDQ_IMAGE_RGBA, 2, c.data(), 1, 5);
+        rdqSetOption(h.h, RDQ_OPTION_COLORS, 16);
+        ASSERT_EQ(rdqReduce(h.h, RDQ_REDUCE_PALETTE), 1u);
         EXPECT_EQ(rdqGetImageCount(h.h), 3u);
         for (uint32_t i = 0; i < 3; ++i) {
-            EXPECT_EQ(rdqGetImageType(h.h, i), 403u);
+            EXPECT_EQ(rdqGetImageType(h.h, i), RDQ_REDUCE_PALETTE);
             EXPECT_EQ(rdqGetPaletteDataSize(h.h, i), 3u * 16);
             EXPECT_EQ(rdqGetPaletteCount(h.h, i), 16u);
-            EXPECT_EQ(rdqGetPaletteType(h.h, i), 300u);
+            EXPECT_EQ(rdqGetPaletteType(h.h, i), RDQ_PALETTE_RGB);
             EXPECT_NE(rdqGetPalette(h.h, i), rdqGetPalette(h.h, 0 == i ? 1 : 0));
         }
         EXPECT_EQ(rdqGetImageWidth(h.h, 1), 3u);
         EXPECT_EQ(rdqGetImageHeight(h.h, 1), 2u);
         EXPECT_EQ(rdqGetImageDataSize(h.h, 2), 5u);
         EXPECT_EQ(rdqGetImageDataSize(h.h, 3), 0u);
-        EXPECT_EQ(rdqGetImage(h.h, 200), nullptr);
-        EXPECT_EQ(rdqGetImageType(h.h, 200), 0u);
-        EXPECT_EQ(rdqGetPaletteCount(h.h, 200), 0u);
+        EXPECT_EQ(rdqGetImage(h.h, RDQ_MAX_IMAGES), nullptr);
+        EXPECT_EQ(rdqGetImageType(h.h, RDQ_MAX_IMAGES), 0u);
+        EXPECT_EQ(rdqGetPaletteCount(h.h, RDQ_MAX_IMAGES), 0u);
         // Each image maps its solid colour to one entry that holds it.
         const uint8_t* pal = static_cast<const uint8_t*>(rdqGetPalette(h.h, 0));
         const uint8_t* idx = static_cast<const uint8_t*>(rdqGetImage(h.h, 0));
@@ -194,10 +198,10 @@ TEST(RdqApi, ReservedEntriesAndCallerPalette)
     ASSERT_EQ(px.size(), 64u * 64 * 3);
     {
         Handle h;
-        rdqSetImage(h.h, 200, 0, px.data(), 64, 64);
-        rdqSetOption(h.h, 100, 32);
-        rdqSetOption(h.h, 102, 2);
-        ASSERT_EQ(rdqReduce(h.h, 403), 1u);
+        rdqSetImage(h.h, RDQ_IMAGE_RGB, 0, px.data(), 64, 64);
+        rdqSetOption(h.h, RDQ_OPTION_COLORS, 32);
+        rdqSetOption(h.h, RDQ_OPTION_RESERVE, 2);
+        ASSERT_EQ(rdqReduce(h.h, RDQ_REDUCE_PALETTE), 1u);
         const uint8_t* pal = static_cast<const uint8_t*>(rdqGetPalette(h.h, 0));
         const uint8_t* idx = static_cast<const uint8_t*>(rdqGetImage(h.h, 0));
         for (int i = 0; i < 6; ++i) EXPECT_EQ(pal[i], 0);
@@ -207,18 +211,18 @@ TEST(RdqApi, ReservedEntriesAndCallerPalette)
         Handle h; // a caller palette of N entries comes back unchanged
         uint8_t caller[8 * 3];
         for (int i = 0; i < 24; ++i) caller[i] = uint8_t(i * 37 + 11);
-        rdqSetImage(h.h, 200, 0, px.data(), 64, 64);
-        rdqSetPalette(h.h, 300, caller, 8);
-        rdqSetOption(h.h, 100, 8);
-        ASSERT_EQ(rdqReduce(h.h, 403), 1u);
+        rdqSetImage(h.h, RDQ_IMAGE_RGB, 0, px.data(), 64, 64);
+        rdqSetPalette(h.h, RDQ_PALETTE_RGB, caller, 8);
+        rdqSetOption(h.h, RDQ_OPTION_COLORS, 8);
+        ASSERT_EQ(rdqReduce(h.h, RDQ_REDUCE_PALETTE), 1u);
         EXPECT_EQ(0, std::memcmp(rdqGetPalette(h.h, 0), caller, sizeof caller));
     }
     {
-        Handle h; // 404: every entry survives 5-6-5 packing and widening
-        rdqSetImage(h.h, 200, 0, px.data(), 64, 64);
-        rdqSetOption(h.h, 100, 64);
-        ASSERT_EQ(rdqReduce(h.h, 404), 1u);
-        EXPECT_EQ(rdqGetImageType(h.h, 0), 404u);
+        Handle h; // palette565: every entry survives 5-6-5 packing and widening
+        rdqSetImage(h.h, RDQ_IMAGE_RGB, 0, px.data(), 64, 64);
+        rdqSetOption(h.h, RDQ_OPTION_COLORS, 64);
+        ASSERT_EQ(rdqReduce(h.h, RDQ_REDUCE_PALETTE565), 1u);
+        EXPECT_EQ(rdqGetImageType(h.h, 0), RDQ_REDUCE_PALETTE565);
         EXPECT_EQ(rdqGetPaletteDataSize(h.h, 0), 128u);
     }
 }
@@ -229,11 +233,11 @@ TEST(RdqApi, TransparencyMapsAlphaZeroToIndexZero)
     ASSERT_EQ(px.size(), 64u * 64 * 4);
     for (uint32_t dither = 0; dither < 2; ++dither) {
         Handle h;
-        rdqSetImage(h.h, 201, 0, px.data(), 64, 64);
-        rdqSetOption(h.h, 101, 1);
-        rdqSetOption(h.h, 103, dither);
-        rdqSetOption(h.h, 100, 16);
-        ASSERT_EQ(rdqReduce(h.h, 403), 1u);
+        rdqSetImage(h.h, RDQ_IMAGE_RGBA, 0, px.data(), 64, 64);
+        rdqSetOption(h.h, RDQ_OPTION_TRANSPARENT, 1);
+        rdqSetOption(h.h, RDQ_OPTION_DITHER, dither);
+        rdqSetOption(h.h, RDQ_OPTION_COLORS, 16);
+        ASSERT_EQ(rdqReduce(h.h, RDQ_REDUCE_PALETTE), 1u);
         const uint8_t* idx = static_cast<const uint8_t*>(rdqGetImage(h.h, 0));
         for (int i = 0; i < 64 * 64; ++i) {
             if (px[i * 4 + 3] == 0) ASSERT_EQ(idx[i], 0) << i;
@@ -243,9 +247,9 @@ TEST(RdqApi, TransparencyMapsAlphaZeroToIndexZero)
     {
         Handle h; // all transparent: nothing counted, every pixel index 0
         auto clear = Solid(5, 5, 4, 10, 20, 30, 0);
-        rdqSetImage(h.h, 201, 0, clear.data(), 5, 5);
-        rdqSetOption(h.h, 101, 1);
-        ASSERT_EQ(rdqReduce(h.h, 403), 1u);
+        rdqSetImage(h.h, RDQ_IMAGE_RGBA, 0, clear.data(), 5, 5);
+        rdqSetOption(h.h, RDQ_OPTION_TRANSPARENT, 1);
+        ASSERT_EQ(rdqReduce(h.h, RDQ_REDUCE_PALETTE), 1u);
         const uint8_t* idx = static_cast<const uint8_t*>(rdqGetImage(h.h, 0));
         for (int i = 0; i < 25; ++i) EXPECT_EQ(idx[i], 0);
     }
@@ -263,9 +267,9 @@ TEST(RdqApi, FlatAreasStayUndithered)
             else p[0] = uint8_t(x * 8), p[1] = uint8_t(y * 16), p[2] = 60;
         }
     Handle h;
-    rdqSetImage(h.h, 200, 0, px.data(), 32, 16);
-    rdqSetOption(h.h, 100, 8);
-    ASSERT_EQ(rdqReduce(h.h, 403), 1u);
+    rdqSetImage(h.h, RDQ_IMAGE_RGB, 0, px.data(), 32, 16);
+    rdqSetOption(h.h, RDQ_OPTION_COLORS, 8);
+    ASSERT_EQ(rdqReduce(h.h, RDQ_REDUCE_PALETTE), 1u);
     const uint8_t* idx = static_cast<const uint8_t*>(rdqGetImage(h.h, 0));
     for (int y = 1; y < 15; ++y)
         for (int x = 1; x < 15; ++x) ASSERT_EQ(idx[y * 32 + x], idx[32 + 1]) << x << "," << y;
@@ -278,10 +282,10 @@ TEST(RdqApi, Direct16BitModes)
     {
         // 565 without dithering: the packed fields are the channels' top bits.
         Handle h;
-        rdqSetImage(h.h, 201, 0, px.data(), 64, 64);
-        rdqSetOption(h.h, 103, 0);
-        ASSERT_EQ(rdqReduce(h.h, 400), 1u);
-        EXPECT_EQ(rdqGetImageType(h.h, 0), 400u);
+        rdqSetImage(h.h, RDQ_IMAGE_RGBA, 0, px.data(), 64, 64);
+        rdqSetOption(h.h, RDQ_OPTION_DITHER, 0);
+        ASSERT_EQ(rdqReduce(h.h, RDQ_REDUCE_565), 1u);
+        EXPECT_EQ(rdqGetImageType(h.h, 0), RDQ_REDUCE_565);
         EXPECT_EQ(rdqGetImageDataSize(h.h, 0), 64u * 64 * 2);
         EXPECT_EQ(rdqGetPalette(h.h, 0), nullptr);
         const uint8_t* out = static_cast<const uint8_t*>(rdqGetImage(h.h, 0));
@@ -293,21 +297,21 @@ TEST(RdqApi, Direct16BitModes)
     {
         // RGB input: 4444 gives alpha 15 and 1555 the alpha bit everywhere.
         auto rgb = Solid(3, 3, 3, 100, 150, 200);
-        for (uint32_t code : {401u, 402u}) {
+        for (uint32_t code : {RDQ_REDUCE_4444, RDQ_REDUCE_1555}) {
             Handle h;
-            rdqSetImage(h.h, 200, 0, rgb.data(), 3, 3);
+            rdqSetImage(h.h, RDQ_IMAGE_RGB, 0, rgb.data(), 3, 3);
             ASSERT_EQ(rdqReduce(h.h, code), 1u);
             const uint8_t* out = static_cast<const uint8_t*>(rdqGetImage(h.h, 0));
-            for (int i = 0; i < 9; ++i) EXPECT_EQ(out[2 * i + 1] & (code == 401 ? 0xF0 : 0x80), code == 401 ? 0xF0 : 0x80);
+            for (int i = 0; i < 9; ++i) EXPECT_EQ(out[2 * i + 1] & (code == RDQ_REDUCE_4444 ? 0xF0 : 0x80), code == RDQ_REDUCE_4444 ? 0xF0 : 0x80);
         }
     }
     {
         // A one-pixel-wide image reduces in every mode.
         auto col = Fixture("photo_64.rgb");
         col.resize(64 * 3);
-        for (uint32_t code : {400u, 401u, 402u, 403u, 404u}) {
+        for (uint32_t code : {RDQ_REDUCE_565, RDQ_REDUCE_4444, RDQ_REDUCE_1555, RDQ_REDUCE_PALETTE, RDQ_REDUCE_PALETTE565}) {
             Handle h;
-            ASSERT_EQ(rdqSetImage(h.h, 200, 0, col.data(), 1, 64), 1u);
+            ASSERT_EQ(rdqSetImage(h.h, RDQ_IMAGE_RGB, 0, col.data(), 1, 64), 1u);
             EXPECT_EQ(rdqReduce(h.h, code), 1u) << code;
             EXPECT_EQ(rdqGetImageWidth(h.h, 0), 1u);
         }
@@ -327,12 +331,12 @@ TEST(RdqApi, OutputsMatchReferenceDigests)
     };
     for (const Case& c : cases) {
         auto px = Fixture(c.file);
-        ASSERT_EQ(px.size(), 64u * 64 * (c.type == 201 ? 4 : 3));
+        ASSERT_EQ(px.size(), 64u * 64 * (c.type == RDQ_IMAGE_RGBA ? 4 : 3));
         Handle h;
         rdqSetImage(h.h, c.type, 0, px.data(), 64, 64);
-        rdqSetOption(h.h, 100, c.colours);
-        rdqSetOption(h.h, 101, c.transparent);
-        rdqSetOption(h.h, 103, c.dither);
+        rdqSetOption(h.h, RDQ_OPTION_COLORS, c.colours);
+        rdqSetOption(h.h, RDQ_OPTION_TRANSPARENT, c.transparent);
+        rdqSetOption(h.h, RDQ_OPTION_DITHER, c.dither);
         ASSERT_EQ(rdqReduce(h.h, c.code), 1u);
         uint64_t d = Fnv(rdqGetImage(h.h, 0), rdqGetImageDataSize(h.h, 0));
         if (rdqGetPalette(h.h, 0)) d = Fnv(rdqGetPalette(h.h, 0), rdqGetPaletteDataSize(h.h, 0), d);

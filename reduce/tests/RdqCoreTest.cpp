@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "reduce/RdqApi.h"
 #include "reduce/RdqBitmap.h"
 #include "reduce/RdqColor.h"
 #include "reduce/RdqMapper.h"
@@ -74,7 +75,7 @@ TEST(RdqBitmap, LayoutIsBottomUpAndPadded)
     const uint8_t px[2 * 3 * 3] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18};
     Dib rgb, alpha;
     bool hasAlpha = true;
-    ASSERT_TRUE(ConvertImage(200, 3, 2, px, rgb, &alpha, false, &hasAlpha));
+    ASSERT_TRUE(ConvertImage(RDQ_IMAGE_RGB, 3, 2, px, rgb, &alpha, false, &hasAlpha));
     EXPECT_FALSE(hasAlpha);
     const auto& b = rgb.Bytes();
     ASSERT_EQ(b.size(), 40u + 12u * 2);
@@ -88,7 +89,7 @@ TEST(RdqBitmap, LayoutIsBottomUpAndPadded)
     EXPECT_EQ(b[40 + 12 + 0], 3);
     EXPECT_EQ(b[40 + 12 + 2], 1);
     EXPECT_EQ(b[40 + 0], 12);
-    ASSERT_TRUE(ConvertImage(200, 3, 2, px, rgb, &alpha, true, &hasAlpha));
+    ASSERT_TRUE(ConvertImage(RDQ_IMAGE_RGB, 3, 2, px, rgb, &alpha, true, &hasAlpha));
     EXPECT_TRUE(hasAlpha);
     EXPECT_EQ(alpha.Row(1)[2], 255);
     EXPECT_EQ(alpha.Bytes().size(), 40u + 1024u + 4u * 2);
@@ -97,7 +98,7 @@ TEST(RdqBitmap, LayoutIsBottomUpAndPadded)
         int w, h;
         const uint8_t* p;
     } bad[] = {{0, 1, px}, {1, 0, px}, {1281, 1, px}, {1, 1281, px}, {1, 1, nullptr}};
-    for (const Bad& c : bad) EXPECT_FALSE(ConvertImage(200, c.w, c.h, c.p, rgb, &alpha, false, nullptr));
+    for (const Bad& c : bad) EXPECT_FALSE(ConvertImage(RDQ_IMAGE_RGB, c.w, c.h, c.p, rgb, &alpha, false, nullptr));
 }
 
 TEST(RdqHistogram, WeightsAndMoveToFront)
@@ -105,7 +106,7 @@ TEST(RdqHistogram, WeightsAndMoveToFront)
     // Flat row: the first pixel has step 0 (weight 14); a step of 16 weighs 16.
     Dib rgb;
     const uint8_t px[] = {100, 100, 100, 100, 100, 100, 0, 0, 0};
-    ASSERT_TRUE(ConvertImage(200, 3, 1, px, rgb, nullptr, false, nullptr));
+    ASSERT_TRUE(ConvertImage(RDQ_IMAGE_RGB, 3, 1, px, rgb, nullptr, false, nullptr));
     Histogram h;
     h.AddImage(rgb, nullptr, false);
     EXPECT_EQ(h.Distinct(), 2u);
@@ -124,7 +125,7 @@ TEST(RdqPalette, SingleColourAndFewColours)
     Dib rgb;
     std::vector<uint8_t> px(8 * 8 * 3, 0);
     for (size_t i = 0; i < px.size(); i += 3) px[i] = 200, px[i + 1] = 40, px[i + 2] = 90;
-    ASSERT_TRUE(ConvertImage(200, 8, 8, px.data(), rgb, nullptr, false, nullptr));
+    ASSERT_TRUE(ConvertImage(RDQ_IMAGE_RGB, 8, 8, px.data(), rgb, nullptr, false, nullptr));
     Histogram h;
     h.AddImage(rgb, nullptr, false);
     EXPECT_EQ(ComputeColours(h, 16, 16, 0xFFFFFF).size(), 1u);
@@ -134,7 +135,7 @@ TEST(RdqPalette, SingleColourAndFewColours)
     const uint8_t cols[5][3] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255}, {30, 30, 30}};
     for (int i = 0; i < 64; ++i)
         for (int c = 0; c < 3; ++c) px[i * 3 + c] = cols[i % 5][c];
-    ASSERT_TRUE(ConvertImage(200, 8, 8, px.data(), rgb, nullptr, false, nullptr));
+    ASSERT_TRUE(ConvertImage(RDQ_IMAGE_RGB, 8, 8, px.data(), rgb, nullptr, false, nullptr));
     Histogram h2;
     h2.AddImage(rgb, nullptr, false);
     PaletteRequest req;
@@ -229,7 +230,7 @@ TEST(RdqWrite16, AlphaRules)
     const uint8_t px[16] = {10, 20, 30, 0, 10, 20, 30, 127, 10, 20, 30, 128, 10, 20, 30, 255};
     Dib rgb, alpha;
     bool hasAlpha;
-    ASSERT_TRUE(ConvertImage(201, 4, 1, px, rgb, &alpha, false, &hasAlpha));
+    ASSERT_TRUE(ConvertImage(RDQ_IMAGE_RGBA, 4, 1, px, rgb, &alpha, false, &hasAlpha));
     for (int dither = 0; dither < 2; ++dither) {
         Write16Options o;
         o.dither = dither;

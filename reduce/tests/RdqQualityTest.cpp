@@ -36,7 +36,7 @@ Picture Fixture(const char* name)
 struct Settings {
     uint32_t code = RDQ_REDUCE_PALETTE, colours = 256, transparent = 0, reserve = 0, dither = 1;
     uint32_t quality = RDQ_QUALITY_BEST;
-    std::vector<uint8_t> caller; // R, G, B entries (type 300)
+    std::vector<uint8_t> caller; // R, G, B entries (RDQ_PALETTE_RGB)
 };
 
 Settings Palette(uint32_t code, uint32_t colours, uint32_t transparent = 0, uint32_t reserve = 0, uint32_t dither = 1,
