@@ -1,6 +1,7 @@
 #include "audio/ZafDriver.h"
 
 #include "audio/ZafJob.h"
+#include "LumivorVersion.h"
 #include "platform/PlatformConsole.h"
 #include "platform/PlatformSystem.h"
 
@@ -179,6 +180,13 @@ int ZafEncoderMain(int argc, char** argv, FILE* out, FILE* err)
     g_lastError[0] = '\0';
     std::fprintf(out, "_/_/_/ ZAF Encoder for Lumivor Ver.2.30 (%s) _/_/_/\n", __DATE__);
     std::fprintf(out, "\n");
+
+    // --version alone: the tool chain's version after the banner, which keeps
+    // the encoder's own.
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::fprintf(out, "zafencoder %s\n", LUMIVOR_VERSION);
+        return 0;
+    }
 
     int bad = 0;
     const int code = Parse(argc, argv, &bad);

@@ -1,5 +1,6 @@
 // lumivor: the command-line front end of the tool chain.
 #include "cli/CliCommands.h"
+#include "LumivorVersion.h"
 
 #include <cstdio>
 #include <cstring>
@@ -45,10 +46,33 @@ const Subcommand kSubcommands[] = {
 
 void Usage(FILE* out)
 {
-    std::fprintf(out, "usage: lumivor <command> [options]\n\ncommands:\n");
+    std::fprintf(out, "usage: lumivor <command> [options]\n       lumivor --version\n\ncommands:\n");
     for (const Subcommand* s = kSubcommands; s->name; ++s)
         std::fprintf(out, "  %-8s %s\n", s->name, s->summary);
-    std::fprintf(out, "\n'lumivor <command> --help' describes a command's options.\n");
+    std::fprintf(out, "\n'lumivor <command> --help' or 'lumivor help <command>' describes a command's options.\n");
+}
+
+const Subcommand* Find(const char* name)
+{
+    for (const Subcommand* s = kSubcommands; s->name; ++s)
+        if (std::strcmp(name, s->name) == 0) return s;
+    std::fprintf(stderr, "lumivor: unknown command '%s'\n", name);
+    Usage(stderr);
+    return nullptr;
+}
+
+// lumivor help [COMMAND]: the overview, or COMMAND --help.
+int Help(int argc, char** argv)
+{
+    if (argc < 3) {
+        Usage(stdout);
+        return 0;
+    }
+    const Subcommand* s = Find(argv[2]);
+    if (s == nullptr) return 2;
+    char help[] = "--help";
+    char* args[] = {argv[2], help, nullptr};
+    return s->main(2, args);
 }
 
 } // namespace
@@ -63,9 +87,11 @@ int main(int argc, char** argv)
         Usage(stdout);
         return 0;
     }
-    for (const Subcommand* s = kSubcommands; s->name; ++s)
-        if (std::strcmp(argv[1], s->name) == 0) return s->main(argc - 1, argv + 1);
-    std::fprintf(stderr, "lumivor: unknown command '%s'\n", argv[1]);
-    Usage(stderr);
-    return 2;
+    if (std::strcmp(argv[1], "--version") == 0) {
+        std::printf("lumivor %s\n", LUMIVOR_VERSION);
+        return 0;
+    }
+    if (std::strcmp(argv[1], "help") == 0) return Help(argc, argv);
+    const Subcommand* s = Find(argv[1]);
+    return s != nullptr ? s->main(argc - 1, argv + 1) : 2;
 }

@@ -190,10 +190,13 @@ private:
             Append(&m_out, "  [%zu] %s\n", i, Quoted(m_view.strings[i]).c_str());
     }
 
+    // Texts begin as std::string rather than a literal followed by a temporary
+    // string: GCC 12 at -O3 warns falsely (-Wrestrict) inside the library's
+    // insertion at the front of that temporary.
     std::string _constant(uint16_t index) const
     {
-        if (index >= m_view.constants.size()) return "[" + std::to_string(index) + "] (missing)";
-        return "[" + std::to_string(index) + "]" + _constantText(m_view.constants[index], m_uses[index]);
+        if (index >= m_view.constants.size()) return std::string("[") + std::to_string(index) + "] (missing)";
+        return std::string("[") + std::to_string(index) + "]" + _constantText(m_view.constants[index], m_uses[index]);
     }
 
     std::string _target(uint16_t index) const
@@ -206,7 +209,7 @@ private:
 
     std::string _string(uint16_t index) const
     {
-        if (index >= m_view.strings.size()) return "[" + std::to_string(index) + "] (missing)";
+        if (index >= m_view.strings.size()) return std::string("[") + std::to_string(index) + "] (missing)";
         return Quoted(m_view.strings[index]);
     }
 
@@ -228,13 +231,13 @@ private:
         case DRS_TOKEN_FLOAT:
         case DRS_TOKEN_FIXED: return _constant(operand);
         case DRS_TOKEN_STRING: return _string(operand);
-        default: return "kind " + std::to_string(kind) + " " + std::to_string(operand);
+        default: return std::string("kind ") + std::to_string(kind) + " " + std::to_string(operand);
         }
     }
 
     std::string _moduleName(uint16_t number) const
     {
-        return number < m_view.modules.size() ? m_view.modules[number].name : "#" + std::to_string(number);
+        return number < m_view.modules.size() ? m_view.modules[number].name : std::string("#") + std::to_string(number);
     }
 
     std::string _instruction(const std::vector<uint16_t>& code, size_t at) const
@@ -305,7 +308,10 @@ private:
                 break;
             }
             std::string words;
-            for (size_t i = 0; i < n && i < 4; ++i) words += (i ? " " : "") + std::to_string(code[at + i]);
+            for (size_t i = 0; i < n && i < 4; ++i) {
+                if (i > 0) words += ' ';
+                words += std::to_string(code[at + i]);
+            }
             if (n > 4) words += " ...";
             Append(&m_out, "  %04zu  %-18s %s\n", at, words.c_str(), _instruction(code, at).c_str());
             at += n;

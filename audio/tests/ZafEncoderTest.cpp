@@ -4,6 +4,7 @@
 #include "audio/ZafTransform.h"
 #include "audio/ZafWave.h"
 #include "audio/decoder/ZafDecoder.h"
+#include "LumivorVersion.h"
 
 #include <gtest/gtest.h>
 
@@ -527,6 +528,14 @@ TEST(ZafDriver, CommandLineMessages)
     }
     RunResult r = RunEncoder({"-n", in, in});
     EXPECT_EQ(r.err, "ERROR: '" + in + "' already exists.\n");
+
+    // --version alone prints the tool chain's version after the banner; among
+    // other arguments it is an unknown option like any other.
+    r = RunEncoder({"--version"});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_NE(r.out.find(" _/_/_/\n\nzafencoder " LUMIVOR_VERSION "\n"), std::string::npos) << r.out;
+    r = RunEncoder({"--version", in, out});
+    EXPECT_EQ(r.err, "ERROR: Unrecognized option '--version'.\n");
 
     // A negative bitrate converts as a number and is raised to 6 kbit/s;
     // a suffix after a switch's name still counts as the switch.

@@ -1,0 +1,69 @@
+// The lumivor front end itself: --version, help, and unknown commands.
+#include "LumivorVersion.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+struct Outcome {
+    int status;
+    std::string out;
+};
+
+// Runs lumivor with the arguments: its exit status and standard output (the
+// arguments may end with 2>&1 to capture standard error as well).
+Outcome Lumivor(const std::string& args)
+{
+    const std::string command = "'" LUMIVOR_BINARY_DIR "/cli/lumivor' " + args;
+    Outcome r{-1, ""};
+    FILE* p = popen(command.c_str(), "r");
+    if (p == nullptr) return r;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) r.out.append(buffer, n);
+    const int status = pclose(p);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
+TEST(CliMainTest, VersionHelpAndUnknownCommands)
+{
+    const Outcome version = Lumivor("--version");
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "lumivor " LUMIVOR_VERSION "\n");
+
+    // help COMMAND is COMMAND --help, for every kind of subcommand.
+    for (const char* command : {"script", "bundle", "audio", "link"}) {
+        const Outcome help = Lumivor(std::string("help ") + command);
+        const Outcome direct = Lumivor(std::string(command) + " --help");
+        EXPECT_EQ(help.status, direct.status) << command;
+        EXPECT_EQ(help.out, direct.out) << command;
+        EXPECT_FALSE(help.out.empty()) << command;
+    }
+
+    const Outcome overview = Lumivor("help");
+    EXPECT_EQ(overview.status, 0);
+    EXPECT_EQ(overview.out.rfind("usage: lumivor", 0), 0u) << overview.out;
+
+    struct Case {
+        const char* args;
+        int status;
+        const char* err;
+    } refused[] = {
+        {"help bogus 2>&1", 2, "lumivor: unknown command 'bogus'\n"},
+        {"bogus 2>&1", 2, "lumivor: unknown command 'bogus'\n"},
+        {"2>&1", 2, "usage: lumivor"},
+    };
+    for (const Case& c : refused) {
+        const Outcome r = Lumivor(c.args);
+        EXPECT_EQ(r.status, c.status) << c.args;
+        EXPECT_NE(r.out.find(c.err), std::string::npos) << c.args << ": " << r.out;
+    }
+}
+
+} // namespace
