@@ -120,17 +120,28 @@ bool ReadWhole(const char* path, std::vector<char>* out)
     return ok;
 }
 
-// The definition directory shipped beside the executable: <bin>/../share/
-// lumivor/dresser/, which is also where the build tree puts it.
+// The definition directory shipped with the executable: where the install
+// puts it relative to the program (LUMIVOR_DEFS_FROM_BINDIR, usually ../share/
+// lumivor/dresser/, in any prefix the tree is moved to), then the build
+// tree's <build>/share/lumivor/dresser/, then the configured install
+// location. The first that holds the message file wins; when none does, the
+// first is named in the compiler's complaint.
 std::string DefaultDefinitionDirectory()
 {
+    std::string candidates[3];
     char exe[PATH_MAX];
     const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-    if (n <= 0) return "";
-    exe[n] = '\0';
-    std::string dir(exe);
-    dir.erase(dir.rfind('/') + 1);
-    return dir + "../share/lumivor/dresser/";
+    if (n > 0) {
+        exe[n] = '\0';
+        std::string dir(exe);
+        dir.erase(dir.rfind('/') + 1);
+        candidates[0] = dir + LUMIVOR_DEFS_FROM_BINDIR;
+        candidates[1] = dir + "../share/lumivor/dresser/";
+    }
+    candidates[2] = LUMIVOR_DEFS_INSTALLED;
+    for (const std::string& dir : candidates)
+        if (!dir.empty() && access((dir + "DresserStringDef.bin").c_str(), R_OK) == 0) return dir;
+    return candidates[0];
 }
 
 std::string WithSeparator(std::string dir)
