@@ -6,6 +6,7 @@ packages=(
   googletest libbenchmark-dev
   libpng-dev libcurl4-openssl-dev
   zbar-tools imagemagick python3 time curl
+  dpkg-dev pkgconf
 )
 missing=()
 for p in "${packages[@]}"; do
