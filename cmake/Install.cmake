@@ -147,15 +147,6 @@ lumivor_pkg_config(TbnCompiler lumivor-tbncompiler
 lumivor_pkg_config(palreduce lumivor-palreduce "Lumivor colour reduction (rdq calls)" "")
 lumivor_pkg_config(matrixsym lumivor-matrixsym "Lumivor QR Code symbol bitmaps (CreateEncodeData)" "")
 
-# `cmake --build DIR --target deliverables` builds what is installed, without
-# the tests and benchmarks.
-add_custom_target(deliverables)
-foreach(target IN LISTS LUMIVOR_INSTALLED_LIBRARIES LUMIVOR_INSTALLED_PROGRAMS ITEMS dresser_defs)
-  if(TARGET ${target})
-    add_dependencies(deliverables ${target})
-  endif()
-endforeach()
-
 # Debian package: `cpack -G DEB` in a release tree. Its dependencies on the
 # Debian libraries the deliverables link (libcurl, libpng, the C++ runtime)
 # are computed by dpkg-shlibdeps.
@@ -171,8 +162,8 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION devel)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# The package's own libraries, which dpkg-shlibdeps must not look for elsewhere.
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_INSTALL_FULL_LIBDIR})
+# dpkg-shlibdeps finds the package's own libraries through the programs'
+# $ORIGIN run path.
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE i386)
 endif()
