@@ -292,16 +292,16 @@ struct PendingPointer {
 
 // One structure being walked.
 struct Frame {
-    AtrNode* node;
-    const StructDef* def;
-    uint32_t field;
-    bool begun;
-    bool inList;       // writing the children of a nested field in place
-    bool skipFlagged;  // in that list, leave out 0x100 and 0x200 children
-    AtrNode* iter;     // next child of that list
-    int64_t remaining; // children of that list still to write
-    uint64_t wide;     // running offset in the wide layout
-    int32_t lastFileIndex;
+    AtrNode* node = nullptr;
+    const StructDef* def = nullptr;
+    uint32_t field = 0;
+    bool begun = false;
+    bool inList = false;      // writing the children of a nested field in place
+    bool skipFlagged = false; // in that list, leave out 0x100 and 0x200 children
+    AtrNode* iter = nullptr;  // next child of that list
+    int64_t remaining = 0;    // children of that list still to write
+    uint64_t wide = 0;        // running offset in the wide layout
+    int32_t lastFileIndex = -1;
 };
 
 enum Pass { PASS_SIZE, PASS_WRITE };
@@ -339,6 +339,10 @@ struct AtrCompiler::Impl {
     uint64_t structEnd = 0, stringStart = 0, blockStart = 0, fileStart = 0;
     uint8_t* buffer = nullptr; // first buffer: the "ATRB" chunk
     uint64_t bufferSize = 0;
+    uint64_t atrbSize = 0;     // the data chunk's size after its head
+    uint64_t wideSize = 0;     // wide structure bytes, rounded (from the sizing pass)
+    uint64_t reserve = 0;      // bytes of the buffer: the whole image's upper bound
+    uint64_t imageSize = 0;
     CvkPofControl* pof = nullptr;
     AtrCompilerExtChunk ext;
 
@@ -365,10 +369,24 @@ struct AtrCompiler::Impl {
         return it != defs.end() ? it->second : nullptr;
     }
 
+    // The passes of one compilation, in order; each returns false once the
+    // compilation has failed (the first failure is recorded by Fail).
+    void Reset(uint32_t alignment);
+    bool SizePass(AtrNode* data);
+    bool PlanLayout(uint64_t limit);
+    bool FillBuffer();
+    bool WritePass(AtrNode* data);
+    bool LinkPointers();
+    bool Assemble(uint64_t limit);
+    bool WriteTypeChunk(uint8_t* image, uint64_t extStart, uint32_t descSize);
+    void ReleaseScratch(AtrNode* data);
+
     void ResetTree(AtrNode* data);
     void ClearMarks(AtrNode* data);
     bool Walk(AtrNode* data);
     void WalkStructure(AtrNode* node, const StructDef* def);
+    void BeginStructure(Frame& f);
+    void EndStructure();
     void Field_(Frame& f, const Field& fd);
 
     // Writers (writing pass only; bounded by the structure area).
@@ -503,10 +521,38 @@ bool AtrCompiler::Impl::Walk(AtrNode* data)
     return !failed;
 }
 
+// A structure's address, and in the writing pass its pointer index and the
+// type entry that opens it.
+void AtrCompiler::Impl::BeginStructure(Frame& f)
+{
+    f.begun = true;
+    f.node->_setAddress(uint32_t(pos));
+    if (f.def->fields.empty()) return;
+    Count(2);
+    if (pass == PASS_WRITE) {
+        f.node->_setPtrIndex(int32_t(structIndex++));
+        AddEntry(ext.AddTypeStructBegin(f.def->element.c_str()));
+    }
+}
+
+// Closes the innermost structure: its type entry, and its wide size added to
+// the structure around it (or to the total at the top).
+void AtrCompiler::Impl::EndStructure()
+{
+    const Frame& f = stack.back();
+    if (pass == PASS_WRITE && !f.def->fields.empty()) AddEntry(ext.AddTypeStructEnd());
+    const uint64_t wide = f.wide;
+    stack.pop_back();
+    if (stack.empty())
+        wideTotal += wide;
+    else
+        stack.back().wide += wide;
+}
+
 void AtrCompiler::Impl::WalkStructure(AtrNode* root, const StructDef* rootDef)
 {
     stack.clear();
-    stack.push_back(Frame{root, rootDef, 0, false, false, false, nullptr, 0, 0, -1});
+    stack.push_back(Frame{.node = root, .def = rootDef});
     while (!stack.empty() && !failed) {
         Frame& f = stack.back();
         if (f.inList) {
@@ -522,28 +568,12 @@ void AtrCompiler::Impl::WalkStructure(AtrNode* root, const StructDef* rootDef)
             const StructDef* d = DefOf(c);
             if (d == nullptr) continue;
             Mark(c);
-            stack.push_back(Frame{c, d, 0, false, false, false, nullptr, 0, 0, -1});
+            stack.push_back(Frame{.node = c, .def = d});
             continue;
         }
-        if (!f.begun) {
-            f.begun = true;
-            f.node->_setAddress(uint32_t(pos));
-            if (!f.def->fields.empty()) {
-                Count(2);
-                if (pass == PASS_WRITE) {
-                    f.node->_setPtrIndex(int32_t(structIndex++));
-                    AddEntry(ext.AddTypeStructBegin(f.def->element.c_str()));
-                }
-            }
-        }
+        if (!f.begun) BeginStructure(f);
         if (f.field >= f.def->fields.size()) {
-            if (pass == PASS_WRITE && !f.def->fields.empty()) AddEntry(ext.AddTypeStructEnd());
-            const uint64_t wide = f.wide;
-            stack.pop_back();
-            if (stack.empty())
-                wideTotal += wide;
-            else
-                stack.back().wide += wide;
+            EndStructure();
             continue;
         }
         const Field& fd = f.def->fields[f.field];
@@ -569,7 +599,7 @@ void AtrCompiler::Impl::WalkStructure(AtrNode* root, const StructDef* rootDef)
             }
             ++f.field;
             Mark(c);
-            stack.push_back(Frame{c, fd.nested, 0, false, false, false, nullptr, 0, 0, -1});
+            stack.push_back(Frame{.node = c, .def = fd.nested});
             continue;
         }
         if (fd.array < 1) {
@@ -1067,6 +1097,207 @@ uint32_t AtrCompiler::ConvertColor(uint32_t v, int colorType)
     }
 }
 
+// ---- passes -----------------------------------------------------------------
+
+void AtrCompiler::Impl::Reset(uint32_t alignment)
+{
+    align = alignment;
+    failed = false;
+    strings.Clear();
+    blocks.clear();
+    files.clear();
+    fileIndex.clear();
+    resources->SetAlignSize(align);
+    pending.clear();
+    entries = 0;
+    wideTotal = 0;
+    blockCursor = 0;
+    structIndex = 0;
+    stringOrder.clear();
+    stringCursor = 0;
+}
+
+// Walks the tree once to size the structures and collect strings, byte
+// blocks and files.
+bool AtrCompiler::Impl::SizePass(AtrNode* data)
+{
+    headSize = uint32_t(RoundUp(CVK_CHUNK_HEAD_SIZE, align));
+    pass = PASS_SIZE;
+    pos = headSize;
+    Walk(data);
+    ClearMarks(data);
+    return !failed;
+}
+
+// Places the structures, strings, blocks and files in the data chunk and
+// bounds the whole image.
+bool AtrCompiler::Impl::PlanLayout(uint64_t limit)
+{
+    structEnd = headSize + RoundUp(pos - headSize, align);
+    stringStart = structEnd;
+    blockStart = RoundUp(stringStart + strings.Bytes(), align);
+    const uint64_t blockBytes = blocks.empty() ? 0 : blocks.back().offset + blocks.back().padded;
+    fileStart = RoundUp(blockStart + blockBytes, align);
+    const uint64_t fileBytes = files.empty() ? 0 : files.back().offset + files.back().padded;
+    atrbSize = RoundUp(fileStart + fileBytes - headSize, align);
+    bufferSize = headSize + atrbSize;
+    wideSize = RoundUp(wideTotal, align);
+    if (bufferSize > limit || entries > 0x3FFFFFFFu) {
+        Fail(ATRC_ERR_MEMORY);
+        return false;
+    }
+    // The data chunk is written in place in the final image, so the block
+    // has room behind it for the other chunks: the type description, whose
+    // size is known now, and the pointer table, which has at most one entry
+    // of at most 4 bytes for each word of the data chunk. Pages of the room
+    // that the image does not use are never touched.
+    const uint32_t descBound = ext.CalcDataSize(uint32_t(entries), uint32_t(strings.Count()), uint32_t(blocks.size()),
+                                                uint32_t(files.size()));
+    reserve = bufferSize + CVK_CHUNK_HEAD_SIZE + RoundUp(4 + bufferSize, align) + align + CVK_CHUNK_HEAD_SIZE +
+              RoundUp(descBound, align) + align + CVK_CHUNK_HEAD_SIZE;
+    if (reserve > UINT32_MAX) {
+        Fail(ATRC_ERR_MEMORY);
+        return false;
+    }
+    return true;
+}
+
+// Allocates the image and fills the data chunk's head, strings, byte blocks
+// and embedded files.
+bool AtrCompiler::Impl::FillBuffer()
+{
+    buffer = static_cast<uint8_t*>(t_cvkMainHeapAlloc(uint32_t(reserve), 0, kSourceTag, __LINE__));
+    if (buffer == nullptr || !ext.InitChunk(uint32_t(entries))) {
+        Fail(ATRC_ERR_MEMORY);
+        return false;
+    }
+    std::memset(buffer, 0, size_t(bufferSize));
+    CvChunk* atrb = reinterpret_cast<CvChunk*>(buffer);
+    atrb->Clear();
+    atrb->SetTag(CVK_CHUNK_TAG_ATRB);
+    atrb->SetHeadSize(headSize);
+    atrb->SetSize(uint32_t(atrbSize));
+    pof = new CvkPofControl(buffer);
+    const std::string& pool = strings.Pool();
+    std::memcpy(buffer + stringStart, pool.data(), pool.size());
+    for (const Block& b : blocks) std::memcpy(buffer + blockStart + b.offset, b.bytes, b.size);
+    for (const LocalFile& lf : files) {
+        const CvString full = CvkFileNameExtractEnvName(lf.path.c_str());
+        CvkFile file(full.GetBuffer());
+        if (full.GetLength() == 0 || !file.ReadFile(buffer + fileStart + lf.offset, 0, lf.size)) {
+            Fail(ATRC_ERR_FILE_OPEN, lf.path.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+// Walks the tree again, writing the structures.
+bool AtrCompiler::Impl::WritePass(AtrNode* data)
+{
+    pass = PASS_WRITE;
+    pos = headSize;
+    Walk(data);
+    return !failed;
+}
+
+// Fills the structure pointers with their targets' addresses; a target that
+// was not written leaves its slot 0.
+bool AtrCompiler::Impl::LinkPointers()
+{
+    for (const PendingPointer& p : pending) {
+        if (failed) break;
+        const bool written = p.target != nullptr && p.target->_getPtrIndex() >= 0;
+        if (!written) {
+            ext.IncrementPtrWriteIndex();
+            continue;
+        }
+        Put(p.slot, p.target->_getAddress(), 4);
+        RecordPointer(p.slot);
+        if (!ext.SetTypePtrIndex(p.target->_getPtrIndex())) Fail(ATRC_ERR_EXT_ALGORITHM);
+    }
+    if (!failed && !ext.CheckValid()) Fail(ATRC_ERR_EXT_ALGORITHM);
+    return !failed;
+}
+
+// The type description chunk: head, parameter types, the sizes of strings,
+// blocks and files, and the pointer indexes; it must fill its size exactly.
+bool AtrCompiler::Impl::WriteTypeChunk(uint8_t* image, uint64_t extStart, uint32_t descSize)
+{
+    const uint32_t entryCount = uint32_t(entries);
+    CvChunk* extChunk = reinterpret_cast<CvChunk*>(image + extStart);
+    extChunk->SetSize(uint32_t(RoundUp(descSize, align)));
+    uint8_t* p = ext.WriteExtChunkHead(extChunk, entryCount, uint32_t(structEnd - headSize), uint32_t(wideSize),
+                                       uint32_t(strings.Count()), uint32_t(stringStart), uint32_t(blocks.size()),
+                                       uint32_t(blockStart), uint32_t(files.size()), uint32_t(fileStart));
+    p = ext.WriteParamTypes(p, entryCount);
+    auto word = [&p](uint64_t v) {
+        const uint32_t w = CvkSwapTarget32(uint32_t(v));
+        std::memcpy(p, &w, 4);
+        p += 4;
+    };
+    for (size_t i = 0; i < strings.Count(); ++i) word(strings.View(i).size());
+    for (const Block& b : blocks) word(b.padded);
+    for (const LocalFile& lf : files) word(lf.padded);
+    p = ext.WritePtrIndex(p);
+    if (p != image + extStart + CVK_CHUNK_HEAD_SIZE + descSize) {
+        Fail(ATRC_ERR_EXT_CONTENT);
+        return false;
+    }
+    return true;
+}
+
+// Appends the pointer-offset chunk, the type description chunk and the end
+// chunk behind the data chunk.
+bool AtrCompiler::Impl::Assemble(uint64_t limit)
+{
+    pof->Build();
+    const uint32_t tableSize = pof->GetCount() > 0 ? pof->GetTableSize() : 4;
+    const uint64_t pofStart = bufferSize;
+    const uint64_t extStart = RoundUp(pofStart + CVK_CHUNK_HEAD_SIZE + tableSize, align);
+    const uint32_t descSize = ext.CalcDataSize(uint32_t(entries), uint32_t(strings.Count()), uint32_t(blocks.size()),
+                                               uint32_t(files.size()));
+    const uint64_t eofcStart = RoundUp(extStart + CVK_CHUNK_HEAD_SIZE + RoundUp(descSize, align), align);
+    const uint64_t total = eofcStart + CVK_CHUNK_HEAD_SIZE;
+    if (total > limit) {
+        Fail(ATRC_ERR_MEMORY);
+        return false;
+    }
+    if (total > reserve) { // cannot happen: the room is an upper bound
+        Fail(ATRC_ERR_EXT_ALGORITHM);
+        return false;
+    }
+    uint8_t* image = buffer;
+    std::memset(image + bufferSize, 0, size_t(total - bufferSize));
+    CvChunk* pofChunk = reinterpret_cast<CvChunk*>(image + pofStart);
+    if (pof->GetCount() > 0) {
+        pof->WriteChunk(pofChunk);
+    } else {
+        pofChunk->Clear();
+        pofChunk->SetTag(CVK_CHUNK_TAG_POF0);
+        const uint32_t word = 4;
+        std::memcpy(image + pofStart + CVK_CHUNK_HEAD_SIZE, &word, 4);
+    }
+    pofChunk->SetSize(uint32_t(extStart - pofStart - CVK_CHUNK_HEAD_SIZE));
+    if (!WriteTypeChunk(image, extStart, descSize)) return false;
+    CvkCnkWriteEOFCInfo(reinterpret_cast<CvChunk*>(image + eofcStart));
+    imageSize = total;
+    return true;
+}
+
+// Frees the scratch of one compilation: the buffer (unless it became the
+// image), the pointer table and the walk's marks on the tree.
+void AtrCompiler::Impl::ReleaseScratch(AtrNode* data)
+{
+    if (buffer != nullptr) t_cvkMainHeapFree(buffer, kSourceTag, __LINE__);
+    buffer = nullptr;
+    delete pof;
+    pof = nullptr;
+    ClearMarks(data);
+}
+
+// Sizing, layout, filling, writing, pointers and assembly, in order; the
+// first failure ends the compilation, and every way out frees the scratch.
 int AtrCompiler::CreateBinary(AtrNode* data, AtrNode* definition, int scramble, uint32_t align)
 {
     _freeImage();
@@ -1081,184 +1312,19 @@ int AtrCompiler::CreateBinary(AtrNode* data, AtrNode* definition, int scramble, 
         return 0;
     }
     m_align = align > 0 ? align : 1;
-    m.align = m_align;
-    m.failed = false;
-    m.strings.Clear();
-    m.blocks.clear();
-    m.files.clear();
-    m.fileIndex.clear();
-    m.resources->SetAlignSize(m_align);
-    m.pending.clear();
-    m.entries = 0;
-    m.wideTotal = 0;
-    m.blockCursor = 0;
-    m.structIndex = 0;
-    m.stringOrder.clear();
-    m.stringCursor = 0;
-
-    auto cleanup = [&m, data]() {
-        if (m.buffer != nullptr) t_cvkMainHeapFree(m.buffer, kSourceTag, __LINE__);
-        m.buffer = nullptr;
-        delete m.pof;
-        m.pof = nullptr;
-        m.ClearMarks(data);
-    };
-
+    m.Reset(m_align);
     m.BuildDefinitions(definition);
     m.ResetTree(data);
 
-    // 1. Sizing.
-    m.headSize = uint32_t(RoundUp(CVK_CHUNK_HEAD_SIZE, m_align));
-    m.pass = PASS_SIZE;
-    m.pos = m.headSize;
-    m.Walk(data);
-    m.ClearMarks(data);
-    if (m.failed) {
-        cleanup();
-        return 0;
-    }
-
-    // 2. Layout.
-    m.structEnd = m.headSize + RoundUp(m.pos - m.headSize, m_align);
-    m.stringStart = m.structEnd;
-    m.blockStart = RoundUp(m.stringStart + m.strings.Bytes(), m_align);
-    uint64_t blockBytes = m.blocks.empty() ? 0 : m.blocks.back().offset + m.blocks.back().padded;
-    m.fileStart = RoundUp(m.blockStart + blockBytes, m_align);
-    uint64_t fileBytes = m.files.empty() ? 0 : m.files.back().offset + m.files.back().padded;
-    const uint64_t atrbSize = RoundUp(m.fileStart + fileBytes - m.headSize, m_align);
-    m.bufferSize = m.headSize + atrbSize;
-    const uint64_t wideSize = RoundUp(m.wideTotal, m_align);
-    if (m.bufferSize > m_imageLimit || m.entries > 0x3FFFFFFFu) {
-        m.Fail(ATRC_ERR_MEMORY);
-        cleanup();
-        return 0;
-    }
-    // The data chunk is written in place in the final image, so the block
-    // has room behind it for the other chunks: the type description, whose
-    // size is known now, and the pointer table, which has at most one entry
-    // of at most 4 bytes for each word of the data chunk. Pages of the room
-    // that the image does not use are never touched.
-    const uint32_t descBound = m.ext.CalcDataSize(uint32_t(m.entries), uint32_t(m.strings.Count()),
-                                                  uint32_t(m.blocks.size()), uint32_t(m.files.size()));
-    const uint64_t reserve = m.bufferSize + CVK_CHUNK_HEAD_SIZE + RoundUp(4 + m.bufferSize, m_align) + m_align +
-                             CVK_CHUNK_HEAD_SIZE + RoundUp(descBound, m_align) + m_align + CVK_CHUNK_HEAD_SIZE;
-    if (reserve > UINT32_MAX) {
-        m.Fail(ATRC_ERR_MEMORY);
-        cleanup();
-        return 0;
-    }
-    m.buffer = static_cast<uint8_t*>(t_cvkMainHeapAlloc(uint32_t(reserve), 0, kSourceTag, __LINE__));
-    if (m.buffer == nullptr || !m.ext.InitChunk(uint32_t(m.entries))) {
-        m.Fail(ATRC_ERR_MEMORY);
-        cleanup();
-        return 0;
-    }
-    std::memset(m.buffer, 0, size_t(m.bufferSize));
-    CvChunk* atrb = reinterpret_cast<CvChunk*>(m.buffer);
-    atrb->Clear();
-    atrb->SetTag(CVK_CHUNK_TAG_ATRB);
-    atrb->SetHeadSize(m.headSize);
-    atrb->SetSize(uint32_t(atrbSize));
-    m.pof = new CvkPofControl(m.buffer);
-    {
-        const std::string& pool = m.strings.Pool();
-        std::memcpy(m.buffer + m.stringStart, pool.data(), pool.size());
-    }
-    for (const Block& b : m.blocks) std::memcpy(m.buffer + m.blockStart + b.offset, b.bytes, b.size);
-    for (const LocalFile& lf : m.files) {
-        const CvString full = CvkFileNameExtractEnvName(lf.path.c_str());
-        CvkFile file(full.GetBuffer());
-        if (full.GetLength() == 0 || !file.ReadFile(m.buffer + m.fileStart + lf.offset, 0, lf.size)) {
-            m.Fail(ATRC_ERR_FILE_OPEN, lf.path.c_str());
-            cleanup();
-            return 0;
-        }
-    }
-
-    // 3. Writing.
-    m.pass = PASS_WRITE;
-    m.pos = m.headSize;
-    m.Walk(data);
-
-    // 4. Pointers between structures.
-    for (const PendingPointer& p : m.pending) {
-        if (m.failed) break;
-        const bool written = p.target != nullptr && const_cast<AtrNode*>(p.target)->_getPtrIndex() >= 0;
-        if (!written) {
-            m.ext.IncrementPtrWriteIndex();
-            continue;
-        }
-        m.Put(p.slot, const_cast<AtrNode*>(p.target)->_getAddress(), 4);
-        m.RecordPointer(p.slot);
-        if (!m.ext.SetTypePtrIndex(const_cast<AtrNode*>(p.target)->_getPtrIndex())) m.Fail(ATRC_ERR_EXT_ALGORITHM);
-    }
-    if (!m.failed && !m.ext.CheckValid()) m.Fail(ATRC_ERR_EXT_ALGORITHM);
-    if (m.failed) {
-        cleanup();
-        return 0;
-    }
-
-    // 5. Assembly.
-    m.pof->Build();
-    const uint32_t tableSize = m.pof->GetCount() > 0 ? m.pof->GetTableSize() : 4;
-    const uint64_t pofStart = m.bufferSize;
-    const uint64_t extStart = RoundUp(pofStart + CVK_CHUNK_HEAD_SIZE + tableSize, m_align);
-    const uint32_t entryCount = uint32_t(m.entries);
-    const uint32_t descSize = m.ext.CalcDataSize(entryCount, uint32_t(m.strings.Count()), uint32_t(m.blocks.size()),
-                                                 uint32_t(m.files.size()));
-    const uint64_t eofcStart = RoundUp(extStart + CVK_CHUNK_HEAD_SIZE + RoundUp(descSize, m_align), m_align);
-    const uint64_t total = eofcStart + CVK_CHUNK_HEAD_SIZE;
-    if (total > m_imageLimit) {
-        m.Fail(ATRC_ERR_MEMORY);
-        cleanup();
-        return 0;
-    }
-    if (total > reserve) { // cannot happen: the room is an upper bound
-        m.Fail(ATRC_ERR_EXT_ALGORITHM);
-        cleanup();
-        return 0;
-    }
-    uint8_t* image = m.buffer;
-    std::memset(image + m.bufferSize, 0, size_t(total - m.bufferSize));
-    CvChunk* pofChunk = reinterpret_cast<CvChunk*>(image + pofStart);
-    if (m.pof->GetCount() > 0) {
-        m.pof->WriteChunk(pofChunk);
-    } else {
-        pofChunk->Clear();
-        pofChunk->SetTag(CVK_CHUNK_TAG_POF0);
-        const uint32_t word = 4;
-        std::memcpy(image + pofStart + CVK_CHUNK_HEAD_SIZE, &word, 4);
-    }
-    pofChunk->SetSize(uint32_t(extStart - pofStart - CVK_CHUNK_HEAD_SIZE));
-
-    CvChunk* extChunk = reinterpret_cast<CvChunk*>(image + extStart);
-    extChunk->SetSize(uint32_t(RoundUp(descSize, m_align)));
-    uint8_t* p = m.ext.WriteExtChunkHead(extChunk, entryCount, uint32_t(m.structEnd - m.headSize), uint32_t(wideSize),
-                                         uint32_t(m.strings.Count()), uint32_t(m.stringStart),
-                                         uint32_t(m.blocks.size()), uint32_t(m.blockStart), uint32_t(m.files.size()),
-                                         uint32_t(m.fileStart));
-    p = m.ext.WriteParamTypes(p, entryCount);
-    auto word = [&p](uint64_t v) {
-        const uint32_t w = CvkSwapTarget32(uint32_t(v));
-        std::memcpy(p, &w, 4);
-        p += 4;
-    };
-    for (size_t i = 0; i < m.strings.Count(); ++i) word(m.strings.View(i).size());
-    for (const Block& b : m.blocks) word(b.padded);
-    for (const LocalFile& lf : m.files) word(lf.padded);
-    p = m.ext.WritePtrIndex(p);
-    if (p != image + extStart + CVK_CHUNK_HEAD_SIZE + descSize) {
-        m.Fail(ATRC_ERR_EXT_CONTENT);
-        cleanup();
-        return 0;
-    }
-    CvkCnkWriteEOFCInfo(reinterpret_cast<CvChunk*>(image + eofcStart));
-
-    m.buffer = nullptr; // the image now, no longer the compiler's scratch
-    cleanup();
+    const bool built = m.SizePass(data) && m.PlanLayout(m_imageLimit) && m.FillBuffer() && m.WritePass(data) &&
+                       m.LinkPointers() && m.Assemble(m_imageLimit);
+    uint8_t* image = built ? m.buffer : nullptr;
+    if (built) m.buffer = nullptr; // the image now, no longer the compiler's scratch
+    m.ReleaseScratch(data);
+    if (!built) return 0;
     m.ext.ExitChunk();
     m_image = image;
-    m_imageSize = uint32_t(total);
+    m_imageSize = uint32_t(m.imageSize);
 
     // The resource file list's package, scrambled on request.
     if (m.resources->GetFileNum() > 0) {
