@@ -169,6 +169,118 @@ bool ParseKey(const char* text, uint64_t* key)
     return true;
 }
 
+// What one run hands to the encoding job.
+struct JobSettings {
+    int quality = 0;
+    int cutoff = 0, tracks = 1, config = 0;
+    uint64_t key = 0;
+};
+
+// Answers what the command line parser found: the usage (exit 0), or an
+// error (exit 1). -1 when the job is to run.
+int AnswerParse(int code, char** argv, int bad, FILE* out, FILE* err)
+{
+    switch (code) {
+    case 1:
+        std::fprintf(out, "%s", kUsage);
+        std::fprintf(out, "\n");
+        std::fflush(out);
+        return 0;
+    case 2:
+        std::fprintf(err, "ERROR: Last 2 arguments need to be path of files. Use -h for help.\n");
+        return 1;
+    case 3:
+        std::fprintf(err, "ERROR: Needs to specify value of '%s'.\n", argv[bad]);
+        return 1;
+    case 4:
+        std::fprintf(err, "ERROR: '%s' option is specified two or more times.\n", argv[bad]);
+        return 1;
+    case 5:
+        std::fprintf(err, "ERROR: Unrecognized option '%s'.\n", argv[bad]);
+        return 1;
+    default:
+        return -1;
+    }
+}
+
+// The job's settings from the options given; false (with the message
+// written) for a value the encoder does not take.
+bool ReadSettings(int argc, char** argv, int bad, JobSettings* js, FILE* err)
+{
+    int& quality = js->quality;
+    int& cutoff = js->cutoff;
+    int& tracks = js->tracks;
+    int& config = js->config;
+    uint64_t& key = js->key;
+    if (g_options[OPT_QUALITY].present) {
+        quality = static_cast<int>(std::strtol(g_options[OPT_QUALITY].value, nullptr, 10)) - 6;
+        if (quality < -5 || quality > -1) {
+            std::fprintf(err, "ERROR: Specified quality is invalid.\n");
+            return false;
+        }
+    }
+    if (g_options[OPT_BITRATE].present) {
+        if (g_options[OPT_QUALITY].present) {
+            std::fprintf(err, "ERROR: Either '--quality' or '--bitrate' is available.\n");
+            return false;
+        }
+        quality = static_cast<int>(std::strtol(g_options[OPT_BITRATE].value, nullptr, 10));
+        if (quality < 6)
+            quality = 6;
+    }
+    if (g_options[OPT_CUTOFF].present)
+        cutoff = static_cast<int>(std::strtol(g_options[OPT_CUTOFF].value, nullptr, 10));
+    if (g_options[OPT_TRACKS].present)
+        tracks = static_cast<int>(std::strtol(g_options[OPT_TRACKS].value, nullptr, 10));
+    if (g_options[OPT_CONFIG].present)
+        config = static_cast<int>(std::strtol(g_options[OPT_CONFIG].value, nullptr, 16));
+    if (g_options[OPT_CONSTRAINT].present)
+        g_zafJob.bandConstraint = static_cast<int>(std::strtol(g_options[OPT_CONSTRAINT].value, nullptr, 16));
+    if (g_options[OPT_KEY].present && !ParseKey(g_options[OPT_KEY].value, &key)) {
+        for (int k = 1; k < argc - 2; ++k)
+            if (std::strncmp(argv[k], "--key", 5) == 0)
+                bad = k;
+        std::fprintf(err, "ERROR: Needs to specify value of '%s'.\n", argv[bad]);
+        return false;
+    }
+    if (g_options[OPT_VERBOSE].present)
+        g_zafJob.detailReport = 1;
+    if (g_options[OPT_NO_LIMIT].present)
+        g_zafJob.bitrateFloor = 0;
+    return true;
+}
+
+// Runs the job with the driver's sinks and reports how it ended.
+int RunJob(const char* input, const char* output, const JobSettings& js, FILE* out, FILE* err)
+{
+    std::atomic<int32_t> progressLock{0};
+    PlatformInstallStopFlag(&g_stopFlag);
+    g_zafJob.errorSink = ErrorSink;
+    g_zafJob.errorUser = nullptr;
+    g_zafJob.progressSink = ProgressSink;
+    g_zafJob.progressUser = &progressLock;
+
+    std::fprintf(out, "Input file            : %s\n", input);
+    std::fprintf(out, "Output file           : %s\n", output);
+    g_zafJob.basicReport = 1;
+    const int result = EncodeWaveFile(0, input, output, js.quality, js.cutoff, js.tracks, js.config,
+                                      static_cast<uint32_t>(js.key), static_cast<uint32_t>(js.key >> 32));
+    if (result == 0) {
+        std::fprintf(out, "\n\nComplete!!\n\n");
+        std::fflush(out);
+        return 0;
+    }
+    if (result == 2) {
+        std::fprintf(out, "\n\nStopped!!\n\n");
+        std::fflush(out);
+        return 2;
+    }
+    std::fprintf(err, "\n%s", g_lastError);
+    std::fprintf(err, "\nFailed...\n\n");
+    std::fflush(out);
+    return 1;
+}
+
 }  // namespace
 
 int ZafEncoderMain(int argc, char** argv, FILE* out, FILE* err)
@@ -190,96 +302,17 @@ int ZafEncoderMain(int argc, char** argv, FILE* out, FILE* err)
 
     int bad = 0;
     const int code = Parse(argc, argv, &bad);
-    switch (code) {
-    case 1:
-        std::fprintf(out, "%s", kUsage);
-        std::fprintf(out, "\n");
-        std::fflush(out);
-        return 0;
-    case 2:
-        std::fprintf(err, "ERROR: Last 2 arguments need to be path of files. Use -h for help.\n");
-        return 1;
-    case 3:
-        std::fprintf(err, "ERROR: Needs to specify value of '%s'.\n", argv[bad]);
-        return 1;
-    case 4:
-        std::fprintf(err, "ERROR: '%s' option is specified two or more times.\n", argv[bad]);
-        return 1;
-    case 5:
-        std::fprintf(err, "ERROR: Unrecognized option '%s'.\n", argv[bad]);
-        return 1;
-    default:
-        break;
-    }
+    const int answer = AnswerParse(code, argv, bad, out, err);
+    if (answer >= 0)
+        return answer;
     const char* input = argv[argc - 2];
     const char* output = argv[argc - 1];
     if (g_options[OPT_NO_CLOBBER].present && PlatformPathExists(output)) {
         std::fprintf(err, "ERROR: '%s' already exists.\n", output);
         return 1;
     }
-    int quality = 0;
-    if (g_options[OPT_QUALITY].present) {
-        quality = static_cast<int>(std::strtol(g_options[OPT_QUALITY].value, nullptr, 10)) - 6;
-        if (quality < -5 || quality > -1) {
-            std::fprintf(err, "ERROR: Specified quality is invalid.\n");
-            return 1;
-        }
-    }
-    if (g_options[OPT_BITRATE].present) {
-        if (g_options[OPT_QUALITY].present) {
-            std::fprintf(err, "ERROR: Either '--quality' or '--bitrate' is available.\n");
-            return 1;
-        }
-        quality = static_cast<int>(std::strtol(g_options[OPT_BITRATE].value, nullptr, 10));
-        if (quality < 6)
-            quality = 6;
-    }
-    int cutoff = 0, tracks = 1, config = 0;
-    if (g_options[OPT_CUTOFF].present)
-        cutoff = static_cast<int>(std::strtol(g_options[OPT_CUTOFF].value, nullptr, 10));
-    if (g_options[OPT_TRACKS].present)
-        tracks = static_cast<int>(std::strtol(g_options[OPT_TRACKS].value, nullptr, 10));
-    if (g_options[OPT_CONFIG].present)
-        config = static_cast<int>(std::strtol(g_options[OPT_CONFIG].value, nullptr, 16));
-    if (g_options[OPT_CONSTRAINT].present)
-        g_zafJob.bandConstraint = static_cast<int>(std::strtol(g_options[OPT_CONSTRAINT].value, nullptr, 16));
-    uint64_t key = 0;
-    if (g_options[OPT_KEY].present && !ParseKey(g_options[OPT_KEY].value, &key)) {
-        for (int k = 1; k < argc - 2; ++k)
-            if (std::strncmp(argv[k], "--key", 5) == 0)
-                bad = k;
-        std::fprintf(err, "ERROR: Needs to specify value of '%s'.\n", argv[bad]);
+    JobSettings js;
+    if (!ReadSettings(argc, argv, bad, &js, err))
         return 1;
-    }
-    if (g_options[OPT_VERBOSE].present)
-        g_zafJob.detailReport = 1;
-    if (g_options[OPT_NO_LIMIT].present)
-        g_zafJob.bitrateFloor = 0;
-
-    std::atomic<int32_t> progressLock{0};
-    PlatformInstallStopFlag(&g_stopFlag);
-    g_zafJob.errorSink = ErrorSink;
-    g_zafJob.errorUser = nullptr;
-    g_zafJob.progressSink = ProgressSink;
-    g_zafJob.progressUser = &progressLock;
-
-    std::fprintf(out, "Input file            : %s\n", input);
-    std::fprintf(out, "Output file           : %s\n", output);
-    g_zafJob.basicReport = 1;
-    const int result = EncodeWaveFile(0, input, output, quality, cutoff, tracks, config,
-                                      static_cast<uint32_t>(key), static_cast<uint32_t>(key >> 32));
-    if (result == 0) {
-        std::fprintf(out, "\n\nComplete!!\n\n");
-        std::fflush(out);
-        return 0;
-    }
-    if (result == 2) {
-        std::fprintf(out, "\n\nStopped!!\n\n");
-        std::fflush(out);
-        return 2;
-    }
-    std::fprintf(err, "\n%s", g_lastError);
-    std::fprintf(err, "\nFailed...\n\n");
-    std::fflush(out);
-    return 1;
+    return RunJob(input, output, js, out, err);
 }
