@@ -388,6 +388,9 @@ struct AtrCompiler::Impl {
     void BeginStructure(Frame& f);
     void EndStructure();
     void Field_(Frame& f, const Field& fd);
+    void StringField(Frame& f, const Field& fd);
+    void ScalarField(Frame& f, const Field& fd);
+    void CountField(Frame& f, const Field& fd);
 
     // Writers (writing pass only; bounded by the structure area).
     void Put(uint64_t at, uint32_t value, int32_t size);
@@ -881,110 +884,126 @@ void AtrCompiler::Impl::Pointer(Frame& f, const Field& fd)
     }
 }
 
+// A field of the structure being walked: one call per kind.
 void AtrCompiler::Impl::Field_(Frame& f, const Field& fd)
 {
-    AtrNode* node = f.node;
-    const uint64_t start = pos;
     switch (fd.kind) {
     case K_NO_TYPE: Fail(ATRC_ERR_TEMPLATE_SIZE, "type"); return;
     case K_POINTER: Pointer(f, fd); return;
-    case K_STRING: {
-        if (!fd.hasName) {
-            Fail(ATRC_ERR_TEMPLATE_NAME, "name");
-            return;
-        }
-        if (fd.array == 1) {
-            pos += 4;
-            f.wide = RoundUp(f.wide, 8) + 8;
-            Count(1);
-            std::string_view text = fd.def;
-            if (const CvVariant* a = AttrValue(node, fd.name.c_str())) {
-                text = ViewOf(a);
-            } else if (AtrNode* c = FindChild(node, fd.name.c_str())) {
-                if (const CvVariant* d = DataValue(c, 0))
-                    text = ViewOf(d);
-                else if (const CvVariant* a0 = FirstAttrValue(c))
-                    text = ViewOf(a0);
-            }
-            StringSlot(text, start);
-            return;
-        }
-        AtrNode* c = FindChild(node, fd.name.c_str());
-        if (c == nullptr) {
-            Fail(ATRC_ERR_ARRAY_NOT_FOUND, fd.name.c_str());
-            return;
-        }
-        const int64_t count = fd.array > 1 ? fd.array : DataCount(c);
-        pos += 4 * uint64_t(count);
-        f.wide = RoundUp(f.wide, 8) + 4 + 4 * uint64_t(count);
-        Count(uint64_t(count));
-        if (pos > owner->m_imageLimit) {
-            Fail(ATRC_ERR_MEMORY);
-            return;
-        }
-        const int32_t have = DataCount(c);
-        const AtrData* d = c->GetData(0);
-        for (int64_t i = 0; i < count && !failed; ++i) {
-            StringSlot(i < have && d != nullptr ? ViewOf(d) : std::string_view(fd.def), start + 4 * uint64_t(i));
-            if (d != nullptr) d = d->GetNext();
-        }
-        return;
-    }
+    case K_STRING: StringField(f, fd); return;
     case K_SINT:
     case K_UINT:
     case K_FLOAT:
-    case K_COLOR: {
-        if (!fd.hasSize) {
-            Fail(ATRC_ERR_TEMPLATE_SIZE, "size");
-            return;
-        }
-        if (fd.array == 1) {
-            pos += uint64_t(fd.size);
-            f.wide += uint64_t(fd.size);
-            Count(1);
-            FieldKind kind = fd.kind;
-            const CvVariant* v = AttrValue(node, fd.name.c_str());
-            if (v == nullptr) {
-                if (AtrNode* c = FindChild(node, fd.name.c_str())) {
-                    v = DataValue(c, 0);
-                    if (v != nullptr) {
-                        if (const CvVariant* cast = AttrValue(c, "ATRC_CAST")) {
-                            const std::string t = TextOf(cast);
-                            const FieldKind k = KindOf(t);
-                            if (k == K_SINT || k == K_UINT || k == K_FLOAT || k == K_COLOR) kind = k;
-                        }
-                    } else {
-                        v = FirstAttrValue(c);
-                    }
-                }
-            }
-            Scalar(f, fd, kind, v, start);
-            return;
-        }
-        AtrNode* c = FindChild(node, fd.name.c_str());
-        const int64_t count = fd.array > 1 ? fd.array : (c != nullptr ? DataCount(c) : 0);
-        pos += uint64_t(fd.size) * uint64_t(count);
-        f.wide += uint64_t(fd.size) * uint64_t(count);
-        Count(uint64_t(count));
-        if (pos > owner->m_imageLimit) {
-            Fail(ATRC_ERR_MEMORY);
-            return;
-        }
-        if (c != nullptr) Mark(c);
-        const AtrData* d = c != nullptr ? c->GetData(0) : nullptr;
-        for (int64_t i = 0; i < count && !failed; ++i) {
-            Scalar(f, fd, fd.kind, d, start + uint64_t(fd.size) * uint64_t(i));
-            if (d != nullptr) d = d->GetNext();
-        }
-        return;
-    }
+    case K_COLOR: ScalarField(f, fd); return;
     case K_DATA_SIZE:
     case K_FILE_INDEX:
     case K_FILE_SIZE:
-    case K_ARRAY_SIZE: break;
+    case K_ARRAY_SIZE: CountField(f, fd); return;
     case K_NESTED: return; // handled by the walker
     }
-    // Count fields: one 32-bit value, the field advancing `size` bytes.
+}
+
+// A string field: one string slot, or a list of them from a child's data.
+void AtrCompiler::Impl::StringField(Frame& f, const Field& fd)
+{
+    AtrNode* node = f.node;
+    const uint64_t start = pos;
+    if (!fd.hasName) {
+        Fail(ATRC_ERR_TEMPLATE_NAME, "name");
+        return;
+    }
+    if (fd.array == 1) {
+        pos += 4;
+        f.wide = RoundUp(f.wide, 8) + 8;
+        Count(1);
+        std::string_view text = fd.def;
+        if (const CvVariant* a = AttrValue(node, fd.name.c_str())) {
+            text = ViewOf(a);
+        } else if (AtrNode* c = FindChild(node, fd.name.c_str())) {
+            if (const CvVariant* d = DataValue(c, 0))
+                text = ViewOf(d);
+            else if (const CvVariant* a0 = FirstAttrValue(c))
+                text = ViewOf(a0);
+        }
+        StringSlot(text, start);
+        return;
+    }
+    AtrNode* c = FindChild(node, fd.name.c_str());
+    if (c == nullptr) {
+        Fail(ATRC_ERR_ARRAY_NOT_FOUND, fd.name.c_str());
+        return;
+    }
+    const int64_t count = fd.array > 1 ? fd.array : DataCount(c);
+    pos += 4 * uint64_t(count);
+    f.wide = RoundUp(f.wide, 8) + 4 + 4 * uint64_t(count);
+    Count(uint64_t(count));
+    if (pos > owner->m_imageLimit) {
+        Fail(ATRC_ERR_MEMORY);
+        return;
+    }
+    const int32_t have = DataCount(c);
+    const AtrData* d = c->GetData(0);
+    for (int64_t i = 0; i < count && !failed; ++i) {
+        StringSlot(i < have && d != nullptr ? ViewOf(d) : std::string_view(fd.def), start + 4 * uint64_t(i));
+        if (d != nullptr) d = d->GetNext();
+    }
+}
+
+// A number or colour field: one value, or a list of them from a child's data.
+void AtrCompiler::Impl::ScalarField(Frame& f, const Field& fd)
+{
+    AtrNode* node = f.node;
+    const uint64_t start = pos;
+    if (!fd.hasSize) {
+        Fail(ATRC_ERR_TEMPLATE_SIZE, "size");
+        return;
+    }
+    if (fd.array == 1) {
+        pos += uint64_t(fd.size);
+        f.wide += uint64_t(fd.size);
+        Count(1);
+        FieldKind kind = fd.kind;
+        const CvVariant* v = AttrValue(node, fd.name.c_str());
+        if (v == nullptr) {
+            if (AtrNode* c = FindChild(node, fd.name.c_str())) {
+                v = DataValue(c, 0);
+                if (v != nullptr) {
+                    if (const CvVariant* cast = AttrValue(c, "ATRC_CAST")) {
+                        const std::string t = TextOf(cast);
+                        const FieldKind k = KindOf(t);
+                        if (k == K_SINT || k == K_UINT || k == K_FLOAT || k == K_COLOR) kind = k;
+                    }
+                } else {
+                    v = FirstAttrValue(c);
+                }
+            }
+        }
+        Scalar(f, fd, kind, v, start);
+        return;
+    }
+    AtrNode* c = FindChild(node, fd.name.c_str());
+    const int64_t count = fd.array > 1 ? fd.array : (c != nullptr ? DataCount(c) : 0);
+    pos += uint64_t(fd.size) * uint64_t(count);
+    f.wide += uint64_t(fd.size) * uint64_t(count);
+    Count(uint64_t(count));
+    if (pos > owner->m_imageLimit) {
+        Fail(ATRC_ERR_MEMORY);
+        return;
+    }
+    if (c != nullptr) Mark(c);
+    const AtrData* d = c != nullptr ? c->GetData(0) : nullptr;
+    for (int64_t i = 0; i < count && !failed; ++i) {
+        Scalar(f, fd, fd.kind, d, start + uint64_t(fd.size) * uint64_t(i));
+        if (d != nullptr) d = d->GetNext();
+    }
+}
+
+// A count field: one 32-bit value, the field advancing `size` bytes; the
+// byte count of data, a resource file's index or size, or a list's length.
+void AtrCompiler::Impl::CountField(Frame& f, const Field& fd)
+{
+    AtrNode* node = f.node;
+    const uint64_t start = pos;
     if (!fd.hasSize) {
         Fail(ATRC_ERR_TEMPLATE_SIZE, "size");
         return;
