@@ -406,6 +406,10 @@ struct AtrCompiler::Impl {
     void ScalarEntry(FieldKind kind, const Field& fd);
     void StringSlot(std::string_view text, uint64_t at);
     void Pointer(Frame& f, const Field& fd);
+    void NullSlots(uint64_t start, int64_t from, int64_t count);
+    void DataPointer(Frame& f, const Field& fd, uint64_t start, int64_t count);
+    void FilePointer(Frame& f, const Field& fd, uint64_t start, int64_t count);
+    void StructPointer(Frame& f, const Field& fd, uint64_t start, int64_t count);
     void RecordPointer(uint64_t at);
     int64_t AddLocalFile(const std::string& path);
     int64_t AddResource(const std::string& path, int kind);
@@ -766,6 +770,8 @@ int64_t AtrCompiler::Impl::AddResource(const std::string& path, int kind)
     return resources->AddFile(path.c_str(), -1, kind);
 }
 
+// A pointer field: `count` 4-byte slots (the field's array size, or one per
+// written child), filled by the kind of the field's link.
 void AtrCompiler::Impl::Pointer(Frame& f, const Field& fd)
 {
     AtrNode* node = f.node;
@@ -784,75 +790,95 @@ void AtrCompiler::Impl::Pointer(Frame& f, const Field& fd)
         Fail(ATRC_ERR_TEMPLATE_LINK, "link");
         return;
     }
-    auto nullSlots = [&](int64_t from) {
-        for (int64_t i = from; i < count && pass == PASS_WRITE; ++i) {
-            AddEntry(ext.AddTypePtr());
-            pending.push_back(PendingPointer{start + 4 * uint64_t(i), nullptr});
-        }
-    };
-    if (fd.linkKind == L_DATA) {
-        const void* data = nullptr;
-        uint32_t size = 0;
-        const bool has = count == 1 && ValueBytes(AttrValue(node, fd.name.c_str()), &data, &size) && size > 0;
-        if (!has) {
-            nullSlots(0);
-            return;
-        }
-        if (pass == PASS_SIZE) {
-            uint64_t offset = blocks.empty() ? 0 : blocks.back().offset + blocks.back().padded;
-            blocks.push_back(Block{data, size, RoundUp(size, align), offset});
-            return;
-        }
-        if (blockCursor >= blocks.size()) {
-            Fail(ATRC_ERR_EXT_ALGORITHM);
-            return;
-        }
-        const uint32_t index = blockCursor++;
-        Put(start, uint32_t(blockStart + blocks[index].offset), 4);
-        RecordPointer(start);
-        AddEntry(ext.AddTypeMem(int32_t(index)));
+    if (fd.linkKind == L_DATA)
+        DataPointer(f, fd, start, count);
+    else if (fd.linkKind == L_FILE)
+        FilePointer(f, fd, start, count);
+    else if (pass == PASS_WRITE) // structure targets are resolved once every structure is written
+        StructPointer(f, fd, start, count);
+}
+
+// Slots from..count-1 stay 0 (writing pass: each still takes its type entry).
+void AtrCompiler::Impl::NullSlots(uint64_t start, int64_t from, int64_t count)
+{
+    for (int64_t i = from; i < count && pass == PASS_WRITE; ++i) {
+        AddEntry(ext.AddTypePtr());
+        pending.push_back(PendingPointer{start + 4 * uint64_t(i), nullptr});
+    }
+}
+
+// A pointer to the bytes of an attribute, copied into a block of the image.
+void AtrCompiler::Impl::DataPointer(Frame& f, const Field& fd, uint64_t start, int64_t count)
+{
+    AtrNode* node = f.node;
+    const void* data = nullptr;
+    uint32_t size = 0;
+    const bool has = count == 1 && ValueBytes(AttrValue(node, fd.name.c_str()), &data, &size) && size > 0;
+    if (!has) {
+        NullSlots(start, 0, count);
         return;
     }
-    if (fd.linkKind == L_FILE) {
-        if (Flag(node, kFlagNoFile)) {
-            nullSlots(0);
-            return;
-        }
-        sources.clear();
-        AtrNode* child = FindChild(node, fd.name.c_str());
-        if (child == nullptr) {
-            Fail(ATRC_ERR_INSTANCE_NOT_FOUND, fd.name.c_str());
-            return;
-        }
-        if (fd.array == 1)
-            sources.push_back(child);
-        else if (fd.array < 1)
-            for (AtrNode* c = child; c != nullptr; c = NextSibling(c)) sources.push_back(c);
-        else
-            for (AtrNode* c = FirstChild(child); c != nullptr && int64_t(sources.size()) < fd.array; c = NextSibling(c))
-                sources.push_back(c);
-        int64_t slot = 0;
-        for (AtrNode* s : sources) {
-            if (slot >= count) break;
-            const CvVariant* path = AttrValue(s, "ATRC_FILE");
-            if (path == nullptr) {
-                Fail(ATRC_ERR_INSTANCE_NOT_FOUND, "ATRC_FILE");
-                return;
-            }
-            const int64_t index = AddLocalFile(TextOf(path));
-            if (index < 0) return;
-            if (pass == PASS_WRITE) {
-                Put(start + 4 * uint64_t(slot), uint32_t(fileStart + files[size_t(index)].offset), 4);
-                RecordPointer(start + 4 * uint64_t(slot));
-                AddEntry(ext.AddTypeFile(int32_t(index)));
-            }
-            ++slot;
-        }
-        nullSlots(slot);
+    if (pass == PASS_SIZE) {
+        uint64_t offset = blocks.empty() ? 0 : blocks.back().offset + blocks.back().padded;
+        blocks.push_back(Block{data, size, RoundUp(size, align), offset});
         return;
     }
-    // A structure pointer: its targets are resolved once every structure is written.
-    if (pass != PASS_WRITE) return;
+    if (blockCursor >= blocks.size()) {
+        Fail(ATRC_ERR_EXT_ALGORITHM);
+        return;
+    }
+    const uint32_t index = blockCursor++;
+    Put(start, uint32_t(blockStart + blocks[index].offset), 4);
+    RecordPointer(start);
+    AddEntry(ext.AddTypeMem(int32_t(index)));
+}
+
+// Pointers to embedded files named by the ATRC_FILE attributes of children.
+void AtrCompiler::Impl::FilePointer(Frame& f, const Field& fd, uint64_t start, int64_t count)
+{
+    AtrNode* node = f.node;
+    if (Flag(node, kFlagNoFile)) {
+        NullSlots(start, 0, count);
+        return;
+    }
+    sources.clear();
+    AtrNode* child = FindChild(node, fd.name.c_str());
+    if (child == nullptr) {
+        Fail(ATRC_ERR_INSTANCE_NOT_FOUND, fd.name.c_str());
+        return;
+    }
+    if (fd.array == 1)
+        sources.push_back(child);
+    else if (fd.array < 1)
+        for (AtrNode* c = child; c != nullptr; c = NextSibling(c)) sources.push_back(c);
+    else
+        for (AtrNode* c = FirstChild(child); c != nullptr && int64_t(sources.size()) < fd.array; c = NextSibling(c))
+            sources.push_back(c);
+    int64_t slot = 0;
+    for (AtrNode* s : sources) {
+        if (slot >= count) break;
+        const CvVariant* path = AttrValue(s, "ATRC_FILE");
+        if (path == nullptr) {
+            Fail(ATRC_ERR_INSTANCE_NOT_FOUND, "ATRC_FILE");
+            return;
+        }
+        const int64_t index = AddLocalFile(TextOf(path));
+        if (index < 0) return;
+        if (pass == PASS_WRITE) {
+            Put(start + 4 * uint64_t(slot), uint32_t(fileStart + files[size_t(index)].offset), 4);
+            RecordPointer(start + 4 * uint64_t(slot));
+            AddEntry(ext.AddTypeFile(int32_t(index)));
+        }
+        ++slot;
+    }
+    NullSlots(start, slot, count);
+}
+
+// Pointers to structures: the named child or children, else the last
+// matching entry of a parameter array.
+void AtrCompiler::Impl::StructPointer(Frame& f, const Field& fd, uint64_t start, int64_t count)
+{
+    AtrNode* node = f.node;
     targets.clear();
     auto usable = [](const AtrNode* t) { return !Flag(t, kFlagLeftOut); };
     if (count == 1) {
