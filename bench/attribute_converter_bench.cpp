@@ -4,7 +4,7 @@
 // directly. The text's top-level nodes are gathered under one root (an image
 // holds one). Trees are destroyed outside the timing, as in the parse
 // benchmark.
-#include "AttributeTextGen.h"
+#include "AttributeBench.h"
 
 #include "attribute/AtrConverter.h"
 #include "attribute/AtrNode.h"
@@ -21,32 +21,6 @@
 #include <vector>
 
 namespace {
-
-const std::string& Text(size_t megabytes)
-{
-    static std::map<size_t, std::string> texts;
-    auto it = texts.find(megabytes);
-    if (it == texts.end()) {
-        it = texts.emplace(megabytes, attribute_bench::MenuTextGen(20261210).Generate(megabytes << 20)).first;
-    }
-    return it->second;
-}
-
-struct Heaps {
-    CvkHeapSimple heap{nullptr, 0, 16};
-    Heaps()
-    {
-        CvkHeapSetSystem(&heap);
-        CvkHeapSetMain(&heap);
-        CvkHeapSetBuffer(&heap);
-    }
-    ~Heaps()
-    {
-        CvkHeapSetSystem(nullptr);
-        CvkHeapSetMain(nullptr);
-        CvkHeapSetBuffer(nullptr);
-    }
-};
 
 // The text's tree under one root "MENU"; null when the text does not read.
 AtrNode* MenuTree(const std::string& text)
@@ -72,8 +46,8 @@ void SetFigures(benchmark::State& state, size_t textBytes, uint32_t imageBytes)
 // GetBinaryWorkSize bytes, then copied out at the image's size.
 void BM_ConverterWrite(benchmark::State& state)
 {
-    const std::string& text = Text(static_cast<size_t>(state.range(0)));
-    Heaps heaps;
+    const std::string& text = attribute_bench::MenuText(static_cast<size_t>(state.range(0)));
+    attribute_bench::Heaps heaps;
     AtrNode* tree = MenuTree(text);
     if (tree == nullptr) {
         state.SkipWithError("parse failed");
@@ -100,8 +74,8 @@ BENCHMARK(BM_ConverterWrite)->Arg(1)->Arg(50)->Unit(benchmark::kMillisecond)->Us
 // CreateTree with the image's size (every field checked).
 void BM_ConverterRead(benchmark::State& state)
 {
-    const std::string& text = Text(static_cast<size_t>(state.range(0)));
-    Heaps heaps;
+    const std::string& text = attribute_bench::MenuText(static_cast<size_t>(state.range(0)));
+    attribute_bench::Heaps heaps;
     std::vector<uint8_t> image;
     {
         AtrNode* tree = MenuTree(text);
@@ -133,8 +107,8 @@ BENCHMARK(BM_ConverterRead)->Arg(1)->Arg(50)->Unit(benchmark::kMillisecond)->Use
 // The text side in the same run: CreateTreeFromText and WriteTree.
 void BM_TextRead(benchmark::State& state)
 {
-    const std::string& text = Text(static_cast<size_t>(state.range(0)));
-    Heaps heaps;
+    const std::string& text = attribute_bench::MenuText(static_cast<size_t>(state.range(0)));
+    attribute_bench::Heaps heaps;
     for (auto _ : state) {
         AtrParser parser;
         AtrNode* tree = parser.CreateTreeFromText(text.c_str(), nullptr);
@@ -152,8 +126,8 @@ BENCHMARK(BM_TextRead)->Arg(1)->Arg(50)->Unit(benchmark::kMillisecond)->UseRealT
 
 void BM_TextWrite(benchmark::State& state)
 {
-    const std::string& text = Text(static_cast<size_t>(state.range(0)));
-    Heaps heaps;
+    const std::string& text = attribute_bench::MenuText(static_cast<size_t>(state.range(0)));
+    attribute_bench::Heaps heaps;
     AtrParser parser;
     AtrNode* tree = parser.CreateTreeFromText(text.c_str(), nullptr);
     if (tree == nullptr) {

@@ -1,6 +1,6 @@
 // Reading menu-shaped attribute texts into trees (1 MB and 50 MB), and
 // writing such a tree back, with the kit's simple heap in all three slots.
-#include "AttributeTextGen.h"
+#include "AttributeBench.h"
 
 #include "attribute/AtrNode.h"
 #include "attribute/AtrParser.h"
@@ -14,37 +14,11 @@
 
 namespace {
 
-const std::string& Text(size_t megabytes)
-{
-    static std::map<size_t, std::string> texts;
-    auto it = texts.find(megabytes);
-    if (it == texts.end()) {
-        it = texts.emplace(megabytes, attribute_bench::MenuTextGen(20261210).Generate(megabytes << 20)).first;
-    }
-    return it->second;
-}
-
-struct Heaps {
-    CvkHeapSimple heap{nullptr, 0, 16};
-    Heaps()
-    {
-        CvkHeapSetSystem(&heap);
-        CvkHeapSetMain(&heap);
-        CvkHeapSetBuffer(&heap);
-    }
-    ~Heaps()
-    {
-        CvkHeapSetSystem(nullptr);
-        CvkHeapSetMain(nullptr);
-        CvkHeapSetBuffer(nullptr);
-    }
-};
-
 // CreateTreeFromText alone; the tree is destroyed outside the timing.
 void BM_Parse(benchmark::State& state)
 {
-    const std::string& text = Text(static_cast<size_t>(state.range(0)));
-    Heaps heaps;
+    const std::string& text = attribute_bench::MenuText(static_cast<size_t>(state.range(0)));
+    attribute_bench::Heaps heaps;
     for (auto _ : state) {
         AtrParser parser;
         AtrNode* tree = parser.CreateTreeFromText(text.c_str(), nullptr);
@@ -63,8 +37,8 @@ BENCHMARK(BM_Parse)->Arg(1)->Arg(50)->Unit(benchmark::kMillisecond)->UseRealTime
 // Destruction alone of a parsed tree; reading is outside the timing.
 void BM_Destroy(benchmark::State& state)
 {
-    const std::string& text = Text(static_cast<size_t>(state.range(0)));
-    Heaps heaps;
+    const std::string& text = attribute_bench::MenuText(static_cast<size_t>(state.range(0)));
+    attribute_bench::Heaps heaps;
     for (auto _ : state) {
         state.PauseTiming();
         AtrParser parser;
@@ -83,8 +57,8 @@ BENCHMARK(BM_Destroy)->Arg(1)->Arg(20)->Unit(benchmark::kMillisecond);
 // destruction: what a consumer of the text pays per document.
 void BM_ParseWalkDestroy(benchmark::State& state)
 {
-    const std::string& text = Text(static_cast<size_t>(state.range(0)));
-    Heaps heaps;
+    const std::string& text = attribute_bench::MenuText(static_cast<size_t>(state.range(0)));
+    attribute_bench::Heaps heaps;
     for (auto _ : state) {
         AtrParser parser;
         AtrNode* tree = parser.CreateTreeFromText(text.c_str(), nullptr);
@@ -126,8 +100,8 @@ BENCHMARK(BM_ParseWalkDestroy)->Arg(1)->Arg(50)->Unit(benchmark::kMillisecond)->
 // WriteTree of the tree read from the 1 MB text (bytes: the text written).
 void BM_Write(benchmark::State& state)
 {
-    const std::string& text = Text(1);
-    Heaps heaps;
+    const std::string& text = attribute_bench::MenuText(1);
+    attribute_bench::Heaps heaps;
     AtrParser parser;
     AtrNode* tree = parser.CreateTreeFromText(text.c_str(), nullptr);
     if (tree == nullptr) {

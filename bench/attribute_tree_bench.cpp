@@ -3,6 +3,8 @@
 // attributes (two texts, two integers, a float) and three integer data
 // values; element and attribute names are shared strings, as a reader that
 // interns names passes them.
+#include "AttributeBench.h"
+
 #include "attribute/AtrNode.h"
 #include "kit/CvkHeap.h"
 #include "kit/CvkHeapSimple.h"
@@ -10,22 +12,6 @@
 #include <benchmark/benchmark.h>
 
 namespace {
-
-struct Heaps {
-    CvkHeapSimple heap{nullptr, 0, 16};
-    Heaps()
-    {
-        CvkHeapSetSystem(&heap);
-        CvkHeapSetMain(&heap);
-        CvkHeapSetBuffer(&heap);
-    }
-    ~Heaps()
-    {
-        CvkHeapSetSystem(nullptr);
-        CvkHeapSetMain(nullptr);
-        CvkHeapSetBuffer(nullptr);
-    }
-};
 
 // screens of panels of items: 1 + n * (1 + 8 * (1 + 16)) nodes.
 AtrNode* Build(int screens, const CvString* names, const CvString& label)
@@ -55,7 +41,7 @@ AtrNode* Build(int screens, const CvString* names, const CvString& label)
 
 void BM_BuildAndDestroy(benchmark::State& state)
 {
-    Heaps heaps;
+    attribute_bench::Heaps heaps;
     const char* raw[] = {"menu", "screen", "panel", "item", "", "name", "text", "x", "y", "angle"};
     CvString names[10];
     for (int i = 0; i < 10; ++i) {
@@ -79,7 +65,7 @@ BENCHMARK(BM_BuildAndDestroy)->Arg(100)->Arg(5000)->Unit(benchmark::kMillisecond
 
 void BM_Duplicate(benchmark::State& state)
 {
-    Heaps heaps;
+    attribute_bench::Heaps heaps;
     const char* raw[] = {"menu", "screen", "panel", "item", "", "name", "text", "x", "y", "angle"};
     CvString names[10];
     for (int i = 0; i < 10; ++i) {
