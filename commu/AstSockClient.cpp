@@ -178,29 +178,25 @@ void AstSockClient::_sendProc()
     if (m_sendState != AST_SOCK_SEND_SENDING) {
         return;
     }
-    while (m_sent < m_send.GetSize()) {
-        const int32_t n = PlatformSocketSend(m_socket, m_send.GetBuffer() + m_sent, m_send.GetSize() - m_sent);
-        if (n > 0) {
-            m_sent += static_cast<uint32_t>(n);
-            m_sendProgressTime = now;
-            AstSockGUILog("終了%d \n", n);
-            continue;
-        }
-        const int32_t error = PlatformSocketLastError();
-        if (error != PLATFORM_SOCKET_ERROR_WOULD_BLOCK) {
-            m_sendState = AST_SOCK_SEND_ERROR;
-            _socketFailed("", error);
-            return;
-        }
-        if (now - m_sendProgressTime > m_ioLimit) {
-            m_error = AST_SOCK_ERROR_TIMEOUT;
-            m_socketError = PLATFORM_SOCKET_ERROR_TIMED_OUT;
-            m_sendState = AST_SOCK_SEND_ERROR;
-            SetError();
-        }
+    int32_t error = 0;
+    if (m_send.SendPending(m_socket, &m_sent, &error) > 0) {
+        m_sendProgressTime = now;
+    }
+    if (m_sent == m_send.GetSize()) {
+        m_sendState = AST_SOCK_SEND_DONE;
         return;
     }
-    m_sendState = AST_SOCK_SEND_DONE;
+    if (error != PLATFORM_SOCKET_ERROR_WOULD_BLOCK) {
+        m_sendState = AST_SOCK_SEND_ERROR;
+        _socketFailed("", error);
+        return;
+    }
+    if (now - m_sendProgressTime > m_ioLimit) {
+        m_error = AST_SOCK_ERROR_TIMEOUT;
+        m_socketError = PLATFORM_SOCKET_ERROR_TIMED_OUT;
+        m_sendState = AST_SOCK_SEND_ERROR;
+        SetError();
+    }
 }
 
 void AstSockClient::_recvProc()

@@ -1,6 +1,7 @@
 #include "commu/AstSockSendData.h"
 
 #include "commu/AstSockFrame.h"
+#include "commu/AstSockLog.h"
 #include "kit/CvkHeap.h"
 
 #include <cstring>
@@ -74,4 +75,21 @@ int32_t AstSockSendData::SetData(const void* data, uint32_t size)
     }
     std::memcpy(bytes, data, size);
     return 1;
+}
+
+int32_t AstSockSendData::SendPending(PlatformSocket socket, uint32_t* sent, int32_t* error) const
+{
+    int32_t written = 0;
+    *error = 0;
+    while (*sent < m_size) {
+        const int32_t n = PlatformSocketSend(socket, m_buffer + *sent, m_size - *sent);
+        if (n <= 0) {
+            *error = PlatformSocketLastError();
+            break;
+        }
+        *sent += static_cast<uint32_t>(n);
+        written += n;
+        AstSockGUILog("終了%d \n", n);
+    }
+    return written;
 }

@@ -5,6 +5,7 @@
 
 #include "kit/CvkBase.h"
 #include "platform/PlatformExport.h"
+#include "platform/PlatformSocket.h"
 
 #include <cstdint>
 
@@ -30,6 +31,12 @@ public:
     uint32_t GetSize() const { return m_size; }
     const uint8_t* GetBuffer() const { return m_buffer; }
     bool IsEmpty() const { return m_buffer == nullptr; }
+
+    // Writes what the socket takes now of the bytes from *sent on, advancing
+    // *sent and logging each piece; the client and the server send through it.
+    // Returns the bytes this call wrote. *error is the socket's error when a
+    // write failed (a full buffer included), 0 when every byte is out.
+    int32_t SendPending(PlatformSocket socket, uint32_t* sent, int32_t* error) const;
 
 private:
     uint8_t* _allocate(uint32_t size);

@@ -244,30 +244,26 @@ void AstSockServer::_sendProc()
     if (m_sendState != AST_SOCK_SEND_SENDING) {
         return;
     }
-    while (m_sent < m_send.GetSize()) {
-        const int32_t n = PlatformSocketSend(m_client, m_send.GetBuffer() + m_sent, m_send.GetSize() - m_sent);
-        if (n > 0) {
-            m_sent += static_cast<uint32_t>(n);
-            m_sendProgressTime = now;
-            m_lastActivity = now;
-            AstSockGUILog("終了%d \n", n);
-            continue;
-        }
-        const int32_t error = PlatformSocketLastError();
-        if (error == PLATFORM_SOCKET_ERROR_WOULD_BLOCK && now - m_sendProgressTime <= m_sendLimit) {
-            return;
-        }
-        // A frame that cannot go out is not reported as sent: the peer is
-        // dropped, with the time-out flag telling why.
-        m_timeout = error == PLATFORM_SOCKET_ERROR_WOULD_BLOCK;
-        m_socketError = m_timeout ? PLATFORM_SOCKET_ERROR_TIMED_OUT : error;
-        AstSockPrintError(m_socketError);
-        m_sendState = AST_SOCK_SEND_ERROR;
-        m_state = AST_SOCK_SERVER_DROP;
+    int32_t error = 0;
+    if (m_send.SendPending(m_client, &m_sent, &error) > 0) {
+        m_sendProgressTime = now;
+        m_lastActivity = now;
+    }
+    if (m_sent == m_send.GetSize()) {
+        m_send.Release();
+        m_sendState = AST_SOCK_SEND_DONE;
         return;
     }
-    m_send.Release();
-    m_sendState = AST_SOCK_SEND_DONE;
+    if (error == PLATFORM_SOCKET_ERROR_WOULD_BLOCK && now - m_sendProgressTime <= m_sendLimit) {
+        return;
+    }
+    // A frame that cannot go out is not reported as sent: the peer is
+    // dropped, with the time-out flag telling why.
+    m_timeout = error == PLATFORM_SOCKET_ERROR_WOULD_BLOCK;
+    m_socketError = m_timeout ? PLATFORM_SOCKET_ERROR_TIMED_OUT : error;
+    AstSockPrintError(m_socketError);
+    m_sendState = AST_SOCK_SEND_ERROR;
+    m_state = AST_SOCK_SERVER_DROP;
 }
 
 void AstSockServer::_recvProc()
