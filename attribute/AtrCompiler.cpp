@@ -24,14 +24,6 @@ namespace {
 
 const char kSourceTag[] = "AtrCompiler";
 
-// Node flags the compiler reads.
-constexpr uint32_t kFlagInstruction = 0x8;
-constexpr uint32_t kFlagComment = 0x10;
-constexpr uint32_t kFlagLeftOut = 0x100;
-constexpr uint32_t kFlagNoStruct = 0x200;
-constexpr uint32_t kFlagWritten = 0x400;
-constexpr uint32_t kFlagNoFile = 0x800;
-
 // ---- access to the tree ----------------------------------------------------
 
 const char* Txt(const CvString& s)
@@ -41,8 +33,8 @@ const char* Txt(const CvString& s)
 }
 
 bool Flag(const AtrNode* n, uint32_t mask) { return (const_cast<AtrNode*>(n)->GetFlag() & mask) != 0; }
-void Mark(AtrNode* n) { n->SetFlag(0xFFFFFFFFu, kFlagWritten, nullptr); }
-void Unmark(AtrNode* n) { n->SetFlag(~kFlagWritten, 0, nullptr); }
+void Mark(AtrNode* n) { n->SetFlag(0xFFFFFFFFu, ATR_NODE_FLAG_VISIT, nullptr); }
+void Unmark(AtrNode* n) { n->SetFlag(~ATR_NODE_FLAG_VISIT, 0, nullptr); }
 AtrNode* FirstChild(const AtrNode* n) { return const_cast<AtrNode*>(n)->GetChild(0); }
 AtrNode* NextSibling(const AtrNode* n) { return const_cast<AtrNode*>(n)->GetNext(); }
 AtrNode* Parent(const AtrNode* n) { return const_cast<AtrNode*>(n)->GetParent(); }
@@ -423,13 +415,13 @@ void AtrCompiler::Impl::BuildDefinitions(AtrNode* definition)
     defs.clear();
     defStore.clear();
     for (AtrNode* s = FirstChild(definition); s != nullptr; s = NextSibling(s)) {
-        if (Flag(s, kFlagInstruction | kFlagComment)) continue;
+        if (Flag(s, ATR_NODE_FLAG_INSTRUCTION | ATR_NODE_FLAG_COMMENT)) continue;
         if (defs.count(std::string_view(Element(s))) != 0) continue; // the first definition wins
         defStore.emplace_back();
         StructDef& d = defStore.back();
         d.element = Element(s);
         for (AtrNode* c = FirstChild(s); c != nullptr; c = NextSibling(c)) {
-            if (Flag(c, kFlagInstruction | kFlagComment)) continue;
+            if (Flag(c, ATR_NODE_FLAG_INSTRUCTION | ATR_NODE_FLAG_COMMENT)) continue;
             Field fd;
             const CvVariant* type = AttrValue(c, "type");
             if (type != nullptr) {
@@ -492,7 +484,7 @@ static void PreOrder(AtrNode* data, Visit visit)
 void AtrCompiler::Impl::ResetTree(AtrNode* data)
 {
     PreOrder(data, [](AtrNode* n) {
-        if (Flag(n, kFlagWritten)) Unmark(n);
+        if (Flag(n, ATR_NODE_FLAG_VISIT)) Unmark(n);
         n->_setPtrIndex(-1);
         n->_setAddress(0);
         return true;
@@ -502,7 +494,7 @@ void AtrCompiler::Impl::ResetTree(AtrNode* data)
 void AtrCompiler::Impl::ClearMarks(AtrNode* data)
 {
     PreOrder(data, [](AtrNode* n) {
-        if (Flag(n, kFlagWritten)) Unmark(n);
+        if (Flag(n, ATR_NODE_FLAG_VISIT)) Unmark(n);
         return true;
     });
 }
@@ -511,12 +503,12 @@ bool AtrCompiler::Impl::Walk(AtrNode* data)
 {
     PreOrder(data, [this](AtrNode* n) {
         if (failed) return false;
-        if (Flag(n, kFlagLeftOut)) return false;
-        if (Flag(n, kFlagWritten)) {
+        if (Flag(n, ATR_NODE_FLAG_LEFT_OUT)) return false;
+        if (Flag(n, ATR_NODE_FLAG_VISIT)) {
             Unmark(n);
             return true;
         }
-        if (Flag(n, kFlagNoStruct)) return true;
+        if (Flag(n, ATR_NODE_FLAG_NO_STRUCT)) return true;
         if (Element(n)[0] == '\0') {
             FailQuiet(); // a comment node in the instance
             return false;
@@ -570,7 +562,7 @@ void AtrCompiler::Impl::WalkStructure(AtrNode* root, const StructDef* rootDef)
                 continue;
             }
             f.iter = NextSibling(c);
-            if (f.skipFlagged && Flag(c, kFlagLeftOut | kFlagNoStruct | kFlagComment | kFlagInstruction)) continue;
+            if (f.skipFlagged && Flag(c, ATR_NODE_FLAG_LEFT_OUT | ATR_NODE_FLAG_NO_STRUCT | ATR_NODE_FLAG_COMMENT | ATR_NODE_FLAG_INSTRUCTION)) continue;
             --f.remaining;
             const StructDef* d = DefOf(c);
             if (d == nullptr) continue;
@@ -779,7 +771,7 @@ void AtrCompiler::Impl::Pointer(Frame& f, const Field& fd)
     if (count < 1) {
         count = 0;
         for (AtrNode* c = FirstChild(node); c != nullptr; c = NextSibling(c))
-            if (!Flag(c, kFlagLeftOut | kFlagNoStruct)) ++count;
+            if (!Flag(c, ATR_NODE_FLAG_LEFT_OUT | ATR_NODE_FLAG_NO_STRUCT)) ++count;
     }
     const uint64_t start = pos;
     const uint64_t bytes = 4 * uint64_t(count);
@@ -837,7 +829,7 @@ void AtrCompiler::Impl::DataPointer(Frame& f, const Field& fd, uint64_t start, i
 void AtrCompiler::Impl::FilePointer(Frame& f, const Field& fd, uint64_t start, int64_t count)
 {
     AtrNode* node = f.node;
-    if (Flag(node, kFlagNoFile)) {
+    if (Flag(node, ATR_NODE_FLAG_NO_FILE)) {
         NullSlots(start, 0, count);
         return;
     }
@@ -880,7 +872,7 @@ void AtrCompiler::Impl::StructPointer(Frame& f, const Field& fd, uint64_t start,
 {
     AtrNode* node = f.node;
     targets.clear();
-    auto usable = [](const AtrNode* t) { return !Flag(t, kFlagLeftOut); };
+    auto usable = [](const AtrNode* t) { return !Flag(t, ATR_NODE_FLAG_LEFT_OUT); };
     if (count == 1) {
         if (AtrNode* t = FindChild(node, fd.name.c_str())) targets.push_back(t);
     } else {
@@ -898,7 +890,7 @@ void AtrCompiler::Impl::StructPointer(Frame& f, const Field& fd, uint64_t start,
             if (!TextIs(AttrValue(c, "AFE_TYPE"), "PARAM_ARRAY")) continue;
             const AtrNode* last = nullptr;
             for (AtrNode* k = FirstChild(c); k != nullptr; k = NextSibling(k))
-                if (!Flag(k, kFlagLeftOut) && std::strcmp(Element(k), fd.link.c_str()) == 0) last = k;
+                if (!Flag(k, ATR_NODE_FLAG_LEFT_OUT) && std::strcmp(Element(k), fd.link.c_str()) == 0) last = k;
             if (last != nullptr) targets.push_back(last);
             break;
         }
@@ -1054,7 +1046,7 @@ void AtrCompiler::Impl::CountField(Frame& f, const Field& fd)
             return;
         }
         const std::string p = TextOf(path);
-        const int64_t index = AddResource(p, Flag(node, kFlagNoFile) ? 1 : 0);
+        const int64_t index = AddResource(p, Flag(node, ATR_NODE_FLAG_NO_FILE) ? 1 : 0);
         if (index < 0) {
             if (!p.empty()) Fail(ATRC_ERR_FILE_OPEN, p.c_str());
             else FailQuiet();
@@ -1076,7 +1068,7 @@ void AtrCompiler::Impl::CountField(Frame& f, const Field& fd)
                 value = uint32_t(n->GetS32());
             } else {
                 for (AtrNode* k = FirstChild(c); k != nullptr; k = NextSibling(k))
-                    if (!Flag(k, kFlagLeftOut | kFlagNoStruct)) ++value;
+                    if (!Flag(k, ATR_NODE_FLAG_LEFT_OUT | ATR_NODE_FLAG_NO_STRUCT)) ++value;
             }
             break;
         }

@@ -54,7 +54,6 @@ enum : uint16_t {
 constexpr uint32_t ATRV_HEAD_SIZE = 48;          // chunk header + extended header
 constexpr uint32_t ATRV_FORMAT_MARK = 61005;     // images from this mark on align their table and buffers
 constexpr uint32_t ATRV_BUFFER_MAX = 4096;       // buffers an image may hold
-constexpr const char ATRV_NODE_FLAG_NAME[] = "ATR_NODE_FLAG";
 
 class LUMIVOR_EXPORT AtrConverter : public CvkBase {
 public:

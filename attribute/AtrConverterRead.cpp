@@ -97,7 +97,7 @@ public:
                 return nullptr;
             }
             // Several indexes may hold the same text: each is marked.
-            m_made[index] = std::strcmp(text, ATRV_NODE_FLAG_NAME) == 0 ? kFlagName : kMade;
+            m_made[index] = std::strcmp(text, ATR_NODE_FLAG_NAME) == 0 ? kFlagName : kMade;
         }
         return &m_texts[index];
     }

@@ -233,8 +233,8 @@ private:
         const uint32_t n = FieldBytes(element);
         m_out.PutWord(static_cast<uint16_t>(ATRV_RECORD_NODE | BytesBit(n)));
         m_out.PutField(element, n);
-        if (node->GetFlag() != 0 && node->GetAttribute(ATRV_NODE_FLAG_NAME, 0) == nullptr) {
-            const uint32_t name = m_strings.Index(ATRV_NODE_FLAG_NAME, sizeof ATRV_NODE_FLAG_NAME - 1);
+        if (node->GetFlag() != 0 && node->GetAttribute(ATR_NODE_FLAG_NAME, 0) == nullptr) {
+            const uint32_t name = m_strings.Index(ATR_NODE_FLAG_NAME, sizeof ATR_NODE_FLAG_NAME - 1);
             _writeValueRecord(ATRV_RECORD_ATTRIBUTE, ATRV_RECORD_UINT, node->GetFlag(), &name);
         }
         for (AtrAttribute* a = node->GetAttribute(0); a != nullptr; a = a->GetNext()) {
@@ -350,8 +350,8 @@ uint64_t NodeWork(const AtrNode* node)
 {
     uint64_t sum = Round4(uint64_t(node->GetElement().GetLength()) + 1) + 12;
     // The flags record that writing adds, with its name.
-    if (node->GetFlag() != 0 && node->GetAttribute(ATRV_NODE_FLAG_NAME, 0) == nullptr) {
-        sum += 6 + Round4(sizeof ATRV_NODE_FLAG_NAME) + 4 + 4;
+    if (node->GetFlag() != 0 && node->GetAttribute(ATR_NODE_FLAG_NAME, 0) == nullptr) {
+        sum += 6 + Round4(sizeof ATR_NODE_FLAG_NAME) + 4 + 4;
     }
     for (const AtrAttribute* a = node->GetAttribute(0); a != nullptr; a = a->GetNext()) {
         sum += 6 + Round4(uint64_t(a->GetName().GetLength()) + 1) + 4 + ValueWork(*a->GetData());

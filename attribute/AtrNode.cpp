@@ -14,7 +14,6 @@ namespace {
 const uint32_t kTagAtrn = 0x4154524Eu; // "ATRN"
 // Internal bookkeeping during RenewNodeTree: the node's recording (flag 0x1)
 // is suspended and comes back when the node is finished.
-const uint32_t kFlagRenewSuspended = 0x80;
 const char kHistoryIdName[] = "ATR_HISTORY_ID";
 
 bool NameIs(const CvString& name, const char* text)
@@ -1400,9 +1399,9 @@ int32_t AtrNode::RenewNodeTree(AtrNode* source, int32_t mode)
 
     auto enter = [&](AtrNode* d, AtrNode* s) {
         const uint32_t recorded = d->flags & ATR_NODE_FLAG_HISTORY;
-        d->flags = (d->flags & ~(ATR_NODE_FLAG_HISTORY | kFlagRenewSuspended)) | ATR_NODE_FLAG_RENEW;
+        d->flags = (d->flags & ~(ATR_NODE_FLAG_HISTORY | ATR_NODE_FLAG_RENEW_SUSPENDED)) | ATR_NODE_FLAG_RENEW;
         if (recorded != 0 && d->historyManager != nullptr) {
-            d->flags |= kFlagRenewSuspended;
+            d->flags |= ATR_NODE_FLAG_RENEW_SUSPENDED;
         } else {
             d->flags |= recorded;
         }
@@ -1421,8 +1420,8 @@ int32_t AtrNode::RenewNodeTree(AtrNode* source, int32_t mode)
             }
             c = following;
         }
-        if ((d->flags & kFlagRenewSuspended) != 0) {
-            d->flags = (d->flags & ~kFlagRenewSuspended) | ATR_NODE_FLAG_HISTORY;
+        if ((d->flags & ATR_NODE_FLAG_RENEW_SUSPENDED) != 0) {
+            d->flags = (d->flags & ~ATR_NODE_FLAG_RENEW_SUSPENDED) | ATR_NODE_FLAG_HISTORY;
         }
     };
 
@@ -1446,7 +1445,7 @@ int32_t AtrNode::RenewNodeTree(AtrNode* source, int32_t mode)
                     sc = sc->next; // out of memory: this child stays out
                     continue;
                 }
-                if ((d->flags & kFlagRenewSuspended) != 0) {
+                if ((d->flags & ATR_NODE_FLAG_RENEW_SUSPENDED) != 0) {
                     dc->flags |= ATR_NODE_FLAG_HISTORY;
                     d->historyManager->NodeAdded(dc, "ADD NEW NORD");
                 }

@@ -31,16 +31,27 @@
 #include <cstddef>
 #include <cstdint>
 
+// Node flags. The low byte is bookkeeping of the tree and its tools and is
+// never recorded in the edit history; 0x100 and up are the author's.
 enum : uint32_t {
-    ATR_NODE_FLAG_HISTORY = 0x1,   // changes of this node are recorded
-    ATR_NODE_FLAG_DESTROY = 0x2,   // the node is being destroyed
-    ATR_NODE_FLAG_RENEW = 0x4,     // renewal mark of RenewNodeTree
-    ATR_NODE_FLAG_VISIT = 0x400,   // visit mark of the binary compiler's passes
-    // Bits Duplicate copies: the compile-time properties and bits 16 and up.
-    ATR_NODE_FLAG_DUPLICATE_MASK = 0x8 | 0x10 | 0x100 | 0x200 | 0x800 | 0xFFFF0000u,
-    // Changes of these bits are recorded in the edit history.
+    ATR_NODE_FLAG_HISTORY = 0x1,        // changes of this node are recorded
+    ATR_NODE_FLAG_DESTROY = 0x2,        // the node is being destroyed
+    ATR_NODE_FLAG_RENEW = 0x4,          // renewal mark of RenewNodeTree
+    ATR_NODE_FLAG_INSTRUCTION = 0x8,    // read from a "<? ... ?>" instruction
+    ATR_NODE_FLAG_COMMENT = 0x10,       // read from a comment
+    ATR_NODE_FLAG_RENEW_SUSPENDED = 0x80, // history switched off during a renewal
+    ATR_NODE_FLAG_LEFT_OUT = 0x100,     // the binary compiler leaves the node out
+    ATR_NODE_FLAG_NO_STRUCT = 0x200,    // the binary compiler writes no structure for it
+    ATR_NODE_FLAG_VISIT = 0x400,        // visit mark of the binary compiler's passes
+    ATR_NODE_FLAG_NO_FILE = 0x800,      // the binary compiler writes no file for it
+    ATR_NODE_FLAG_DUPLICATE_MASK = ATR_NODE_FLAG_INSTRUCTION | ATR_NODE_FLAG_COMMENT | ATR_NODE_FLAG_LEFT_OUT |
+                                   ATR_NODE_FLAG_NO_STRUCT | ATR_NODE_FLAG_NO_FILE | 0xFFFF0000u,
     ATR_NODE_FLAG_RECORDED_MASK = 0xFFFFFF00u,
 };
+
+// The attribute name under which node flags are written out in texts and
+// converter images.
+constexpr const char ATR_NODE_FLAG_NAME[] = "ATR_NODE_FLAG";
 
 class LUMIVOR_EXPORT AtrNode : public CvkBase {
 public:

@@ -115,13 +115,10 @@ const Messages& Msg()
     return messages;
 }
 
-const char kNodeFlagName[] = "ATR_NODE_FLAG";
 const char kQuoteName[] = "ATR_TEXT_DQ";
 constexpr int32_t kQuoteNameLength = 11;
 const char kTempRootName[] = "_ATR_ROOT";
 
-constexpr uint32_t kFlagInstruction = 0x8;
-constexpr uint32_t kFlagComment = 0x10;
 
 // ---------------------------------------------------------------------------
 // Tree calls of the reader.
@@ -734,8 +731,8 @@ struct AtrParserReader {
             case TK_ATTRIBUTE_NAME: {
                 const Token v = Next();
                 if (IsValue(v.type)) {
-                    if (t.end - t.begin == static_cast<ptrdiff_t>(sizeof kNodeFlagName - 1) &&
-                        memcmp(t.begin, kNodeFlagName, sizeof kNodeFlagName - 1) == 0) {
+                    if (t.end - t.begin == static_cast<ptrdiff_t>(sizeof ATR_NODE_FLAG_NAME - 1) &&
+                        memcmp(t.begin, ATR_NODE_FLAG_NAME, sizeof ATR_NODE_FLAG_NAME - 1) == 0) {
                         uint32_t flags;
                         if (v.type == TK_CONSTANT) {
                             flags = static_cast<uint32_t>(v.constant);
@@ -744,7 +741,7 @@ struct AtrParserReader {
                         } else {
                             flags = CvkStringCnvAtoI(v.begin);
                         }
-                        TreeSetFlags(node, 0, flags | (node->GetFlag() & kFlagInstruction));
+                        TreeSetFlags(node, 0, flags | (node->GetFlag() & ATR_NODE_FLAG_INSTRUCTION));
                         break;
                     }
                     if (!WithValue(v, [&](const auto& x) {
@@ -815,7 +812,7 @@ struct AtrParserReader {
                     parser->SetError();
                     return false;
                 }
-                TreeSetFlags(node, ~0u, kFlagComment);
+                TreeSetFlags(node, ~0u, ATR_NODE_FLAG_COMMENT);
                 AtrData text;
                 if (close != p) {
                     text.SetString(CvString(p, close));
@@ -840,7 +837,7 @@ struct AtrParserReader {
                 }
                 const bool instruction = t.type == TK_INSTRUCTION_OPEN;
                 if (instruction) {
-                    TreeSetFlags(node, ~0u, kFlagInstruction);
+                    TreeSetFlags(node, ~0u, ATR_NODE_FLAG_INSTRUCTION);
                 }
                 // The node's own element, not the shared slot, which
                 // attribute names may reuse.
@@ -1256,7 +1253,7 @@ bool WriteOpen(TextSink& sink, AtrNode* node, int64_t depth, int32_t quoted)
     sink.Indent(depth);
     sink.Put("<");
     const uint32_t flags = node->GetFlag();
-    if (flags & kFlagComment) {
+    if (flags & ATR_NODE_FLAG_COMMENT) {
         sink.Put("!--");
         if (AtrData* d = node->GetData(0)) {
             sink.Put(d->GetString());
@@ -1264,15 +1261,15 @@ bool WriteOpen(TextSink& sink, AtrNode* node, int64_t depth, int32_t quoted)
         sink.Put("-->\n");
         return false;
     }
-    const bool instruction = (flags & kFlagInstruction) != 0;
+    const bool instruction = (flags & ATR_NODE_FLAG_INSTRUCTION) != 0;
     if (instruction) {
         sink.Put("?");
     }
     sink.Put(node->GetElement());
     AtrAttribute* first = node->GetAttribute(0);
-    const uint32_t shown = flags & ~(kFlagInstruction | kFlagComment);
+    const uint32_t shown = flags & ~(ATR_NODE_FLAG_INSTRUCTION | ATR_NODE_FLAG_COMMENT);
     if (shown != 0) {
-        sink.Printf(quoted ? " %s = \"%d\"" : " %s = %d", kNodeFlagName, static_cast<int32_t>(shown));
+        sink.Printf(quoted ? " %s = \"%d\"" : " %s = %d", ATR_NODE_FLAG_NAME, static_cast<int32_t>(shown));
         if (!quoted && first != nullptr) {
             sink.Put(",");
         }

@@ -295,14 +295,14 @@ TEST_F(AtrHistoryTest, AnActionThatCannotBeAllocatedStopsTheHistory)
     {
         AtrHistoryManager history(nullptr, 8);
         history.SetRootNode(root, 1);
-        root->SetFlag(~0u, 0x100);
+        root->SetFlag(~0u, ATR_NODE_FLAG_LEFT_OUT);
         systemHeap.refuse = 1;
-        root->SetFlag(~0u, 0x200);   // the change stands; its action cannot be made
+        root->SetFlag(~0u, ATR_NODE_FLAG_NO_STRUCT);   // the change stands; its action cannot be made
         systemHeap.refuse = 0;
         EXPECT_NE(history.CheckError(), 0u);
         EXPECT_EQ(history.GetActionListCount(), 1);
         history.Undo(1);
-        EXPECT_EQ(root->GetFlag() & 0x300u, 0x300u);
+        EXPECT_EQ(root->GetFlag() & (ATR_NODE_FLAG_LEFT_OUT | ATR_NODE_FLAG_NO_STRUCT), ATR_NODE_FLAG_LEFT_OUT | ATR_NODE_FLAG_NO_STRUCT);
     }
     AtrNode::Destroy(root);
 }

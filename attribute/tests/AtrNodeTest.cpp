@@ -531,8 +531,8 @@ TEST_F(AtrNodeTest, FlagsAndDuplicate)
 {
     AtrNode* root = AtrNode::Create(nullptr, "root");
     AtrNode* n = AtrNode::Create(root, "n");
-    n->SetFlag(0, 0x401 | 0x8 | 0x10000 | 0x4);
-    EXPECT_EQ(n->CheckFlag(0x400), 0x400u);
+    n->SetFlag(0, ATR_NODE_FLAG_VISIT | ATR_NODE_FLAG_HISTORY | ATR_NODE_FLAG_INSTRUCTION | 0x10000 | ATR_NODE_FLAG_RENEW);
+    EXPECT_EQ(n->CheckFlag(ATR_NODE_FLAG_VISIT), 0x400u);
     n->SetFlag(~0x10000u, 0);
     EXPECT_EQ(n->GetFlag(), 0x40Du);
     n->SetFlag(~0u, 0x20000);
@@ -546,7 +546,7 @@ TEST_F(AtrNodeTest, FlagsAndDuplicate)
     ASSERT_NE(copy, nullptr);
     EXPECT_EQ(copy->GetParent(), root);
     EXPECT_EQ(copy->GetChildIndex(), 1);
-    EXPECT_EQ(copy->GetFlag(), 0x20008u); // no 0x400, 0x4 or 0x1
+    EXPECT_EQ(copy->GetFlag(), 0x20000u | ATR_NODE_FLAG_INSTRUCTION); // no visit, renewal or history bits
     EXPECT_EQ(AttributeNames(copy), "x=1");
     EXPECT_STREQ(copy->GetData(0)->GetString(), "d");
     EXPECT_EQ(Children(copy), "kid,kid2");
@@ -586,9 +586,9 @@ TEST_F(AtrNodeTest, HistoryReportsWhenRecording)
     AtrNode* n = AtrNode::Create(root, "n");
     EXPECT_EQ(n->CheckFlag(ATR_NODE_FLAG_HISTORY), 1u);
     EXPECT_EQ(n->_getHistoryManager(), &manager);
-    n->SetFlag(~0u, 0x8, "low");    // bookkeeping bits: not recorded
-    n->SetFlag(~0u, 0x100, "high"); // recorded
-    n->SetFlag(~0u, 0x100, "same"); // no change: not recorded
+    n->SetFlag(~0u, ATR_NODE_FLAG_INSTRUCTION, "low"); // bookkeeping bits: not recorded
+    n->SetFlag(~0u, ATR_NODE_FLAG_LEFT_OUT, "high");   // recorded
+    n->SetFlag(~0u, ATR_NODE_FLAG_LEFT_OUT, "same");   // no change: not recorded
     n->AddAttribute("a", 1);
     n->SetAttribute("a", 2);
     n->DeleteAttribute("a");
