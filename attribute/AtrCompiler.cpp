@@ -32,17 +32,17 @@ const char* Txt(const CvString& s)
     return p != nullptr ? p : "";
 }
 
-bool Flag(const AtrNode* n, uint32_t mask) { return (const_cast<AtrNode*>(n)->GetFlag() & mask) != 0; }
+bool Flag(const AtrNode* n, uint32_t mask) { return n->CheckFlag(mask) != 0; }
 void Mark(AtrNode* n) { n->SetFlag(0xFFFFFFFFu, ATR_NODE_FLAG_VISIT, nullptr); }
 void Unmark(AtrNode* n) { n->SetFlag(~ATR_NODE_FLAG_VISIT, 0, nullptr); }
-AtrNode* FirstChild(const AtrNode* n) { return const_cast<AtrNode*>(n)->GetChild(0); }
-AtrNode* NextSibling(const AtrNode* n) { return const_cast<AtrNode*>(n)->GetNext(); }
-AtrNode* Parent(const AtrNode* n) { return const_cast<AtrNode*>(n)->GetParent(); }
-const char* Element(const AtrNode* n) { return Txt(const_cast<AtrNode*>(n)->GetElement()); }
+AtrNode* FirstChild(const AtrNode* n) { return n->GetChild(0); }
+AtrNode* NextSibling(const AtrNode* n) { return n->GetNext(); }
+AtrNode* Parent(const AtrNode* n) { return n->GetParent(); }
+const char* Element(const AtrNode* n) { return Txt(n->GetElement()); }
 
 AtrAttribute* FindAttr(const AtrNode* n, const char* name)
 {
-    for (AtrAttribute* a = const_cast<AtrNode*>(n)->GetAttribute(0); a != nullptr; a = a->GetNext())
+    for (AtrAttribute* a = n->GetAttribute(0); a != nullptr; a = a->GetNext())
         if (std::strcmp(Txt(a->GetName()), name) == 0) return a;
     return nullptr;
 }
@@ -53,14 +53,14 @@ const CvVariant* AttrValue(const AtrNode* n, const char* name)
 }
 const CvVariant* FirstAttrValue(const AtrNode* n)
 {
-    AtrAttribute* a = const_cast<AtrNode*>(n)->GetAttribute(0);
+    AtrAttribute* a = n->GetAttribute(0);
     return a != nullptr ? static_cast<const CvVariant*>(a->GetData()) : nullptr;
 }
 const CvVariant* DataValue(const AtrNode* n, int32_t i)
 {
-    return static_cast<const CvVariant*>(const_cast<AtrNode*>(n)->GetData(i));
+    return static_cast<const CvVariant*>(n->GetData(i));
 }
-int32_t DataCount(const AtrNode* n) { return const_cast<AtrNode*>(n)->GetDataSize(); }
+int32_t DataCount(const AtrNode* n) { return n->GetDataSize(); }
 
 AtrNode* FindChild(const AtrNode* n, const char* element)
 {
