@@ -1,4 +1,5 @@
 #include "audio/ZafEncoder.h"
+#include "audio/ZafCipher.h"
 #include "audio/ZafTables.h"
 #include "audio/ZafTransform.h"
 
@@ -816,7 +817,7 @@ bool LayoutFits(const ZafEncoder* e, const Layout& l)
     if (!(0 <= l.loopStartFrame && l.loopStartFrame <= l.loopEndFrame)
         || (l.frames > 0 && l.loopEndFrame >= l.frames))
         return false;
-    if (e->cipherType != 0 && e->cipherType != 1 && e->cipherType != 56)
+    if (!zafcipher::IsKnownType(e->cipherType))
         return false;
     return l.delay <= 0xFFFF;  // the header's field has 16 bits
 }
@@ -905,7 +906,7 @@ void WriteHeader(const ZafEncoder* e, uint8_t* out)
 {
     const int size = e->headerSize;
     std::memset(out, 0, size);
-    const uint8_t M = e->cipherType == 56 ? 0x80 : 0;
+    const uint8_t M = e->cipherType == zafcipher::kKeyed ? 0x80 : 0;
     PutName(out, "ZAF\0", M);
     Put16(out + 4, 0x0200);
     Put16(out + 6, size);
@@ -1267,63 +1268,9 @@ int EncoderGetInfo(const ZafEncoder* e, ZafEncoderInfo* info)
 
 int MakeCipherTable(int type, uint64_t key, uint8_t* table)
 {
-    if (type != 0 && type != 1 && type != 56)
+    // A null table is refused only where something would be written.
+    const bool writes = zafcipher::IsKnownType(type) && type != zafcipher::kNone && key != 0;
+    if (writes && !table)
         return -1;
-    if (key == 0 || type == 0)
-        return 0;
-    if (!table)
-        return -1;
-    uint8_t g[256];
-    if (type == 1) {
-        g[0] = 0;
-        g[255] = 0xFF;
-        unsigned v = 0;
-        for (int i = 1; i <= 254; ++i) {
-            v = (13 * v + 11) & 0xFF;
-            if (v == 0 || v == 0xFF)
-                v = (13 * v + 11) & 0xFF;
-            g[i] = static_cast<uint8_t>(v);
-        }
-    } else {
-        const uint64_t K = key - 1;
-        uint8_t k[8];
-        for (int i = 0; i < 8; ++i)
-            k[i] = static_cast<uint8_t>(K >> (8 * i));
-        auto nibbles = [](uint8_t x, uint8_t* outN) {
-            unsigned v = x >> 4;
-            const unsigned mul = (x & 1) ? 13 : 5;
-            const unsigned inc = (x & 0x0E) | 1;
-            for (int i = 0; i < 16; ++i) {
-                v = (v * mul + inc) & 0x0F;
-                outN[i] = static_cast<uint8_t>(v);
-            }
-        };
-        const uint8_t rows[16] = {
-            k[1], static_cast<uint8_t>(k[1] ^ k[6]), static_cast<uint8_t>(k[2] ^ k[3]), k[2],
-            static_cast<uint8_t>(k[1] ^ k[2]), static_cast<uint8_t>(k[3] ^ k[4]), k[3], static_cast<uint8_t>(k[2] ^ k[3]),
-            static_cast<uint8_t>(k[4] ^ k[5]), k[4], static_cast<uint8_t>(k[3] ^ k[4]), static_cast<uint8_t>(k[5] ^ k[6]),
-            k[5], static_cast<uint8_t>(k[4] ^ k[5]), static_cast<uint8_t>(k[1] ^ k[6]), k[6],
-        };
-        uint8_t A[16], Bn[16], T[256];
-        nibbles(k[0], A);
-        for (int r = 0; r < 16; ++r) {
-            nibbles(rows[r], Bn);
-            for (int c = 0; c < 16; ++c)
-                T[16 * r + c] = static_cast<uint8_t>((A[r] << 4) | Bn[c]);
-        }
-        g[0] = 0;
-        int n = 1;
-        unsigned j = 0;
-        for (int i = 0; i < 256; ++i) {
-            j = (j + 17) & 0xFF;
-            if (T[j] != 0 && T[j] != 0xFF && n < 255)
-                g[n++] = T[j];
-        }
-        while (n < 255)  // never happens for a proper permutation; keeps g defined
-            g[n++] = 0;
-        g[255] = 0xFF;
-    }
-    for (int i = 0; i < 256; ++i)
-        table[g[i]] = static_cast<uint8_t>(i);
-    return type;
+    return zafcipher::MakeTable(type, key, table);
 }

@@ -1,5 +1,6 @@
 #include "audio/ZafJob.h"
 
+#include "audio/ZafCipher.h"
 #include "audio/ZafEncoder.h"
 #include "audio/ZafWave.h"
 #include "platform/PlatformSystem.h"
@@ -345,11 +346,11 @@ int Configure(Job& job, int64_t bitrate, ZafEncoderInfo* info)
         return 1;
     }
     if (job.key != 0) {
-        if (MakeCipherTable(56, job.key, job.cipher) != 56) {
+        if (MakeCipherTable(zafcipher::kKeyed, job.key, job.cipher) != zafcipher::kKeyed) {
             Report(job, "ERROR: Failed to create encryption table.\n");
             return 1;
         }
-        if (EncoderSetCipherTable(e0, 56, job.cipher, sizeof job.cipher) != ZAF_OK) {
+        if (EncoderSetCipherTable(e0, zafcipher::kKeyed, job.cipher, sizeof job.cipher) != ZAF_OK) {
             Report(job, "ERROR: Failed to set substitution table.\n");
             return 1;
         }
