@@ -41,9 +41,9 @@ private:
 // Why a reader could not be opened.
 enum class WaveError {
     None,
-    NotWave,          // no RIFF header, no "fmt " or "data" chunk, no whole sample frame
-    NoSampleBytes,    // the bit depth gives no whole byte per sample
-    NoChannels,       // the "fmt " chunk declares no channel
+    NotWave,       // no RIFF header, no "fmt " or "data" chunk, no whole sample frame
+    NoSampleBytes, // the bit depth gives no whole byte per sample
+    NoChannels,    // the "fmt " chunk declares no channel
 };
 
 class WaveObject {
@@ -88,7 +88,17 @@ public:
 private:
     WaveReader() {}
     ~WaveReader() override {}
+    // Parsing: find the chunks, read the ones used, check the sample frames.
+    struct ChunkPlaces {
+        int64_t fmt = -1, smpl = -1, data = -1; // chunk starts; -1: absent
+        int64_t* Slot(uint32_t id);             // null for a chunk not used
+    };
     WaveError Parse();
+    bool FindChunks(ChunkPlaces& at);
+    bool ReadFmt(int64_t at);
+    bool ReadSmpl(int64_t at);
+    bool ReadData(int64_t at);
+    WaveError CheckFrames();
     // Bytes of samples in one frame (channels x bytes per sample).
     size_t FrameBytes() const { return static_cast<size_t>(channels_) * (bitsPerSample_ / 8); }
 
@@ -108,5 +118,5 @@ private:
     int64_t dataStart_ = 0;
     int64_t sampleCount_ = 0;
     uint8_t frame_[64] = {};
-    uint8_t block_[64 * 256] = {};  // ReadSamples16: up to 256 frames a read
+    uint8_t block_[64 * 256] = {}; // ReadSamples16: up to 256 frames a read
 };
