@@ -48,6 +48,22 @@ void PutId(std::vector<uint8_t>& v, const char* id)
         v.push_back(static_cast<uint8_t>(id[i]));
 }
 
+// The RIFF header (its size left 0 for the caller) and a PCM "fmt " chunk.
+void PutWaveHead(std::vector<uint8_t>& w, int channels, int rate, int align, int bits)
+{
+    PutId(w, "RIFF");
+    Put32(w, 0);
+    PutId(w, "WAVE");
+    PutId(w, "fmt ");
+    Put32(w, 16);
+    Put16(w, 1);
+    Put16(w, channels);
+    Put32(w, rate);
+    Put32(w, rate * align);
+    Put16(w, align);
+    Put16(w, bits);
+}
+
 struct WaveSpec {
     int channels = 2;
     int rate = 44100;
@@ -80,17 +96,7 @@ std::vector<uint8_t> MakeWave(const WaveSpec& s)
         data.insert(data.end(), s.pad, 0xA5);
     }
     std::vector<uint8_t> w;
-    PutId(w, "RIFF");
-    Put32(w, 0);
-    PutId(w, "WAVE");
-    PutId(w, "fmt ");
-    Put32(w, 16);
-    Put16(w, 1);
-    Put16(w, s.channels);
-    Put32(w, s.rate);
-    Put32(w, s.rate * align);
-    Put16(w, align);
-    Put16(w, s.bits);
+    PutWaveHead(w, s.channels, s.rate, align, s.bits);
     if (s.loop) {
         PutId(w, "smpl");
         Put32(w, 60);
@@ -299,17 +305,7 @@ TEST(ZafWave, SampleValuesOddChunksAndLoop)
 {
     // 8-bit: 0x80 -> 0, 0x00 -> -1; an odd-sized unknown chunk before data.
     std::vector<uint8_t> w;
-    PutId(w, "RIFF");
-    Put32(w, 0);
-    PutId(w, "WAVE");
-    PutId(w, "fmt ");
-    Put32(w, 16);
-    Put16(w, 1);
-    Put16(w, 1);
-    Put32(w, 8000);
-    Put32(w, 8000);
-    Put16(w, 1);
-    Put16(w, 8);
+    PutWaveHead(w, 1, 8000, 1, 8);
     PutId(w, "junk");
     Put32(w, 3);
     w.insert(w.end(), {1, 2, 3, 0});

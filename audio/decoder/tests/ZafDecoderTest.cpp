@@ -61,6 +61,19 @@ struct HeaderFields {
   int cipher = 0;
 };
 
+// Two channels that form an intensity-stereo pair (configuration 0) with
+// the given band counts.
+HeaderFields StereoPairFields(int total, int base, int stereo, int perGroup) {
+  HeaderFields f;
+  f.channels = 2;
+  f.config = 0;
+  f.total = total;
+  f.base = base;
+  f.stereo = stereo;
+  f.perGroup = perGroup;
+  return f;
+}
+
 void Put16(std::vector<uint8_t>& h, size_t at, uint32_t v) {
   h[at] = static_cast<uint8_t>(v >> 8);
   h[at + 1] = static_cast<uint8_t>(v);
@@ -252,15 +265,9 @@ TEST(ZafCipherTable, BuildsPermutationsThatKeepZeroAndFullBytes) {
 TEST(ZafHeader, ParsesTheFieldsAndDerivesChannelTypes) {
   // 48000 Hz stereo at 128 kbit/s: stereo layout 128 = 43 + 42 + 43 high
   // bands in groups of 6 (8 groups); 1000 samples: 2 frames, 920 appended.
-  HeaderFields f;
-  f.channels = 2;
+  HeaderFields f = StereoPairFields(128, 43, 42, 6);
   f.rate = 48000;
   f.frameSize = 341;
-  f.config = 0;
-  f.total = 128;
-  f.base = 43;
-  f.stereo = 42;
-  f.perGroup = 6;
   const ZafHeader h = ParsedHeader(f);
   EXPECT_EQ(h.headerSize, 96);
   EXPECT_EQ(h.channels, 2);
@@ -447,13 +454,7 @@ TEST(ZafFrame, RejectsLayoutViolationsWithTheirBitOffset) {
 }
 
 TEST(ZafFrame, ReconstructsIntensityStereoFromTheMixAndIndex) {
-  HeaderFields hf;
-  hf.channels = 2;
-  hf.config = 0;
-  hf.total = 4;
-  hf.base = 2;
-  hf.stereo = 2;
-  hf.perGroup = 0;
+  const HeaderFields hf = StereoPairFields(4, 2, 2, 0);
   const ZafHeader h = ParsedHeader(hf);
   ASSERT_EQ(h.channelType[0], 1);
   ASSERT_EQ(h.channelType[1], 2);
