@@ -131,96 +131,153 @@ int NearestSearch::Find(const WColor& c)
 
 // ----------------------------------------------------------------- mapping
 
-std::vector<uint8_t> MapToPalette(const Dib& rgb, const Dib* alpha, bool transparency, const Palette& pal,
-                                  bool dither, int divisor)
+namespace {
+
+// Each pixel to its nearest palette entry.
+void MapNearest(const Dib& rgb, const Dib* alpha, NearestSearch& search, uint8_t* out)
 {
     const int w = rgb.Width(), h = rgb.Height();
-    std::vector<uint8_t> out(size_t(w) * h, 0);
-    NearestSearch search(pal);
-    const bool useAlpha = transparency && alpha;
-
-    if (!dither) {
-        for (int y = 0; y < h; ++y) {
-            const uint8_t* p = rgb.Row(y);
-            const uint8_t* a = useAlpha ? alpha->Row(y) : nullptr;
-            uint8_t* o = out.data() + size_t(y) * w;
-            for (int x = 0; x < w; ++x) {
-                if (a && a[x] == 0) {
-                    o[x] = 0;
-                    continue;
-                }
-                o[x] = uint8_t(search.Output(search.Find(ForwardTransform(p[3 * x + 2], p[3 * x + 1], p[3 * x]))));
-            }
-        }
-        return out;
-    }
-
-    if (divisor < 1) divisor = 1;
-    // Working copies of the previous and current row, one repeated pixel at
-    // each end; error rows with one spare pixel at each end.
-    std::vector<WColor> prev(w + 2), cur(w + 2);
-    std::vector<int> errCur(size_t(w + 2) * 3, 0), errNext(size_t(w + 2) * 3, 0);
-    auto load = [&](std::vector<WColor>& row, int stored) {
-        const uint8_t* p = rgb.StoredRow(stored);
-        for (int x = 0; x < w; ++x) row[x + 1] = ForwardTransform(p[3 * x + 2], p[3 * x + 1], p[3 * x]);
-        row[0] = row[1];
-        row[w + 1] = row[w];
-    };
-    RowNoise noise;
-    int nz[4];
-    for (int s = 0; s < h; ++s) {
-        const int r = s;
-        load(cur, s);
-        if (s == 0) prev = cur;
-        noise.Next(nz);
-        const int imageRow = h - 1 - s;
-        const uint8_t* a = useAlpha ? alpha->StoredRow(s) : nullptr;
-        uint8_t* o = out.data() + size_t(imageRow) * w;
-        const int dir = (r % 2 == 0) ? -1 : 1;
-        for (int i = 0; i < w; ++i) {
-            const int x = dir < 0 ? w - 1 - i : i;
-            const int cx = x + 1;
+    for (int y = 0; y < h; ++y) {
+        const uint8_t* p = rgb.Row(y);
+        const uint8_t* a = alpha ? alpha->Row(y) : nullptr;
+        uint8_t* o = out + size_t(y) * w;
+        for (int x = 0; x < w; ++x) {
             if (a && a[x] == 0) {
                 o[x] = 0;
                 continue;
             }
-            const WColor& own = cur[cx];
-            WColor sm;
-            sm.l = (3 * (cur[cx - 1].l + cur[cx].l + cur[cx + 1].l + prev[cx].l) + 2 * (prev[cx - 1].l + prev[cx + 1].l)) / 16;
-            sm.c1 = (3 * (cur[cx - 1].c1 + cur[cx].c1 + cur[cx + 1].c1 + prev[cx].c1) +
-                     2 * (prev[cx - 1].c1 + prev[cx + 1].c1)) / 16;
-            sm.c2 = (3 * (cur[cx - 1].c2 + cur[cx].c2 + cur[cx + 1].c2 + prev[cx].c2) +
-                     2 * (prev[cx - 1].c2 + prev[cx + 1].c2)) / 16;
-            int ns = search.Find(sm);
-            if (ns < 0 || Distance(sm, search.Colour(ns)) < 3200 || Distance(own, sm) >= 176000) {
-                o[x] = uint8_t(search.Output(search.Find(own)));
+            o[x] = uint8_t(search.Output(search.Find(ForwardTransform(p[3 * x + 2], p[3 * x + 1], p[3 * x]))));
+        }
+    }
+}
+
+// Error diffusion in the working colour space, serpentine over the stored
+// rows (bottom to top). A pixel is dithered only where its smoothed
+// neighbourhood lies between palette colours and close to the pixel itself;
+// elsewhere it takes its nearest entry and passes no error on.
+class DitherMapper {
+public:
+    DitherMapper(const Dib& rgb, const Dib* alpha, NearestSearch& search, int divisor) :
+        rgb_(rgb), alpha_(alpha), search_(search), divisor_(divisor < 1 ? 1 : divisor), w_(rgb.Width()), prev_(w_ + 2),
+        cur_(w_ + 2), errCur_(size_t(w_ + 2) * 3, 0), errNext_(size_t(w_ + 2) * 3, 0)
+    {}
+
+    void Run(uint8_t* out)
+    {
+        const int h = rgb_.Height();
+        for (int s = 0; s < h; ++s) {
+            LoadRow(s);
+            if (s == 0) prev_ = cur_;
+            noise_.Next(nz_);
+            MapRow(s, out + size_t(h - 1 - s) * w_);
+            std::swap(errCur_, errNext_);
+            std::fill(errNext_.begin(), errNext_.end(), 0);
+            std::swap(prev_, cur_);
+        }
+    }
+
+private:
+    // Working copy of a stored row with one repeated pixel at each end.
+    void LoadRow(int stored)
+    {
+        const uint8_t* p = rgb_.StoredRow(stored);
+        for (int x = 0; x < w_; ++x) cur_[x + 1] = ForwardTransform(p[3 * x + 2], p[3 * x + 1], p[3 * x]);
+        cur_[0] = cur_[1];
+        cur_[w_ + 1] = cur_[w_];
+    }
+
+    void MapRow(int r, uint8_t* o)
+    {
+        const uint8_t* a = alpha_ ? alpha_->StoredRow(r) : nullptr;
+        const int dir = (r % 2 == 0) ? -1 : 1;
+        for (int i = 0; i < w_; ++i) {
+            const int x = dir < 0 ? w_ - 1 - i : i;
+            if (a && a[x] == 0) {
+                o[x] = 0;
                 continue;
             }
-            const int n = nz[(x + r) % 4];
-            int* e = &errCur[size_t(cx) * 3];
-            int adj[3];
-            for (int ch = 0; ch < 3; ++ch) {
-                int bit = (n >> ch) & 1;
-                adj[ch] = ShapeError(ch, Clamp((bit + e[ch]) / divisor, -1024, 1023));
-            }
-            WColor t = {sm.l + adj[0], sm.c1 + adj[1], sm.c2 + adj[2]};
-            if (t.l < 0) t = {0, 0, 0};
-            else if (t.l >= kLevels) t = {kLevels - 1, 0, 0};
-            int ps = search.Find(t);
-            o[x] = uint8_t(search.Output(ps));
-            const WColor& pc = search.Colour(ps);
-            const int err[3] = {t.l - pc.l, t.c1 - pc.c1, t.c2 - pc.c2};
-            for (int ch = 0; ch < 3; ++ch) {
-                errCur[size_t(cx + dir) * 3 + ch] += 7 * err[ch];
-                errNext[size_t(cx - dir) * 3 + ch] += 3 * err[ch];
-                errNext[size_t(cx) * 3 + ch] += 5 * err[ch];
-                errNext[size_t(cx + dir) * 3 + ch] += err[ch];
-            }
+            o[x] = MapPixel(r, x, dir);
         }
-        std::swap(errCur, errNext);
-        std::fill(errNext.begin(), errNext.end(), 0);
-        std::swap(prev, cur);
     }
+
+    // Mean of working pixel cx's neighbourhood: the pixel, its two row
+    // neighbours and the previous row's pixel at weight 3, the previous
+    // row's two diagonal neighbours at weight 2.
+    WColor Smoothed(int cx) const
+    {
+        const WColor* c = &cur_[cx];
+        const WColor* p = &prev_[cx];
+        auto mean = [&](int32_t WColor::*ch) {
+            return (3 * (c[-1].*ch + c[0].*ch + c[1].*ch + p[0].*ch) + 2 * (p[-1].*ch + p[1].*ch)) / 16;
+        };
+        return {mean(&WColor::l), mean(&WColor::c1), mean(&WColor::c2)};
+    }
+
+    uint8_t MapPixel(int r, int x, int dir)
+    {
+        const int cx = x + 1;
+        const WColor& own = cur_[cx];
+        const WColor sm = Smoothed(cx);
+        const int ns = search_.Find(sm);
+        if (ns < 0 || Distance(sm, search_.Colour(ns)) < 3200 || Distance(own, sm) >= 176000)
+            return uint8_t(search_.Output(search_.Find(own)));
+        // The smoothed colour, moved by the shaped carried error and noise.
+        const int n = nz_[(x + r) % 4];
+        const int* e = &errCur_[size_t(cx) * 3];
+        int adj[3];
+        for (int ch = 0; ch < 3; ++ch) {
+            int bit = (n >> ch) & 1;
+            adj[ch] = ShapeError(ch, Clamp((bit + e[ch]) / divisor_, -1024, 1023));
+        }
+        WColor t = {sm.l + adj[0], sm.c1 + adj[1], sm.c2 + adj[2]};
+        if (t.l < 0)
+            t = {0, 0, 0};
+        else if (t.l >= kLevels)
+            t = {kLevels - 1, 0, 0};
+        const int ps = search_.Find(t);
+        const WColor& pc = search_.Colour(ps);
+        const int err[3] = {t.l - pc.l, t.c1 - pc.c1, t.c2 - pc.c2};
+        Spread(cx, dir, err);
+        return uint8_t(search_.Output(ps));
+    }
+
+    // The error goes on ahead (7) and to the next row behind, below and
+    // ahead (3, 5, 1); the divisor scales what a pixel takes.
+    void Spread(int cx, int dir, const int err[3])
+    {
+        for (int ch = 0; ch < 3; ++ch) {
+            errCur_[size_t(cx + dir) * 3 + ch] += 7 * err[ch];
+            errNext_[size_t(cx - dir) * 3 + ch] += 3 * err[ch];
+            errNext_[size_t(cx) * 3 + ch] += 5 * err[ch];
+            errNext_[size_t(cx + dir) * 3 + ch] += err[ch];
+        }
+    }
+
+    const Dib& rgb_;
+    const Dib* alpha_;
+    NearestSearch& search_;
+    const int divisor_;
+    const int w_;
+    // Working copies of the previous and current row; error rows with one
+    // spare pixel at each end.
+    std::vector<WColor> prev_, cur_;
+    std::vector<int> errCur_, errNext_;
+    RowNoise noise_;
+    int nz_[4] = {};
+};
+
+} // namespace
+
+std::vector<uint8_t> MapToPalette(const Dib& rgb, const Dib* alpha, bool transparency, const Palette& pal, bool dither,
+                                  int divisor)
+{
+    std::vector<uint8_t> out(size_t(rgb.Width()) * rgb.Height(), 0);
+    NearestSearch search(pal);
+    const Dib* used = transparency ? alpha : nullptr;
+    if (dither)
+        DitherMapper(rgb, used, search, divisor).Run(out.data());
+    else
+        MapNearest(rgb, used, search, out.data());
     return out;
 }
 
@@ -259,8 +316,14 @@ std::vector<uint8_t> Round16(const Dib& rgb, const Dib* alpha, const Write16Opti
     std::vector<int> errCur(size_t(w + 2) * 4, 0), errNext(size_t(w + 2) * 4, 0);
     RowNoise noise;
     int nz[4];
-    auto top5 = [](int v) { int q = v & 0xF8; return q | (q >> 5); };
-    auto top6 = [](int v) { int q = v & 0xFC; return q | (q >> 6); };
+    auto top5 = [](int v) {
+        int q = v & 0xF8;
+        return q | (q >> 5);
+    };
+    auto top6 = [](int v) {
+        int q = v & 0xFC;
+        return q | (q >> 6);
+    };
     for (int y = 0; y < h; ++y) {
         const int r = y;
         noise.Next(nz);
@@ -331,12 +394,8 @@ std::vector<uint8_t> Pack16(const std::vector<uint8_t>& rgba, Mode16 mode)
         const uint8_t* p = &rgba[i * 4];
         uint32_t v = 0;
         switch (mode) {
-        case Mode16::k565:
-            v = (p[0] >> 3) | ((p[1] >> 2) << 5) | ((p[2] >> 3) << 11);
-            break;
-        case Mode16::k4444:
-            v = (p[0] >> 4) | ((p[1] >> 4) << 4) | ((p[2] >> 4) << 8) | ((p[3] >> 4) << 12);
-            break;
+        case Mode16::k565: v = (p[0] >> 3) | ((p[1] >> 2) << 5) | ((p[2] >> 3) << 11); break;
+        case Mode16::k4444: v = (p[0] >> 4) | ((p[1] >> 4) << 4) | ((p[2] >> 4) << 8) | ((p[3] >> 4) << 12); break;
         case Mode16::k1555:
             v = (p[0] >> 3) | ((p[1] >> 3) << 5) | ((p[2] >> 3) << 10) | (p[3] >= 128 ? 0x8000u : 0u);
             break;

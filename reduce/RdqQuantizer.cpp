@@ -10,10 +10,7 @@ namespace rdq {
 
 Histogram::Histogram() : heads_(kBuckets, -1) {}
 
-uint32_t Histogram::Bucket(const WColor& c)
-{
-    return uint32_t(256 * c.l + 4 * c.c1 + c.c2 + 1550) % kBuckets;
-}
+uint32_t Histogram::Bucket(const WColor& c) { return uint32_t(256 * c.l + 4 * c.c1 + c.c2 + 1550) % kBuckets; }
 
 void Histogram::Add(const WColor& c, double weight)
 {
@@ -77,7 +74,7 @@ std::vector<const Histogram::Entry*> Histogram::Gather() const
 
 namespace {
 
-constexpr int kBins = 4096;          // projection bins of a large box (quality level 9)
+constexpr int kBins = 4096;           // projection bins of a large box (quality level 9)
 constexpr int kBudgetSixteenths = 40; // boxes per palette entry, in sixteenths (level 9)
 
 struct Item {
@@ -93,17 +90,14 @@ struct Box {
     double sum[3] = {0, 0, 0};
     double priority = 0.0;
     WColor rep = {0, 0, 0};
-    int split = 0;           // sorted mode: index; bin mode: unused
+    int split = 0; // sorted mode: index; bin mode: unused
     bool binMode = false;
-    double threshold = 0.0;  // bin mode: projections up to this go left
+    double threshold = 0.0; // bin mode: projections up to this go left
     double axis[3] = {0, 0, 0};
     int left = -1, right = -1;
 };
 
-double Dot(const double a[3], const double b[3])
-{
-    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
-}
+double Dot(const double a[3], const double b[3]) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
 
 // Eigenvectors of a symmetric 3x3 matrix by cyclic Jacobi rotations; the
 // columns of v are the eigenvectors, the diagonal of a the eigenvalues.
@@ -169,7 +163,8 @@ public:
         const double* g = GammaTable();
         items_.reserve(entries.size());
         for (const Histogram::Entry* e : entries)
-            items_.push_back({{kWeightL * g[e->l], kWeightC * e->c1, kWeightC * e->c2}, e->weight, {e->l, e->c1, e->c2}});
+            items_.push_back(
+                {{kWeightL * g[e->l], kWeightC * e->c1, kWeightC * e->c2}, e->weight, {e->l, e->c1, e->c2}});
         proj_.resize(items_.size());
     }
 
@@ -254,6 +249,9 @@ private:
         return mid;
     }
 
+    // Weight, sums and representative of a box; when its items spread along
+    // their principal axis, also the best cut across that axis and the
+    // priority of splitting there.
     void Analyse(Box& b)
     {
         const int n = b.end - b.begin;
@@ -269,6 +267,31 @@ private:
             b.rep = it.c;
             return;
         }
+        const double q = AddMoments(b);
+        const double w = b.weight;
+        const double mean[3] = {b.sum[0] / w, b.sum[1] / w, b.sum[2] / w};
+        b.rep = RepresentativeOf(mean);
+        FindAxis(b, mean);
+        double lo = 0.0, hi = 0.0;
+        Project(b, lo, hi);
+        if (hi - lo < 1e-9) return;
+
+        const int bins = FillBins(b, lo, hi);
+        double bestErr = 0.0;
+        const int cut = BestCut(bins, w, b.sum, q, bestErr);
+        if (b.binMode) {
+            b.threshold = cut >= bins ? lo + (hi - lo) / 2.0 : lo + cut * (hi - lo) / double(kBins);
+        } else {
+            b.split = b.begin + std::min(std::max(cut, 1), n - 1);
+        }
+        b.splittable = true;
+        b.priority = (q - Dot(mean, mean) * w - bestErr) / std::sqrt(w);
+    }
+
+    // Sets the box's weight and weighted sums; returns its weighted sum of
+    // squared norms.
+    double AddMoments(Box& b) const
+    {
         double w = 0.0, s[3] = {0, 0, 0}, q = 0.0;
         for (int i = b.begin; i < b.end; ++i) {
             const Item& it = items_[i];
@@ -278,9 +301,13 @@ private:
         }
         b.weight = w;
         for (int k = 0; k < 3; ++k) b.sum[k] = s[k];
-        double mean[3] = {s[0] / w, s[1] / w, s[2] / w};
-        b.rep = RepresentativeOf(mean);
+        return q;
+    }
 
+    // The box's axis: the eigenvector of the weighted covariance with the
+    // largest eigenvalue.
+    void FindAxis(Box& b, const double mean[3]) const
+    {
         double cov[3][3] = {};
         for (int i = b.begin; i < b.end; ++i) {
             const Item& it = items_[i];
@@ -290,7 +317,7 @@ private:
         }
         for (int r = 0; r < 3; ++r)
             for (int c = r; c < 3; ++c) {
-                cov[r][c] /= w;
+                cov[r][c] /= b.weight;
                 cov[c][r] = cov[r][c];
             }
         double vec[3][3];
@@ -299,17 +326,25 @@ private:
         for (int k = 1; k < 3; ++k)
             if (std::fabs(cov[k][k]) > std::fabs(cov[best][best])) best = k;
         for (int k = 0; k < 3; ++k) b.axis[k] = vec[k][best];
+    }
 
-        double lo = 0.0, hi = 0.0;
+    // Projections of the box's items on its axis, and their range.
+    void Project(const Box& b, double& lo, double& hi)
+    {
         for (int i = b.begin; i < b.end; ++i) {
             double p = Dot(items_[i].x, b.axis);
             proj_[i] = p;
             if (i == b.begin || p < lo) lo = p;
             if (i == b.begin || p > hi) hi = p;
         }
-        if (hi - lo < 1e-9) return;
+    }
 
-        // Bins: weight, weighted component sums, weighted squared norms.
+    // Bins along the axis: a large box falls into kBins equal parts of its
+    // projection range; a small one is sorted by projection, one item a bin.
+    // Returns the number of bins.
+    int FillBins(Box& b, double lo, double hi)
+    {
+        const int n = b.end - b.begin;
         b.binMode = n > kBins;
         int bins = b.binMode ? kBins : n;
         binW_.assign(bins, 0.0);
@@ -330,9 +365,16 @@ private:
             std::copy(scratch_.begin(), scratch_.end(), items_.begin() + b.begin);
             for (int i = 0; i < n; ++i) AddToBin(i, items_[b.begin + i]);
         }
+        return bins;
+    }
 
+    // The cut before bin c (1 <= c < bins) that leaves the least squared
+    // error on its two sides, the first on ties, with that error; bins and
+    // error 0 when no bin before a cut has weight.
+    int BestCut(int bins, double w, const double s[3], double q, double& bestErr) const
+    {
         double lw = 0.0, ls[3] = {0, 0, 0}, lq = 0.0;
-        double bestErr = 0.0;
+        bestErr = 0.0;
         int cut = bins;
         for (int c = 1; c < bins; ++c) {
             lw += binW_[c - 1];
@@ -348,13 +390,7 @@ private:
                 cut = c;
             }
         }
-        if (b.binMode) {
-            b.threshold = cut >= bins ? lo + (hi - lo) / 2.0 : lo + cut * (hi - lo) / double(kBins);
-        } else {
-            b.split = b.begin + std::min(std::max(cut, 1), n - 1);
-        }
-        b.splittable = true;
-        b.priority = (q - Dot(mean, mean) * w - bestErr) / std::sqrt(w);
+        return cut;
     }
 
     void AddToBin(int bin, const Item& it)
@@ -398,87 +434,131 @@ float MergeCost(const Cluster& a, const Cluster& b)
     return a.w * b.w / (a.w + b.w) * dd;
 }
 
+// Agglomerative merge of the leaf boxes: clusters join, cheapest pair
+// first, until the target count is left. Each row of the symmetric cost
+// matrix keeps its cheapest partner so that a step rescans only the rows
+// the join touched.
+class Merger {
+public:
+    Merger(const std::vector<Box>& leaves, uint32_t mask) :
+        n_(int(leaves.size())), mask_(mask), cl_(n_), cost_(size_t(n_) * n_, 0.0f), alive_(n_, 1), rowMin_(n_),
+        rowArg_(n_), look_(n_)
+    {
+        for (int i = 0; i < n_; ++i) {
+            Cluster& c = cl_[i];
+            c.w = float(leaves[i].weight);
+            for (int k = 0; k < 3; ++k) c.s[k] = float(leaves[i].sum[k]);
+            c.e = (c.s[0] * c.s[0] + c.s[1] * c.s[1] + c.s[2] * c.s[2]) / c.w;
+        }
+        for (int i = 0; i < n_; ++i)
+            for (int j = i + 1; j < n_; ++j) Cost(i, j) = Cost(j, i) = MergeCost(cl_[i], cl_[j]);
+        for (int i = 0; i < n_; ++i) Rescan(i);
+        for (int i = 0; i < n_; ++i) look_[i] = MaskedRgb(ClusterColour(cl_[i], 0.5), mask_);
+    }
+
+    std::vector<WColor> Run(int target)
+    {
+        for (int clusters = n_; clusters > target; --clusters) {
+            int a = -1, b = -1;
+            // Near the end, clusters that would look the same at palette
+            // precision join first, whatever their cost.
+            if (clusters - target > 31 || !FindLookAlikes(a, b)) {
+                a = CheapestRow();
+                b = rowArg_[a];
+            }
+            Join(std::min(a, b), std::max(a, b));
+        }
+        std::vector<WColor> out;
+        for (int i = 0; i < n_; ++i)
+            if (alive_[i]) out.push_back(ClusterColour(cl_[i], 0.0));
+        return out;
+    }
+
+private:
+    float& Cost(int i, int j) { return cost_[size_t(i) * n_ + j]; }
+
+    // The cheapest partner of row i among the living clusters.
+    void Rescan(int i)
+    {
+        rowArg_[i] = -1;
+        for (int j = 0; j < n_; ++j) {
+            if (j == i || !alive_[j]) continue;
+            float v = Cost(i, j);
+            if (rowArg_[i] < 0 || v < rowMin_[i]) {
+                rowMin_[i] = v;
+                rowArg_[i] = j;
+            }
+        }
+    }
+
+    // The first pair of living clusters with the same look.
+    bool FindLookAlikes(int& a, int& b) const
+    {
+        for (int i = 0; i < n_; ++i) {
+            if (!alive_[i]) continue;
+            for (int j = i + 1; j < n_; ++j)
+                if (alive_[j] && look_[j] == look_[i]) {
+                    a = i;
+                    b = j;
+                    return true;
+                }
+        }
+        return false;
+    }
+
+    // The living row with the cheapest partner (the first on ties).
+    int CheapestRow() const
+    {
+        int a = -1;
+        for (int i = 0; i < n_; ++i)
+            if (alive_[i] && rowArg_[i] >= 0 && (a < 0 || rowMin_[i] < rowMin_[a])) a = i;
+        return a;
+    }
+
+    // Cluster lo joins hi; the costs of hi and the rows that pointed at
+    // either are brought up to date.
+    void Join(int lo, int hi)
+    {
+        Cluster& c = cl_[hi];
+        c.w += cl_[lo].w;
+        for (int k = 0; k < 3; ++k) c.s[k] += cl_[lo].s[k];
+        c.e = (c.s[0] * c.s[0] + c.s[1] * c.s[1] + c.s[2] * c.s[2]) / c.w;
+        alive_[lo] = 0;
+        look_[hi] = MaskedRgb(ClusterColour(c, 0.5), mask_);
+        for (int j = 0; j < n_; ++j)
+            if (alive_[j] && j != hi) Cost(hi, j) = Cost(j, hi) = MergeCost(c, cl_[j]);
+        for (int i = 0; i < n_; ++i) {
+            if (!alive_[i]) continue;
+            if (i == hi || rowArg_[i] == lo || rowArg_[i] == hi) {
+                Rescan(i);
+                continue;
+            }
+            float v = Cost(i, hi);
+            if (v < rowMin_[i] || (v == rowMin_[i] && hi < rowArg_[i])) {
+                rowMin_[i] = v;
+                rowArg_[i] = hi;
+            }
+        }
+    }
+
+    const int n_;
+    const uint32_t mask_;
+    std::vector<Cluster> cl_;
+    std::vector<float> cost_;
+    std::vector<char> alive_;
+    std::vector<float> rowMin_;
+    std::vector<int> rowArg_;
+    std::vector<uint32_t> look_; // masked RGB of each cluster's colour
+};
+
 std::vector<WColor> Merge(const std::vector<Box>& leaves, int target, uint32_t mask)
 {
-    std::vector<WColor> out;
-    const int n = int(leaves.size());
-    if (n <= target) {
+    if (int(leaves.size()) <= target) {
+        std::vector<WColor> out;
         for (const Box& b : leaves) out.push_back(b.rep);
         return out;
     }
-    std::vector<Cluster> cl(n);
-    for (int i = 0; i < n; ++i) {
-        Cluster& c = cl[i];
-        c.w = float(leaves[i].weight);
-        for (int k = 0; k < 3; ++k) c.s[k] = float(leaves[i].sum[k]);
-        c.e = (c.s[0] * c.s[0] + c.s[1] * c.s[1] + c.s[2] * c.s[2]) / c.w;
-    }
-    std::vector<float> cost(size_t(n) * n, 0.0f);
-    for (int i = 0; i < n; ++i)
-        for (int j = i + 1; j < n; ++j) cost[size_t(i) * n + j] = cost[size_t(j) * n + i] = MergeCost(cl[i], cl[j]);
-    std::vector<char> alive(n, 1);
-    std::vector<float> rowMin(n);
-    std::vector<int> rowArg(n);
-    auto rescan = [&](int i) {
-        rowArg[i] = -1;
-        for (int j = 0; j < n; ++j) {
-            if (j == i || !alive[j]) continue;
-            float v = cost[size_t(i) * n + j];
-            if (rowArg[i] < 0 || v < rowMin[i]) {
-                rowMin[i] = v;
-                rowArg[i] = j;
-            }
-        }
-    };
-    for (int i = 0; i < n; ++i) rescan(i);
-    std::vector<uint32_t> look(n);
-    for (int i = 0; i < n; ++i) look[i] = MaskedRgb(ClusterColour(cl[i], 0.5), mask);
-
-    int clusters = n;
-    while (clusters > target) {
-        int a = -1, b = -1;
-        if (clusters - target <= 31) {
-            for (int i = 0; i < n && a < 0; ++i) {
-                if (!alive[i]) continue;
-                for (int j = i + 1; j < n; ++j)
-                    if (alive[j] && look[j] == look[i]) {
-                        a = i;
-                        b = j;
-                        break;
-                    }
-            }
-        }
-        if (a < 0) {
-            for (int i = 0; i < n; ++i)
-                if (alive[i] && rowArg[i] >= 0 && (a < 0 || rowMin[i] < rowMin[a])) a = i;
-            b = rowArg[a];
-        }
-        const int lo = std::min(a, b), hi = std::max(a, b);
-        Cluster& c = cl[hi];
-        c.w += cl[lo].w;
-        for (int k = 0; k < 3; ++k) c.s[k] += cl[lo].s[k];
-        c.e = (c.s[0] * c.s[0] + c.s[1] * c.s[1] + c.s[2] * c.s[2]) / c.w;
-        alive[lo] = 0;
-        --clusters;
-        look[hi] = MaskedRgb(ClusterColour(c, 0.5), mask);
-        for (int j = 0; j < n; ++j)
-            if (alive[j] && j != hi) cost[size_t(hi) * n + j] = cost[size_t(j) * n + hi] = MergeCost(c, cl[j]);
-        for (int i = 0; i < n; ++i) {
-            if (!alive[i]) continue;
-            if (i == hi || rowArg[i] == lo || rowArg[i] == hi) {
-                rescan(i);
-                continue;
-            }
-            float v = cost[size_t(i) * n + hi];
-            if (v < rowMin[i] || (v == rowMin[i] && hi < rowArg[i])) {
-                rowMin[i] = v;
-                rowArg[i] = hi;
-            }
-        }
-    }
-    for (int i = 0; i < n; ++i)
-        if (alive[i]) out.push_back(ClusterColour(cl[i], 0.0));
-    return out;
+    return Merger(leaves, mask).Run(target);
 }
 
 } // namespace
