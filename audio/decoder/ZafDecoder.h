@@ -7,6 +7,12 @@
 // synthesis then rebuilds the spectra (cell-centre dequantisation, scale
 // table, high-frequency and intensity-stereo bands), inverts the transform
 // with windowed overlap-add and trims the inserted and appended samples.
+//
+// The decoder is an independent check of the encoder: it shares with it
+// only facts the format fixes as plain data (ZafTables.h: quantiser levels,
+// the resolution table, the scale-factor delta coding; ZafCipher.h: the
+// substitution tables). Its codebooks, channel layouts, CRC, scale table and
+// transform are its own, so a slip in the encoder's shows as a violation.
 #pragma once
 
 #include <cstddef>
