@@ -12,6 +12,7 @@
 #include "kit/CvkPointerOffset.h"
 #include "platform/PlatformCodePage.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <deque>
@@ -334,8 +335,10 @@ struct AtrCompiler::Impl {
     uint64_t atrbSize = 0;     // the data chunk's size after its head
     uint64_t wideSize = 0;     // wide structure bytes, rounded (from the sizing pass)
     uint64_t reserve = 0;      // bytes of the buffer: the whole image's upper bound
+    uint64_t typesAt = 0;      // where the type entries are collected (behind the largest pointer table)
     uint64_t imageSize = 0;
-    CvkPofControl* pof = nullptr;
+    uint64_t pointerSlots = 0;          // pointer slots counted by the sizing pass
+    std::vector<uint32_t> pointerWords; // offsets of the pointer words to relocate, in slot order
     AtrCompilerExtChunk ext;
 
     void Fail(int code, const char* a = nullptr, const char* b = nullptr)
@@ -370,7 +373,7 @@ struct AtrCompiler::Impl {
     bool WritePass(AtrNode* data);
     bool LinkPointers();
     bool Assemble(uint64_t limit);
-    bool WriteTypeChunk(uint8_t* image, uint64_t extStart, uint32_t descSize);
+    bool WriteTypeChunk(uint8_t* image, uint64_t extStart, uint8_t* typesEnd, uint32_t descSize);
     void ReleaseScratch(AtrNode* data);
 
     void ResetTree(AtrNode* data);
@@ -645,10 +648,14 @@ void AtrCompiler::Impl::Put(uint64_t at, uint32_t value, int32_t size)
     std::memcpy(buffer + at, bytes, n);
 }
 
+// A pointer word for the relocation table, which counts in 32-bit words.
 void AtrCompiler::Impl::RecordPointer(uint64_t at)
 {
     if (pass != PASS_WRITE || failed) return;
-    if (pof->Attach(static_cast<const void*>(buffer + at)) == 0) Fail(ATRC_ERR_EXT_ALGORITHM);
+    if (at % 4 != 0)
+        Fail(ATRC_ERR_EXT_ALGORITHM);
+    else
+        pointerWords.push_back(uint32_t(at));
 }
 
 void AtrCompiler::Impl::ScalarEntry(FieldKind kind, const Field& fd)
@@ -777,6 +784,7 @@ void AtrCompiler::Impl::Pointer(Frame& f, const Field& fd)
     const uint64_t bytes = 4 * uint64_t(count);
     pos += bytes;
     Count(uint64_t(count));
+    if (pass == PASS_SIZE) pointerSlots += uint64_t(count);
     f.wide = RoundUp(f.wide, 8) + 4 + bytes;
     if (!fd.hasLink) {
         Fail(ATRC_ERR_TEMPLATE_LINK, "link");
@@ -1147,6 +1155,8 @@ void AtrCompiler::Impl::Reset(uint32_t alignment)
     resources->SetAlignSize(align);
     pending.clear();
     entries = 0;
+    pointerSlots = 0;
+    pointerWords.clear();
     wideTotal = 0;
     blockCursor = 0;
     structIndex = 0;
@@ -1184,14 +1194,24 @@ bool AtrCompiler::Impl::PlanLayout(uint64_t limit)
         return false;
     }
     // The data chunk is written in place in the final image, so the block
-    // has room behind it for the other chunks: the type description, whose
-    // size is known now, and the pointer table, which has at most one entry
-    // of at most 4 bytes for each word of the data chunk. Pages of the room
-    // that the image does not use are never touched.
-    const uint32_t descBound = ext.CalcDataSize(uint32_t(entries), uint32_t(strings.Count()), uint32_t(blocks.size()),
-                                                uint32_t(files.size()));
-    reserve = bufferSize + CVK_CHUNK_HEAD_SIZE + RoundUp(4 + bufferSize, align) + align + CVK_CHUNK_HEAD_SIZE +
-              RoundUp(descBound, align) + align + CVK_CHUNK_HEAD_SIZE;
+    // has room behind it for the other chunks: the pointer table, at most one
+    // entry of at most 4 bytes per pointer slot, and the type description,
+    // whose size is known now (one list word per pointer or string slot
+    // beside the entries). The type entries are collected where they would
+    // lie behind the largest pointer table and moved down once the table is
+    // known. Pages of the room that the image does not use are never touched.
+    const uint64_t slots = pointerSlots + stringOrder.size();
+    const uint64_t words = entries + slots + strings.Count() + blocks.size() + files.size();
+    if (words > 0x3FFFFFFFu) {
+        Fail(ATRC_ERR_MEMORY);
+        return false;
+    }
+    ext.ExitChunk();
+    const uint32_t descBound = ext.CalcDataSize(uint32_t(entries + slots), uint32_t(strings.Count()),
+                                                uint32_t(blocks.size()), uint32_t(files.size()));
+    const uint64_t extBound = RoundUp(bufferSize + CVK_CHUNK_HEAD_SIZE + 4 + 4 * slots, align);
+    typesAt = RoundUp(extBound + CVK_CHUNK_HEAD_SIZE + ATRC_EXT_HEAD_WORDS_SIZE, 4);
+    reserve = extBound + CVK_CHUNK_HEAD_SIZE + RoundUp(descBound, align) + align + CVK_CHUNK_HEAD_SIZE;
     if (reserve > UINT32_MAX) {
         Fail(ATRC_ERR_MEMORY);
         return false;
@@ -1204,17 +1224,17 @@ bool AtrCompiler::Impl::PlanLayout(uint64_t limit)
 bool AtrCompiler::Impl::FillBuffer()
 {
     buffer = static_cast<uint8_t*>(t_cvkMainHeapAlloc(uint32_t(reserve), 0, kSourceTag, __LINE__));
-    if (buffer == nullptr || !ext.InitChunk(uint32_t(entries))) {
+    if (buffer == nullptr || !ext.InitChunk(uint32_t(entries), reinterpret_cast<uint32_t*>(buffer + typesAt))) {
         Fail(ATRC_ERR_MEMORY);
         return false;
     }
+    pointerWords.reserve(size_t(pointerSlots + stringOrder.size()));
     std::memset(buffer, 0, size_t(bufferSize));
     CvChunk* atrb = reinterpret_cast<CvChunk*>(buffer);
     atrb->Clear();
     atrb->SetTag(CVK_CHUNK_TAG_ATRB);
     atrb->SetHeadSize(headSize);
     atrb->SetSize(uint32_t(atrbSize));
-    pof = new CvkPofControl(buffer);
     const std::string& pool = strings.Pool();
     std::memcpy(buffer + stringStart, pool.data(), pool.size());
     for (const Block& b : blocks) std::memcpy(buffer + blockStart + b.offset, b.bytes, b.size);
@@ -1242,6 +1262,7 @@ bool AtrCompiler::Impl::WritePass(AtrNode* data)
 // was not written leaves its slot 0.
 bool AtrCompiler::Impl::LinkPointers()
 {
+    const size_t recorded = pointerWords.size();
     for (const PendingPointer& p : pending) {
         if (failed) break;
         const bool written = p.target != nullptr && p.target->_getPtrIndex() >= 0;
@@ -1254,20 +1275,24 @@ bool AtrCompiler::Impl::LinkPointers()
         if (!ext.SetTypePtrIndex(p.target->_getPtrIndex())) Fail(ATRC_ERR_EXT_ALGORITHM);
     }
     if (!failed && !ext.CheckValid()) Fail(ATRC_ERR_EXT_ALGORITHM);
+    // The words recorded while writing and the structure pointers are each in
+    // slot order; one merge gives the table's order.
+    std::inplace_merge(pointerWords.begin(), pointerWords.begin() + std::ptrdiff_t(recorded), pointerWords.end());
     return !failed;
 }
 
-// The type description chunk: head, parameter types, the sizes of strings,
-// blocks and files, and the pointer indexes; it must fill its size exactly.
-bool AtrCompiler::Impl::WriteTypeChunk(uint8_t* image, uint64_t extStart, uint32_t descSize)
+// The type description chunk: head, parameter types (already in place, up
+// to typesEnd), the sizes of strings, blocks and files, and the pointer
+// indexes; it must fill its size exactly.
+bool AtrCompiler::Impl::WriteTypeChunk(uint8_t* image, uint64_t extStart, uint8_t* typesEnd, uint32_t descSize)
 {
     const uint32_t entryCount = uint32_t(entries);
     CvChunk* extChunk = reinterpret_cast<CvChunk*>(image + extStart);
     extChunk->SetSize(uint32_t(RoundUp(descSize, align)));
-    uint8_t* p = ext.WriteExtChunkHead(extChunk, entryCount, uint32_t(structEnd - headSize), uint32_t(wideSize),
-                                       uint32_t(strings.Count()), uint32_t(stringStart), uint32_t(blocks.size()),
-                                       uint32_t(blockStart), uint32_t(files.size()), uint32_t(fileStart));
-    p = ext.WriteParamTypes(p, entryCount);
+    ext.WriteExtChunkHead(extChunk, entryCount, uint32_t(structEnd - headSize), uint32_t(wideSize),
+                          uint32_t(strings.Count()), uint32_t(stringStart), uint32_t(blocks.size()),
+                          uint32_t(blockStart), uint32_t(files.size()), uint32_t(fileStart));
+    uint8_t* p = typesEnd;
     auto word = [&p](uint64_t v) {
         const uint32_t w = CvkSwapTarget32(uint32_t(v));
         std::memcpy(p, &w, 4);
@@ -1288,10 +1313,11 @@ bool AtrCompiler::Impl::WriteTypeChunk(uint8_t* image, uint64_t extStart, uint32
 // chunk behind the data chunk.
 bool AtrCompiler::Impl::Assemble(uint64_t limit)
 {
-    pof->Build();
-    const uint32_t tableSize = pof->GetCount() > 0 ? pof->GetTableSize() : 4;
+    const uint32_t pointerCount = uint32_t(pointerWords.size());
+    const uint32_t tableSize = CvkPointerOffsetTableSize(pointerWords.data(), pointerCount);
     const uint64_t pofStart = bufferSize;
     const uint64_t extStart = RoundUp(pofStart + CVK_CHUNK_HEAD_SIZE + tableSize, align);
+    const uint64_t typesStart = extStart + CVK_CHUNK_HEAD_SIZE + ATRC_EXT_HEAD_WORDS_SIZE;
     const uint32_t descSize = ext.CalcDataSize(uint32_t(entries), uint32_t(strings.Count()), uint32_t(blocks.size()),
                                                uint32_t(files.size()));
     const uint64_t eofcStart = RoundUp(extStart + CVK_CHUNK_HEAD_SIZE + RoundUp(descSize, align), align);
@@ -1300,36 +1326,40 @@ bool AtrCompiler::Impl::Assemble(uint64_t limit)
         Fail(ATRC_ERR_MEMORY);
         return false;
     }
-    if (total > reserve) { // cannot happen: the room is an upper bound
+    // Cannot happen: the words are in order, and the room and the place of
+    // the collected entries are upper bounds.
+    if (tableSize == 0 || total > reserve || typesStart > typesAt) {
         Fail(ATRC_ERR_EXT_ALGORITHM);
         return false;
     }
     uint8_t* image = buffer;
-    std::memset(image + bufferSize, 0, size_t(total - bufferSize));
+    // The type entries move down to their place first; the rest behind the
+    // data chunk starts zeroed (paddings included).
+    uint8_t* typesEnd = ext.WriteParamTypes(image + typesStart, uint32_t(entries));
+    std::memset(image + bufferSize, 0, size_t(typesStart - bufferSize));
+    std::memset(typesEnd, 0, size_t(image + total - typesEnd));
     CvChunk* pofChunk = reinterpret_cast<CvChunk*>(image + pofStart);
-    if (pof->GetCount() > 0) {
-        pof->WriteChunk(pofChunk);
-    } else {
-        pofChunk->Clear();
-        pofChunk->SetTag(CVK_CHUNK_TAG_POF0);
-        const uint32_t word = 4;
-        std::memcpy(image + pofStart + CVK_CHUNK_HEAD_SIZE, &word, 4);
-    }
+    pofChunk->Clear();
+    pofChunk->SetTag(CVK_CHUNK_TAG_POF0);
+    CvkPointerOffsetWriteTable(pointerWords.data(), pointerCount, image + pofStart + CVK_CHUNK_HEAD_SIZE);
     pofChunk->SetSize(uint32_t(extStart - pofStart - CVK_CHUNK_HEAD_SIZE));
-    if (!WriteTypeChunk(image, extStart, descSize)) return false;
+    if (!WriteTypeChunk(image, extStart, typesEnd, descSize)) return false;
     CvkCnkWriteEOFCInfo(reinterpret_cast<CvChunk*>(image + eofcStart));
     imageSize = total;
     return true;
 }
 
 // Frees the scratch of one compilation: the buffer (unless it became the
-// image), the pointer table and the walk's marks on the tree.
+// image, the type entries collected in it with it), the pointer words and
+// the walk's marks on the tree.
 void AtrCompiler::Impl::ReleaseScratch(AtrNode* data)
 {
-    if (buffer != nullptr) t_cvkMainHeapFree(buffer, kSourceTag, __LINE__);
+    if (buffer != nullptr) {
+        ext.ExitChunk();
+        t_cvkMainHeapFree(buffer, kSourceTag, __LINE__);
+    }
     buffer = nullptr;
-    delete pof;
-    pof = nullptr;
+    pointerWords = std::vector<uint32_t>();
     ClearMarks(data);
 }
 

@@ -76,10 +76,24 @@ int AtrCompilerExtChunk::InitChunk(uint32_t entryCount)
     return 1;
 }
 
+int AtrCompilerExtChunk::InitChunk(uint32_t entryCount, uint32_t* table)
+{
+    ExitChunk();
+    if (entryCount > 0x3FFFFFFFu || (entryCount > 0 && table == nullptr)) return 0;
+    if (entryCount > 0) {
+        std::memset(table, 0, size_t(entryCount) * 4);
+        m_table = table;
+        m_tableOwned = false;
+    }
+    m_tableEntries = entryCount;
+    return 1;
+}
+
 void AtrCompilerExtChunk::ExitChunk()
 {
-    if (m_table != nullptr) t_cvkMainHeapFree(m_table, kSourceTag, __LINE__);
+    if (m_table != nullptr && m_tableOwned) t_cvkMainHeapFree(m_table, kSourceTag, __LINE__);
     m_table = nullptr;
+    m_tableOwned = true;
     m_tableEntries = 0;
     m_writePos = 0;
     m_requested = 0;
@@ -243,8 +257,18 @@ uint8_t* AtrCompilerExtChunk::WriteExtChunkHead(CvChunk* chunk, uint32_t entryCo
 uint8_t* AtrCompilerExtChunk::WriteParamTypes(uint8_t* position, uint32_t entryCount)
 {
     if (position == nullptr) return nullptr;
-    for (uint32_t i = 0; i < entryCount && i < m_writePos; ++i) position = PutWord(position, m_table[i]);
-    return position;
+    const uint32_t count = entryCount < m_writePos ? entryCount : m_writePos;
+    if (count == 0) return position;
+    // memmove: a caller's table may overlap its destination.
+    if (position != reinterpret_cast<uint8_t*>(m_table)) std::memmove(position, m_table, size_t(count) * 4);
+    if (CvkEndianGetTarget() == 1) {
+        for (uint32_t i = 0; i < count; ++i) {
+            uint32_t w;
+            std::memcpy(&w, position + 4 * size_t(i), 4);
+            PutWord(position + 4 * size_t(i), w);
+        }
+    }
+    return position + 4 * size_t(count);
 }
 
 uint8_t* AtrCompilerExtChunk::WritePtrIndex(uint8_t* position)

@@ -68,6 +68,10 @@ public:
     // Frees an old table, allocates and zeroes entryCount entries and clears
     // every counter and list. 1, or 0 when the table cannot be allocated.
     int InitChunk(uint32_t entryCount);
+    // As above, with the entries kept in the caller's `table` (entryCount
+    // words, never freed here), so that a writer can collect them inside the
+    // image it is building; WriteParamTypes then moves them into place.
+    int InitChunk(uint32_t entryCount, uint32_t* table);
     // Frees the lists and the table.
     void ExitChunk();
 
@@ -115,7 +119,8 @@ public:
                                uint32_t stringCount, uint32_t stringOffset, uint32_t blockCount,
                                uint32_t blockOffset, uint32_t fileCount, uint32_t fileOffset);
     // Writes entryCount type entries (at most the table) and returns the
-    // position behind them.
+    // position behind them. A caller's table may lie at or above `position`
+    // in the same buffer; it is moved there (and no longer holds the entries).
     uint8_t* WriteParamTypes(uint8_t* position, uint32_t entryCount);
     // Writes the pointer-target, string-index, block-index and file-index
     // lists and returns the position behind them.
@@ -147,6 +152,7 @@ private:
     int _add(uint32_t code);
 
     uint32_t* m_table;
+    bool m_tableOwned = true; // false: the caller's storage
     uint32_t m_tableEntries; // capacity in entries
     uint32_t m_writePos;     // entries written
     uint32_t m_requested;    // entries added, also when they did not fit

@@ -148,6 +148,51 @@ namespace {
 
 constexpr uint32_t kDistanceLimit = 1u << 30;
 
+// The size class of an entry `distance` words from the previous pointer.
+uint32_t SizeClass(uint64_t distance)
+{
+    return distance < 64 ? CVK_POF_CLASS_BYTE : distance < 16384 ? CVK_POF_CLASS_SHORT : CVK_POF_CLASS_LONG;
+}
+
+uint32_t EntryBytes(uint32_t sizeClass) { return sizeClass == CVK_POF_CLASS_LONG ? 4 : sizeClass; }
+
+// Writes one entry in its big-endian form and returns the position behind it.
+uint8_t* PutEntry(uint8_t* p, uint32_t distance, uint32_t sizeClass)
+{
+    switch (sizeClass) {
+    case CVK_POF_CLASS_BYTE:
+        *p++ = static_cast<uint8_t>(0x40 | distance);
+        break;
+    case CVK_POF_CLASS_SHORT:
+        *p++ = static_cast<uint8_t>(0x80 | (distance >> 8));
+        *p++ = static_cast<uint8_t>(distance);
+        break;
+    default:
+        *p++ = static_cast<uint8_t>(0xC0 | (distance >> 24));
+        *p++ = static_cast<uint8_t>(distance >> 16);
+        *p++ = static_cast<uint8_t>(distance >> 8);
+        *p++ = static_cast<uint8_t>(distance);
+        break;
+    }
+    return p;
+}
+
+// Visits the distance in words of every offset from the one before (the
+// first from the chunk start); false when the offsets are not ascending
+// multiples of 4. Offsets of 32 bits are never 2^30 words apart.
+template <typename Visit>
+bool ForEachDistance(const uint32_t* offsets, uint32_t count, Visit&& visit)
+{
+    uint32_t previous = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint32_t at = offsets[i];
+        if (at % 4 != 0 || (i > 0 && at <= previous)) return false;
+        visit((at - previous) / 4);
+        previous = at;
+    }
+    return true;
+}
+
 uint32_t SlotOf(const uint8_t* address, uint32_t slotCount)
 {
     const uint64_t h = (uint64_t(reinterpret_cast<uintptr_t>(address)) >> 2) * 0x9E3779B97F4A7C15ull;
@@ -369,8 +414,8 @@ int CvkPofControl::Build()
             uint64_t(reinterpret_cast<uintptr_t>(e->address) - reinterpret_cast<uintptr_t>(previous)) / 4;
         if (distance >= kDistanceLimit) return 0;
         e->distance = static_cast<uint32_t>(distance);
-        e->sizeClass = distance < 64 ? CVK_POF_CLASS_BYTE : distance < 16384 ? CVK_POF_CLASS_SHORT : CVK_POF_CLASS_LONG;
-        size += e->sizeClass == CVK_POF_CLASS_LONG ? 4 : e->sizeClass;
+        e->sizeClass = SizeClass(distance);
+        size += EntryBytes(e->sizeClass);
         previous = e->address;
     }
     size = (size + 3) & ~uint64_t(3);
@@ -396,24 +441,7 @@ int CvkPofControl::Write(void* buffer)
     std::memset(out, 0, m_tableSize);
     WriteWord(out, m_tableSize);
     uint8_t* p = out + 4;
-    for (const Entry* e = m_head; e; e = e->next) {
-        const uint32_t d = e->distance;
-        switch (e->sizeClass) {
-        case CVK_POF_CLASS_BYTE:
-            *p++ = static_cast<uint8_t>(0x40 | d);
-            break;
-        case CVK_POF_CLASS_SHORT:
-            *p++ = static_cast<uint8_t>(0x80 | (d >> 8));
-            *p++ = static_cast<uint8_t>(d);
-            break;
-        default:
-            *p++ = static_cast<uint8_t>(0xC0 | (d >> 24));
-            *p++ = static_cast<uint8_t>(d >> 16);
-            *p++ = static_cast<uint8_t>(d >> 8);
-            *p++ = static_cast<uint8_t>(d);
-            break;
-        }
-    }
+    for (const Entry* e = m_head; e; e = e->next) p = PutEntry(p, e->distance, e->sizeClass);
     return 1;
 }
 
@@ -426,4 +454,24 @@ int CvkPofControl::WriteChunk(void* buffer)
     c->SetTag(CVK_CHUNK_TAG_POF0);
     c->SetSize(m_tableSize);
     return Write(static_cast<uint8_t*>(buffer) + CVK_CHUNK_HEAD_SIZE);
+}
+
+uint32_t CvkPointerOffsetTableSize(const uint32_t* offsets, uint32_t count)
+{
+    uint64_t size = 4;
+    if (!ForEachDistance(offsets, count, [&](uint32_t distance) { size += EntryBytes(SizeClass(distance)); }))
+        return 0;
+    return static_cast<uint32_t>((size + 3) & ~uint64_t(3));
+}
+
+uint32_t CvkPointerOffsetWriteTable(const uint32_t* offsets, uint32_t count, void* buffer)
+{
+    const uint32_t size = CvkPointerOffsetTableSize(offsets, count);
+    if (size == 0 || !buffer) return 0;
+    uint8_t* out = static_cast<uint8_t*>(buffer);
+    std::memset(out, 0, size);
+    WriteWord(out, size);
+    uint8_t* p = out + 4;
+    ForEachDistance(offsets, count, [&](uint32_t distance) { p = PutEntry(p, distance, SizeClass(distance)); });
+    return size;
 }

@@ -23,6 +23,7 @@
 #include "platform/PlatformExport.h"
 
 #include <cstddef>
+#include <cstdint>
 
 // `table` is the table (its size word first), or null to use the data of the
 // "POF0" chunk directly behind `chunk`. Return 1 (also at once when the chunk
@@ -39,6 +40,15 @@ LUMIVOR_EXPORT int CvkPointerOffsetClear(CvChunk* chunk, const void* table);
 // the chunk. Any violation gives 0 with the image untouched.
 LUMIVOR_EXPORT int CvkPointerOffsetMapping(CvChunk* chunk, const void* table, const void* image, size_t imageSize);
 LUMIVOR_EXPORT int CvkPointerOffsetClear(CvChunk* chunk, const void* table, const void* image, size_t imageSize);
+
+// The table of a chunk whose pointer words lie at `offsets` (from the chunk
+// start, ascending, each a multiple of 4): its size in bytes (size word and
+// padding included; 4 for no offset), and the table written into `buffer`
+// (that many bytes). Both give 0 when the offsets are not ascending multiples
+// of 4. For writers that know their pointer words in order; CvkPofControl
+// collects them in any order.
+LUMIVOR_EXPORT uint32_t CvkPointerOffsetTableSize(const uint32_t* offsets, uint32_t count);
+LUMIVOR_EXPORT uint32_t CvkPointerOffsetWriteTable(const uint32_t* offsets, uint32_t count, void* buffer);
 
 #include "kit/CvkBase.h"
 

@@ -145,4 +145,30 @@ TEST_F(ExtChunkTest, SwappedTargetReversesDataWordsButNotTheHeader)
     EXPECT_EQ(Word(&c[64]), CvkSwap32(64));
 }
 
+// Entries collected in the caller's storage, higher in the same buffer than
+// their place (overlapping it), are moved there, in the target's byte order.
+TEST_F(ExtChunkTest, EntriesInCallerStorageMoveDownIntoPlace)
+{
+    for (int target : {0, 1}) {
+        CvkEndianSetTarget(target);
+        std::vector<uint32_t> buffer(16, 0xEEEEEEEEu);
+        AtrCompilerExtChunk ext;
+        ASSERT_EQ(ext.InitChunk(6, buffer.data() + 2), 1);
+        EXPECT_EQ(ext.AddTypeStructBegin("CvVector"), 1);
+        EXPECT_EQ(ext.AddTypeU32(), 1);
+        EXPECT_EQ(ext.AddTypeStr(0), 1);
+        EXPECT_EQ(ext.AddTypeMem(0), 1);
+        EXPECT_EQ(ext.AddTypePtr(), 1);
+        EXPECT_EQ(ext.AddTypeStructEnd(), 1);
+        EXPECT_EQ(ext.CheckValid(), 1);
+        uint8_t* at = reinterpret_cast<uint8_t*>(buffer.data());
+        EXPECT_EQ(ext.WriteParamTypes(at, 6), at + 24);
+        const uint32_t expected[] = {0x200D, 0x0100, 0x1001, 0x1002, 0x1000, 0x4000};
+        for (int i = 0; i < 6; ++i)
+            EXPECT_EQ(buffer[size_t(i)], CvkSwapTarget32(expected[i])) << "target " << target << " entry " << i;
+        EXPECT_EQ(buffer[8], 0xEEEEEEEEu) << "nothing written beyond the storage";
+        ext.ExitChunk(); // the caller's storage is not freed
+    }
+}
+
 } // namespace

@@ -307,3 +307,40 @@ TEST_F(CvkPofControlTest, ManyPointersInReverseOrder)
     for (uint32_t i = 0; i < n; ++i) ASSERT_EQ(out[4 + i], 0x41) << i;
     for (uint32_t i = 4 + n; i < tableSize; ++i) EXPECT_EQ(out[i], 0) << i;
 }
+
+// The table from offsets known in order: the same bytes as the collector's
+// for the same words, and a refusal of offsets off the word grid or out of
+// order.
+TEST_F(CvkPofControlTest, TableFromOrderedOffsets)
+{
+    const struct
+    {
+        std::vector<uint32_t> offsets;
+        uint32_t size; // 0: refused
+    } cases[] = {
+        {{}, 4},
+        {{40, 48, 70000}, 12},
+        {{252, 252 + 64 * 4, 252 + 64 * 4 + 16383 * 4, 252 + 64 * 4 + 16383 * 4 + 16384 * 4}, 16},
+        {{0, 4, 8}, 8},
+        {{40, 42}, 0},
+        {{48, 40}, 0},
+        {{40, 40}, 0},
+    };
+    for (const auto& c : cases) {
+        const uint32_t* offsets = c.offsets.data();
+        const uint32_t count = uint32_t(c.offsets.size());
+        EXPECT_EQ(CvkPointerOffsetTableSize(offsets, count), c.size) << count;
+        std::vector<uint8_t> out(c.size + 4, 0xEE);
+        EXPECT_EQ(CvkPointerOffsetWriteTable(offsets, count, out.data()), c.size) << count;
+        if (c.size == 0) continue;
+        EXPECT_EQ(WordAt(out.data()), c.size);
+        EXPECT_EQ(out[c.size], 0xEE) << "wrote past the table";
+        if (count == 0) continue;
+        std::vector<uint8_t> chunk(c.offsets.back() + 4, 0);
+        CvkPofControl pof(chunk.data());
+        for (uint32_t at : c.offsets) ASSERT_EQ(pof.Attach(chunk.data() + at), 1);
+        std::vector<uint8_t> expected(pof.GetTableSize());
+        ASSERT_EQ(pof.Write(expected.data()), 1);
+        EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.begin() + c.size), expected);
+    }
+}
