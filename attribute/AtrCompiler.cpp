@@ -13,6 +13,7 @@
 #include "platform/PlatformCodePage.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <deque>
@@ -34,22 +35,35 @@ const char* Txt(const CvString& s)
 }
 
 bool Flag(const AtrNode* n, uint32_t mask) { return n->CheckFlag(mask) != 0; }
-void Mark(AtrNode* n) { n->SetFlag(0xFFFFFFFFu, ATR_NODE_FLAG_VISIT, nullptr); }
+void SetMark(AtrNode* n) { n->SetFlag(0xFFFFFFFFu, ATR_NODE_FLAG_VISIT, nullptr); }
 void Unmark(AtrNode* n) { n->SetFlag(~ATR_NODE_FLAG_VISIT, 0, nullptr); }
 AtrNode* FirstChild(const AtrNode* n) { return n->GetChild(0); }
 AtrNode* NextSibling(const AtrNode* n) { return n->GetNext(); }
 AtrNode* Parent(const AtrNode* n) { return n->GetParent(); }
 const char* Element(const AtrNode* n) { return Txt(n->GetElement()); }
 
-AtrAttribute* FindAttr(const AtrNode* n, const char* name)
+// Whether a name of the tree is `name`. `seen`, when given, remembers the
+// address of a text found equal: the reader shares one text among equal
+// names, so a later match costs one comparison of addresses. (The tree's
+// texts stay put while it is compiled; the memory lives in the template's
+// fields, which every compilation builds afresh.)
+bool NameIs(const char* text, const char* name, const char** seen)
+{
+    if (seen != nullptr && text == *seen) return true;
+    if (text[0] != name[0] || std::strcmp(text, name) != 0) return false;
+    if (seen != nullptr) *seen = text;
+    return true;
+}
+
+AtrAttribute* FindAttr(const AtrNode* n, const char* name, const char** seen = nullptr)
 {
     for (AtrAttribute* a = n->GetAttribute(0); a != nullptr; a = a->GetNext())
-        if (std::strcmp(Txt(a->GetName()), name) == 0) return a;
+        if (NameIs(Txt(a->GetName()), name, seen)) return a;
     return nullptr;
 }
-const CvVariant* AttrValue(const AtrNode* n, const char* name)
+const CvVariant* AttrValue(const AtrNode* n, const char* name, const char** seen = nullptr)
 {
-    AtrAttribute* a = FindAttr(n, name);
+    AtrAttribute* a = FindAttr(n, name, seen);
     return a != nullptr ? static_cast<const CvVariant*>(a->GetData()) : nullptr;
 }
 const CvVariant* FirstAttrValue(const AtrNode* n)
@@ -63,10 +77,10 @@ const CvVariant* DataValue(const AtrNode* n, int32_t i)
 }
 int32_t DataCount(const AtrNode* n) { return n->GetDataSize(); }
 
-AtrNode* FindChild(const AtrNode* n, const char* element)
+AtrNode* FindChild(const AtrNode* n, const char* element, const char** seen = nullptr)
 {
     for (AtrNode* c = FirstChild(n); c != nullptr; c = NextSibling(c))
-        if (std::strcmp(Element(c), element) == 0) return c;
+        if (NameIs(Element(c), element, seen)) return c;
     return nullptr;
 }
 
@@ -151,10 +165,14 @@ struct Field {
     Convert convert = C_NONE;
     LinkKind linkKind = L_STRUCT;
     const StructDef* nested = nullptr; // the structure of a nested field
+    // Texts of the tree found equal to `name`: as an attribute, as a child.
+    mutable const char* nameSeen = nullptr;
+    mutable const char* childSeen = nullptr;
 };
 
 struct StructDef {
     std::string element;
+    uint32_t code = 0; // of its type entries' structure begin
     std::vector<Field> fields;
 };
 
@@ -193,23 +211,21 @@ public:
     // Index of text, added when new.
     uint32_t Add(std::string_view text, bool* added)
     {
-        if ((m_lengths.size() + 1) * 2 > m_slots.size()) Grow();
+        if ((m_entries.size() + 1) * 2 > m_slots.size()) Grow();
         const uint32_t hash = Hash(text);
         size_t slot = hash & (m_slots.size() - 1);
         for (; m_slots[slot] != 0; slot = (slot + 1) & (m_slots.size() - 1)) {
-            const uint32_t i = m_slots[slot] - 1;
-            if (m_hashes[i] == hash && View(i) == text) {
+            const uint32_t i = Match(m_slots[slot], hash, text);
+            if (i != kNone) {
                 *added = false;
                 return i;
             }
         }
-        const uint32_t index = uint32_t(m_lengths.size());
-        m_offsets.push_back(m_pool.size());
-        m_lengths.push_back(uint32_t(text.size()));
-        m_hashes.push_back(hash);
+        const uint32_t index = uint32_t(m_entries.size());
+        m_entries.push_back(Entry{m_pool.size(), uint32_t(text.size())});
         m_pool.append(text);
         m_pool.push_back('\0');
-        m_slots[slot] = index + 1;
+        m_slots[slot] = Slot(hash, index);
         *added = true;
         return index;
     }
@@ -218,48 +234,63 @@ public:
         if (m_slots.empty()) return -1;
         const uint32_t hash = Hash(text);
         for (size_t slot = hash & (m_slots.size() - 1); m_slots[slot] != 0; slot = (slot + 1) & (m_slots.size() - 1)) {
-            const uint32_t i = m_slots[slot] - 1;
-            if (m_hashes[i] == hash && View(i) == text) return i;
+            const uint32_t i = Match(m_slots[slot], hash, text);
+            if (i != kNone) return i;
         }
         return -1;
     }
     void Clear()
     {
         m_slots.clear();
-        m_hashes.clear();
-        m_offsets.clear();
-        m_lengths.clear();
+        m_entries.clear();
         m_pool.clear();
     }
-    size_t Count() const { return m_lengths.size(); }
-    std::string_view View(size_t i) const { return std::string_view(m_pool.data() + m_offsets[i], m_lengths[i]); }
-    uint64_t Offset(size_t i) const { return m_offsets[i]; }
+    size_t Count() const { return m_entries.size(); }
+    std::string_view View(size_t i) const
+    {
+        return std::string_view(m_pool.data() + m_entries[i].offset, m_entries[i].length);
+    }
+    uint64_t Offset(size_t i) const { return m_entries[i].offset; }
     uint64_t Bytes() const { return m_pool.size(); }
     // The whole string area: every distinct text with its terminator, in order of first use.
     const std::string& Pool() const { return m_pool; }
 
 private:
+    struct Entry {
+        uint64_t offset; // in the pool
+        uint32_t length;
+    };
+    static constexpr uint32_t kNone = UINT32_MAX;
+
     static uint32_t Hash(std::string_view text)
     {
         uint32_t h = 2166136261u; // FNV-1a
         for (unsigned char c : text) h = (h ^ c) * 16777619u;
         return h ^ (h >> 15);
     }
+    // A slot holds the text's hash beside its index + 1 (0: empty), so that
+    // a probe reads the texts only when the hashes agree.
+    static uint64_t Slot(uint32_t hash, uint32_t index) { return (uint64_t(hash) << 32) | (index + 1); }
+    uint32_t Match(uint64_t slot, uint32_t hash, std::string_view text) const
+    {
+        if (uint32_t(slot >> 32) != hash) return kNone;
+        const uint32_t i = uint32_t(slot) - 1;
+        return View(i) == text ? i : kNone;
+    }
     void Grow()
     {
-        std::vector<uint32_t> slots(m_slots.empty() ? 1024 : m_slots.size() * 2, 0);
-        for (uint32_t i = 0; i < m_lengths.size(); ++i) {
-            size_t slot = m_hashes[i] & (slots.size() - 1);
+        std::vector<uint64_t> slots(m_slots.empty() ? 1024 : m_slots.size() * 2, 0);
+        for (uint64_t s : m_slots) {
+            if (s == 0) continue;
+            size_t slot = uint32_t(s >> 32) & (slots.size() - 1);
             while (slots[slot] != 0) slot = (slot + 1) & (slots.size() - 1);
-            slots[slot] = i + 1;
+            slots[slot] = s;
         }
         m_slots.swap(slots);
     }
 
-    std::vector<uint32_t> m_slots; // open addressing: index + 1, 0 when empty
-    std::vector<uint32_t> m_hashes;
-    std::vector<uint64_t> m_offsets;
-    std::vector<uint32_t> m_lengths;
+    std::vector<uint64_t> m_slots; // open addressing: hash and index + 1, 0 when empty
+    std::vector<Entry> m_entries;
     std::string m_pool;
 };
 
@@ -325,6 +356,7 @@ struct AtrCompiler::Impl {
     uint64_t wideTotal = 0;  // wide structure bytes
     uint32_t blockCursor = 0;
     uint32_t structIndex = 0;
+    uint64_t marked = 0; // nodes carrying the in-place mark
     bool failed = false;
 
     // Layout.
@@ -358,10 +390,24 @@ struct AtrCompiler::Impl {
     }
 
     void BuildDefinitions(AtrNode* definition);
-    const StructDef* DefOf(const AtrNode* n) const
+    // The structure of an element. The reader shares one text among equal
+    // names, so the definitions met are remembered by the text's address
+    // (the tree's texts stay put while it is compiled; the memory is
+    // cleared with the definitions).
+    struct DefSeen {
+        const char* element = nullptr;
+        const StructDef* def = nullptr;
+    };
+    std::array<DefSeen, 64> defSeen;
+    const StructDef* DefOf(const AtrNode* n)
     {
-        auto it = defs.find(std::string_view(Element(n)));
-        return it != defs.end() ? it->second : nullptr;
+        const char* element = Element(n);
+        DefSeen& seen = defSeen[(reinterpret_cast<uintptr_t>(element) >> 4) % defSeen.size()];
+        if (seen.element != element) {
+            auto it = defs.find(std::string_view(element));
+            seen = DefSeen{element, it != defs.end() ? it->second : nullptr};
+        }
+        return seen.def;
     }
 
     // The passes of one compilation, in order; each returns false once the
@@ -378,6 +424,19 @@ struct AtrCompiler::Impl {
 
     void ResetTree(AtrNode* data);
     void ClearMarks(AtrNode* data);
+    // Marks a node written in place, counting the nodes marked, so that a
+    // walk that met every one of them needs no clearing walk after it.
+    void Mark(AtrNode* n)
+    {
+        if (Flag(n, ATR_NODE_FLAG_VISIT)) return;
+        SetMark(n);
+        ++marked;
+    }
+    void MetMark(AtrNode* n)
+    {
+        Unmark(n);
+        --marked;
+    }
     bool Walk(AtrNode* data);
     void WalkStructure(AtrNode* node, const StructDef* def);
     void BeginStructure(Frame& f);
@@ -417,12 +476,14 @@ void AtrCompiler::Impl::BuildDefinitions(AtrNode* definition)
 {
     defs.clear();
     defStore.clear();
+    defSeen.fill(DefSeen{});
     for (AtrNode* s = FirstChild(definition); s != nullptr; s = NextSibling(s)) {
         if (Flag(s, ATR_NODE_FLAG_INSTRUCTION | ATR_NODE_FLAG_COMMENT)) continue;
         if (defs.count(std::string_view(Element(s))) != 0) continue; // the first definition wins
         defStore.emplace_back();
         StructDef& d = defStore.back();
         d.element = Element(s);
+        d.code = AtrCompilerExtChunk::GetStructCode(d.element.c_str());
         for (AtrNode* c = FirstChild(s); c != nullptr; c = NextSibling(c)) {
             if (Flag(c, ATR_NODE_FLAG_INSTRUCTION | ATR_NODE_FLAG_COMMENT)) continue;
             Field fd;
@@ -486,6 +547,7 @@ static void PreOrder(AtrNode* data, Visit visit)
 
 void AtrCompiler::Impl::ResetTree(AtrNode* data)
 {
+    marked = 0;
     PreOrder(data, [](AtrNode* n) {
         if (Flag(n, ATR_NODE_FLAG_VISIT)) Unmark(n);
         n->_setPtrIndex(-1);
@@ -496,10 +558,12 @@ void AtrCompiler::Impl::ResetTree(AtrNode* data)
 
 void AtrCompiler::Impl::ClearMarks(AtrNode* data)
 {
+    if (marked == 0) return;
     PreOrder(data, [](AtrNode* n) {
         if (Flag(n, ATR_NODE_FLAG_VISIT)) Unmark(n);
         return true;
     });
+    marked = 0;
 }
 
 bool AtrCompiler::Impl::Walk(AtrNode* data)
@@ -508,7 +572,7 @@ bool AtrCompiler::Impl::Walk(AtrNode* data)
         if (failed) return false;
         if (Flag(n, ATR_NODE_FLAG_LEFT_OUT)) return false;
         if (Flag(n, ATR_NODE_FLAG_VISIT)) {
-            Unmark(n);
+            MetMark(n);
             return true;
         }
         if (Flag(n, ATR_NODE_FLAG_NO_STRUCT)) return true;
@@ -533,7 +597,7 @@ void AtrCompiler::Impl::BeginStructure(Frame& f)
     Count(2);
     if (pass == PASS_WRITE) {
         f.node->_setPtrIndex(int32_t(structIndex++));
-        AddEntry(ext.AddTypeStructBegin(f.def->element.c_str()));
+        AddEntry(ext.AddTypeStructBeginCode(f.def->code));
     }
 }
 
@@ -610,7 +674,7 @@ void AtrCompiler::Impl::WalkStructure(AtrNode* root, const StructDef* rootDef)
             f.iter = FirstChild(f.node);
             f.remaining = INT64_MAX;
         } else {
-            AtrNode* list = FindChild(f.node, fd.name.c_str());
+            AtrNode* list = FindChild(f.node, fd.name.c_str(), &fd.childSeen);
             if (list == nullptr) {
                 Fail(ATRC_ERR_ARRAY_NOT_FOUND, fd.name.c_str());
                 break;
@@ -813,7 +877,7 @@ void AtrCompiler::Impl::DataPointer(Frame& f, const Field& fd, uint64_t start, i
     AtrNode* node = f.node;
     const void* data = nullptr;
     uint32_t size = 0;
-    const bool has = count == 1 && ValueBytes(AttrValue(node, fd.name.c_str()), &data, &size) && size > 0;
+    const bool has = count == 1 && ValueBytes(AttrValue(node, fd.name.c_str(), &fd.nameSeen), &data, &size) && size > 0;
     if (!has) {
         NullSlots(start, 0, count);
         return;
@@ -842,7 +906,7 @@ void AtrCompiler::Impl::FilePointer(Frame& f, const Field& fd, uint64_t start, i
         return;
     }
     sources.clear();
-    AtrNode* child = FindChild(node, fd.name.c_str());
+    AtrNode* child = FindChild(node, fd.name.c_str(), &fd.childSeen);
     if (child == nullptr) {
         Fail(ATRC_ERR_INSTANCE_NOT_FOUND, fd.name.c_str());
         return;
@@ -882,9 +946,9 @@ void AtrCompiler::Impl::StructPointer(Frame& f, const Field& fd, uint64_t start,
     targets.clear();
     auto usable = [](const AtrNode* t) { return !Flag(t, ATR_NODE_FLAG_LEFT_OUT); };
     if (count == 1) {
-        if (AtrNode* t = FindChild(node, fd.name.c_str())) targets.push_back(t);
+        if (AtrNode* t = FindChild(node, fd.name.c_str(), &fd.childSeen)) targets.push_back(t);
     } else {
-        AtrNode* first = FindChild(node, fd.name.c_str());
+        AtrNode* first = FindChild(node, fd.name.c_str(), &fd.childSeen);
         if (first != nullptr && FindAttr(first, "ATRC_LIST_BLOCK") != nullptr) {
             for (AtrNode* c = FirstChild(first); c != nullptr; c = NextSibling(c))
                 if (usable(c)) targets.push_back(c);
@@ -943,9 +1007,9 @@ void AtrCompiler::Impl::StringField(Frame& f, const Field& fd)
         f.wide = RoundUp(f.wide, 8) + 8;
         Count(1);
         std::string_view text = fd.def;
-        if (const CvVariant* a = AttrValue(node, fd.name.c_str())) {
+        if (const CvVariant* a = AttrValue(node, fd.name.c_str(), &fd.nameSeen)) {
             text = ViewOf(a);
-        } else if (AtrNode* c = FindChild(node, fd.name.c_str())) {
+        } else if (AtrNode* c = FindChild(node, fd.name.c_str(), &fd.childSeen)) {
             if (const CvVariant* d = DataValue(c, 0))
                 text = ViewOf(d);
             else if (const CvVariant* a0 = FirstAttrValue(c))
@@ -954,7 +1018,7 @@ void AtrCompiler::Impl::StringField(Frame& f, const Field& fd)
         StringSlot(text, start);
         return;
     }
-    AtrNode* c = FindChild(node, fd.name.c_str());
+    AtrNode* c = FindChild(node, fd.name.c_str(), &fd.childSeen);
     if (c == nullptr) {
         Fail(ATRC_ERR_ARRAY_NOT_FOUND, fd.name.c_str());
         return;
@@ -989,9 +1053,9 @@ void AtrCompiler::Impl::ScalarField(Frame& f, const Field& fd)
         f.wide += uint64_t(fd.size);
         Count(1);
         FieldKind kind = fd.kind;
-        const CvVariant* v = AttrValue(node, fd.name.c_str());
+        const CvVariant* v = AttrValue(node, fd.name.c_str(), &fd.nameSeen);
         if (v == nullptr) {
-            if (AtrNode* c = FindChild(node, fd.name.c_str())) {
+            if (AtrNode* c = FindChild(node, fd.name.c_str(), &fd.childSeen)) {
                 v = DataValue(c, 0);
                 if (v != nullptr) {
                     if (const CvVariant* cast = AttrValue(c, "ATRC_CAST")) {
@@ -1007,7 +1071,7 @@ void AtrCompiler::Impl::ScalarField(Frame& f, const Field& fd)
         Scalar(f, fd, kind, v, start);
         return;
     }
-    AtrNode* c = FindChild(node, fd.name.c_str());
+    AtrNode* c = FindChild(node, fd.name.c_str(), &fd.childSeen);
     const int64_t count = fd.array > 1 ? fd.array : (c != nullptr ? DataCount(c) : 0);
     pos += uint64_t(fd.size) * uint64_t(count);
     f.wide += uint64_t(fd.size) * uint64_t(count);

@@ -184,10 +184,15 @@ uint32_t AtrCompilerExtChunk::GetStructCode(const char* element)
 
 int AtrCompilerExtChunk::AddTypeStructBegin(const char* element)
 {
+    return AddTypeStructBeginCode(GetStructCode(element));
+}
+
+int AtrCompilerExtChunk::AddTypeStructBeginCode(uint32_t code)
+{
     ++m_structCount;
     ++m_depth;
     if (m_depth > m_maxDepth) m_maxDepth = m_depth;
-    return _add(GetStructCode(element));
+    return _add(code);
 }
 
 int AtrCompilerExtChunk::AddTypeStructEnd()

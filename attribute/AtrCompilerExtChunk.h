@@ -96,6 +96,9 @@ public:
     // The structure code of element; raises the structure count and the
     // nesting depth.
     int AddTypeStructBegin(const char* element);
+    // The same with the code of GetStructCode, for a writer that looks each
+    // structure's code up once.
+    int AddTypeStructBeginCode(uint32_t code);
     // 0 (nothing added) when no structure is open.
     int AddTypeStructEnd();
 

@@ -24,7 +24,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -45,16 +47,39 @@ void Usage(FILE* out)
                  "Exit status: 0 when the image was written, 1 otherwise, 2 for bad arguments.\n");
 }
 
-bool ReadWhole(const char* path, std::vector<char>* out)
+// A whole file in one buffer, NUL-terminated.
+struct FileBytes
+{
+    std::unique_ptr<char[]> data;
+    size_t size = 0;
+};
+
+// Reads a file into one buffer sized from its length, so that a large text
+// is neither copied nor grown on the way (a file that grows meanwhile, or a
+// pipe, still reads whole: the buffer then doubles).
+bool ReadWhole(const char* path, FileBytes* out)
 {
     FILE* f = std::fopen(path, "rb");
     if (f == nullptr) return false;
-    char chunk[65536];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) out->insert(out->end(), chunk, chunk + n);
+    struct stat st;
+    const size_t known = fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode) ? size_t(st.st_size) : 0;
+    size_t capacity = known + 65536;
+    std::unique_ptr<char[]> data(new char[capacity]);
+    size_t size = 0, n;
+    while ((n = std::fread(data.get() + size, 1, capacity - 1 - size, f)) > 0) {
+        size += n;
+        if (size == capacity - 1) {
+            std::unique_ptr<char[]> larger(new char[capacity * 2]);
+            std::memcpy(larger.get(), data.get(), size);
+            data = std::move(larger);
+            capacity *= 2;
+        }
+    }
     const bool ok = !std::ferror(f);
     std::fclose(f);
-    out->push_back('\0');
+    data[size] = '\0';
+    out->data = std::move(data);
+    out->size = size;
     return ok;
 }
 
@@ -89,28 +114,27 @@ std::string TagText(unsigned tag)
 
 int ListImage(const char* path)
 {
-    std::vector<char> bytes;
+    FileBytes bytes;
     if (!ReadWhole(path, &bytes)) {
         std::fprintf(stderr, "lumivor bundle: cannot read %s\n", path);
         return 1;
     }
-    bytes.pop_back();
-    const void* image = bytes.data();
-    const size_t size = bytes.size();
+    const void* image = bytes.data.get();
+    const size_t size = bytes.size;
     std::printf("%s: %zu bytes\n", path, size);
     std::printf("  offset  tag   headSize      size\n");
     const CvChunk* c = CvChunk::GetFirst(image, size);
     const CvChunk* last = nullptr;
     for (; c != nullptr; c = c->GetNext(0, image, size)) {
-        std::printf("  %6zu  %s  %8u  %8u\n", size_t(reinterpret_cast<const char*>(c) - bytes.data()),
+        std::printf("  %6zu  %s  %8u  %8u\n", size_t(reinterpret_cast<const char*>(c) - bytes.data.get()),
                     TagText(c->GetTag()).c_str(), c->GetHeadSize(), c->GetSize());
         last = c;
     }
     // The end chunk (GetNext stops before it).
     if (last != nullptr) {
-        const size_t at = size_t(reinterpret_cast<const char*>(last) - bytes.data()) + last->GetHeadSize() + last->GetSize();
+        const size_t at = size_t(reinterpret_cast<const char*>(last) - bytes.data.get()) + last->GetHeadSize() + last->GetSize();
         if (at + CVK_CHUNK_HEAD_SIZE <= size) {
-            const CvChunk* end = reinterpret_cast<const CvChunk*>(bytes.data() + at);
+            const CvChunk* end = reinterpret_cast<const CvChunk*>(bytes.data.get() + at);
             std::printf("  %6zu  %s  %8u  %8u\n", at, TagText(end->GetTag()).c_str(), end->GetHeadSize(), end->GetSize());
         }
     }
@@ -269,7 +293,7 @@ int CliBundleMain(int argc, char** argv)
         const int status = WithLogCaptured(&log, [&] { return CompileWithDefs(inputs, output, code, defs, &log); });
         ok = status == 0;
     } else {
-        std::vector<char> instance, templ;
+        FileBytes instance, templ;
         if (!ReadWhole(inputs[0], &instance)) {
             std::fprintf(stderr, "lumivor bundle: cannot read %s\n", inputs[0]);
             return 1;
@@ -278,7 +302,7 @@ int CliBundleMain(int argc, char** argv)
             std::fprintf(stderr, "lumivor bundle: cannot read %s\n", inputs[1]);
             return 1;
         }
-        ok = WithLogCaptured(&log, [&] { return TbnCompilerOutput(output, instance.data(), templ.data(), code); }) != 0;
+        ok = WithLogCaptured(&log, [&] { return TbnCompilerOutput(output, instance.data.get(), templ.data.get(), code); }) != 0;
     }
 
     if (!log.empty()) std::fputs(CliToTerminal(log).c_str(), ok ? stdout : stderr);
