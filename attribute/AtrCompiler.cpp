@@ -229,8 +229,9 @@ public:
         *added = true;
         return index;
     }
-    int64_t Find(std::string_view text) const
+    int64_t Find(std::string_view text)
     {
+        if (m_slots.empty()) Reindex();
         if (m_slots.empty()) return -1;
         const uint32_t hash = Hash(text);
         for (size_t slot = hash & (m_slots.size() - 1); m_slots[slot] != 0; slot = (slot + 1) & (m_slots.size() - 1)) {
@@ -245,6 +246,8 @@ public:
         m_entries.clear();
         m_pool.clear();
     }
+    // Frees the index once every text is in (Find builds it again if needed).
+    void DropIndex() { std::vector<uint64_t>().swap(m_slots); }
     size_t Count() const { return m_entries.size(); }
     std::string_view View(size_t i) const
     {
@@ -276,6 +279,16 @@ private:
         if (uint32_t(slot >> 32) != hash) return kNone;
         const uint32_t i = uint32_t(slot) - 1;
         return View(i) == text ? i : kNone;
+    }
+    void Reindex()
+    {
+        for (uint32_t i = 0; i < m_entries.size(); ++i) {
+            if ((size_t(i) + 1) * 2 > m_slots.size()) Grow();
+            const uint32_t hash = Hash(View(i));
+            size_t slot = hash & (m_slots.size() - 1);
+            while (m_slots[slot] != 0) slot = (slot + 1) & (m_slots.size() - 1);
+            m_slots[slot] = Slot(hash, i);
+        }
     }
     void Grow()
     {
@@ -1237,6 +1250,8 @@ bool AtrCompiler::Impl::SizePass(AtrNode* data)
     pos = headSize;
     Walk(data);
     ClearMarks(data);
+    // The writing pass takes the strings by the order recorded here.
+    strings.DropIndex();
     return !failed;
 }
 

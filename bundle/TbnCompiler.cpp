@@ -58,6 +58,16 @@ CvkHeapSimple* g_heap = nullptr;
 extern "C" LUMIVOR_EXPORT uint8_t LUMIVOR_STDCALL TbnCompilerOutput(const char* outputPath, const char* instanceText,
                                                                      const char* templateText, uint32_t code)
 {
+    return TbnCompilerOutputReleasingTexts(outputPath, instanceText, templateText, code, nullptr, nullptr);
+}
+
+extern "C" LUMIVOR_EXPORT uint8_t LUMIVOR_STDCALL TbnCompilerOutputReleasingTexts(const char* outputPath,
+                                                                                   const char* instanceText,
+                                                                                   const char* templateText,
+                                                                                   uint32_t code,
+                                                                                   void (*textsRead)(void* context),
+                                                                                   void* context)
+{
     if (outputPath == nullptr || *outputPath == '\0' || instanceText == nullptr || *instanceText == '\0' ||
         templateText == nullptr || *templateText == '\0') {
         CvkLogPrint("[Error]%s\n\n%s", kEntryName, Sjis(T_ARGUMENT));
@@ -79,6 +89,8 @@ extern "C" LUMIVOR_EXPORT uint8_t LUMIVOR_STDCALL TbnCompilerOutput(const char* 
         AtrParser* templateParser = new AtrParser();
         AtrNode* instance = instanceParser->CreateTreeFromText(instanceText, nullptr);
         AtrNode* templ = templateParser->CreateTreeFromText(templateText, nullptr);
+        // The trees hold copies of everything they need from the texts.
+        if (textsRead != nullptr) textsRead(context);
         AtrCompiler* compiler = new AtrCompiler();
         CvkFile* file = new CvkFile(outputPath);
 

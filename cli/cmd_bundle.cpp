@@ -302,7 +302,16 @@ int CliBundleMain(int argc, char** argv)
             std::fprintf(stderr, "lumivor bundle: cannot read %s\n", inputs[1]);
             return 1;
         }
-        ok = WithLogCaptured(&log, [&] { return TbnCompilerOutput(output, instance.data.get(), templ.data.get(), code); }) != 0;
+        // The texts are freed as soon as both are read into trees, before the
+        // image is built.
+        FileBytes* texts[2] = {&instance, &templ};
+        auto release = [](void* context) {
+            for (FileBytes* t : *static_cast<FileBytes* (*)[2]>(context)) *t = FileBytes{};
+        };
+        ok = WithLogCaptured(&log, [&] {
+                 return TbnCompilerOutputReleasingTexts(output, instance.data.get(), templ.data.get(), code, release,
+                                                        &texts);
+             }) != 0;
     }
 
     if (!log.empty()) std::fputs(CliToTerminal(log).c_str(), ok ? stdout : stderr);

@@ -144,4 +144,37 @@ TEST_F(TbnCompilerTest, MenuExampleMatchesGoldenImage)
                                    << expected.size() << " bytes";
 }
 
+// A caller that owns the texts may free them once both are read: the
+// compilation that follows reads nothing of them (ASan would see it) and
+// gives the golden image. A bad argument returns before the texts are used.
+TEST_F(TbnCompilerTest, TextsFreedOnceReadGiveTheGoldenImage)
+{
+    const std::string dir = std::string(LUMIVOR_SOURCE_DIR) + "/examples/menu";
+    struct Texts
+    {
+        std::vector<char> instance, templ;
+        int released = 0;
+    } texts{ReadFile(dir + "/instance.atr"), ReadFile(dir + "/template.atr")};
+    texts.instance.push_back('\0');
+    texts.templ.push_back('\0');
+    auto release = [](void* context) {
+        Texts* t = static_cast<Texts*>(context);
+        std::vector<char>().swap(t->instance);
+        std::vector<char>().swap(t->templ);
+        ++t->released;
+    };
+    EXPECT_EQ(TbnCompilerOutputReleasingTexts(out.c_str(), "", texts.templ.data(), 0, release, &texts), 0);
+    EXPECT_EQ(texts.released, 0);
+
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    ASSERT_EQ(chdir(dir.c_str()), 0); // the logo file is named relative to the example
+    const uint8_t ok = TbnCompilerOutputReleasingTexts(out.c_str(), texts.instance.data(), texts.templ.data(),
+                                                       0x4D454E55, release, &texts);
+    ASSERT_EQ(chdir(cwd), 0);
+    ASSERT_EQ(ok, 1) << Log();
+    EXPECT_EQ(texts.released, 1);
+    EXPECT_TRUE(ReadFile(out) == ReadFile(std::string(LUMIVOR_SOURCE_DIR) + "/bundle/tests/menu.golden.bin"));
+}
+
 } // namespace
