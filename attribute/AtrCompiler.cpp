@@ -1065,6 +1065,7 @@ void AtrCompiler::Impl::ScalarField(Frame& f, const Field& fd)
         pos += uint64_t(fd.size);
         f.wide += uint64_t(fd.size);
         Count(1);
+        if (pass == PASS_SIZE) return; // the value is looked up when it is written
         FieldKind kind = fd.kind;
         const CvVariant* v = AttrValue(node, fd.name.c_str(), &fd.nameSeen);
         if (v == nullptr) {
@@ -1115,6 +1116,11 @@ void AtrCompiler::Impl::CountField(Frame& f, const Field& fd)
     f.wide += uint64_t(fd.size);
     Count(1);
     if (pass == PASS_WRITE) AddEntry(ext.AddTypeU32());
+    // Sizing needs no value, but a file index adds its file to the list.
+    if (pass == PASS_SIZE && fd.kind != K_FILE_INDEX) {
+        if (fd.kind == K_DATA_SIZE && !fd.hasTarget) FailQuiet();
+        return;
+    }
     uint32_t value = 0;
     if (fd.kind == K_DATA_SIZE) {
         if (!fd.hasTarget) {
