@@ -5,20 +5,15 @@
 #include "attribute/AtrNode.h"
 #include "attribute/AtrReformer.h"
 #include "attribute/AtrUtil.h"
+#include "cli/CliArgs.h"
 #include "cli/CliCommands.h"
+#include "cli/CliFiles.h"
+#include "cli/CliKit.h"
 #include "cli/CliText.h"
-#include "kit/CvkEnv.h"
-#include "kit/CvkFcpCurrent.h"
-#include "kit/CvkFileServer.h"
-#include "kit/CvkHeapSimple.h"
-#include "kit/CvkLog.h"
-#include "kit/CvkSystem.h"
 
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -29,7 +24,7 @@ namespace {
 struct AtrArgs {
     std::vector<std::string> inputs; // as typed (terminal encoding)
     std::string output;
-    std::vector<std::string> flags;  // the flags given, of those allowed
+    std::vector<std::string> flags; // the flags given, of those allowed
     bool Has(const char* flag) const
     {
         for (const std::string& f : flags)
@@ -38,17 +33,22 @@ struct AtrArgs {
     }
 };
 
-enum { PARSE_GO = -1, EXIT_DONE = 0, EXIT_FAILED = 1, EXIT_USAGE = 2 };
+enum {
+    PARSE_GO = CliArgs::kRun,
+    EXIT_DONE = 0,
+    EXIT_FAILED = 1,
+    EXIT_USAGE = CliArgs::kBadArguments
+};
 
 // AtrCommand::inputs of a job that takes one input file or more.
 constexpr size_t kOneOrMore = static_cast<size_t>(-1);
 
 struct AtrCommand {
     const char* name;
-    const char* synopsis;   // arguments after "lumivor atr NAME"
+    const char* synopsis; // arguments after "lumivor atr NAME"
     const char* summary;
-    size_t inputs;          // input files wanted (kOneOrMore: at least one)
-    bool output;            // "-o OUTPUT" wanted
+    size_t inputs;            // input files wanted (kOneOrMore: at least one)
+    bool output;              // "-o OUTPUT" wanted
     const char* const* flags; // allowed flags, null-terminated (or null)
     int (*run)(const AtrArgs& args);
 };
@@ -59,42 +59,33 @@ void CommandUsage(const AtrCommand& c, FILE* out)
     std::fprintf(out, "Exit status: 0 done, 1 failed (no output file left), 2 bad arguments.\n");
 }
 
+// The job's flag that the argument at hand is; null when it is none.
+const char* FlagAt(CliArgs& walk, const AtrCommand& c)
+{
+    for (const char* const* f = c.flags; f != nullptr && *f != nullptr; ++f)
+        if (walk.Flag(*f)) return *f;
+    return nullptr;
+}
+
 // PARSE_GO to run the command, else the exit status.
 int ParseArgs(const AtrCommand& c, int argc, char** argv, AtrArgs* args)
 {
-    for (int i = 1; i < argc; ++i) {
-        const char* a = argv[i];
-        if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
-            CommandUsage(c, stdout);
-            return EXIT_DONE;
+    CliArgs walk(
+        std::string("lumivor atr ") + c.name, [&c](FILE* out) { CommandUsage(c, out); }, argc, argv);
+    while (walk.Next()) {
+        const char* input = nullptr;
+        if (c.output && walk.Value("-o", args->output)) continue;
+        if (const char* flag = FlagAt(walk, c)) {
+            args->flags.push_back(flag);
+        } else if (walk.Positional(input)) {
+            args->inputs.push_back(input);
+        } else {
+            walk.Unknown();
         }
-        if (std::strcmp(a, "-o") == 0 && c.output) {
-            if (i + 1 >= argc) {
-                std::fprintf(stderr, "lumivor atr %s: -o needs a file name\n", c.name);
-                return EXIT_USAGE;
-            }
-            args->output = argv[++i];
-            continue;
-        }
-        if (a[0] == '-' && a[1] != '\0') {
-            bool known = false;
-            for (const char* const* f = c.flags; f != nullptr && *f != nullptr; ++f)
-                if (std::strcmp(a, *f) == 0) known = true;
-            if (!known) {
-                std::fprintf(stderr, "lumivor atr %s: unknown option '%s'\n", c.name, a);
-                CommandUsage(c, stderr);
-                return EXIT_USAGE;
-            }
-            args->flags.push_back(a);
-            continue;
-        }
-        args->inputs.push_back(a);
     }
+    if (walk.Status() != CliArgs::kRun) return walk.Status();
     const bool inputsOk = c.inputs == kOneOrMore ? !args->inputs.empty() : args->inputs.size() == c.inputs;
-    if (!inputsOk || (c.output && args->output.empty())) {
-        CommandUsage(c, stderr);
-        return EXIT_USAGE;
-    }
+    if (!inputsOk || (c.output && args->output.empty())) return walk.RefuseUsage();
     return PARSE_GO;
 }
 
@@ -105,53 +96,22 @@ int ParseArgs(const AtrCommand& c, int argc, char** argv, AtrArgs* args)
 
 class KitSession {
 public:
-    KitSession()
-    {
-        CvkHeapSetSystem(&m_heap);
-        CvkHeapSetMain(&m_heap);
-        CvkHeapSetBuffer(&m_heap);
-        std::fflush(stdout);
-        m_savedStdout = dup(1);
-        const int devnull = open("/dev/null", O_WRONLY);
-        if (m_savedStdout >= 0 && devnull >= 0) dup2(devnull, 1);
-        if (devnull >= 0) close(devnull);
-        m_previousSink = CvkLogSetSink(Collect, &m_log);
-        m_ready = CvkInitCorvantaSystem() != 0;
-        if (m_ready) {
-            CvkEnvGet()->GetFileServer()->AttachCurrentProtocol(CvkFcpCurrent::SetUp, CvkFcpCurrent::CheckEnableControl);
-        }
-    }
-    ~KitSession() { End(); }
-
-    bool Ready() const { return m_ready; }
+    bool Ready() const { return m_kit.Ready(); }
 
     // Stops the kit and gives the terminal back; the log stays readable.
     void End()
     {
-        if (m_ended) return;
-        m_ended = true;
-        CvkExitCorvantaSystem();
-        CvkHeapSetSystem(nullptr);
-        CvkHeapSetMain(nullptr);
-        CvkHeapSetBuffer(nullptr);
-        CvkLogSetSink(m_previousSink, nullptr);
-        std::fflush(stdout);
-        if (m_savedStdout >= 0) {
-            dup2(m_savedStdout, 1);
-            close(m_savedStdout);
-        }
+        m_kit.End();
+        m_heap.End();
+        m_quiet.End();
     }
     const std::string& Log() const { return m_log; }
 
 private:
-    static void Collect(const char* text, void* context) { static_cast<std::string*>(context)->append(text); }
-
-    CvkHeapSimple m_heap{nullptr, 0, 16};
     std::string m_log;
-    CvkLogSink m_previousSink = nullptr;
-    int m_savedStdout = -1;
-    bool m_ready = false;
-    bool m_ended = false;
+    CliKitHeap m_heap;
+    CliKitLog m_quiet{&m_log};
+    CliKitSystem m_kit{true};
 };
 
 // Kit paths are Shift_JIS.
@@ -210,7 +170,8 @@ int RunUnpack(const AtrArgs& args)
     KitSession kit;
     if (!kit.Ready()) return Fail("unpack", "the kit could not start");
     AtrNode* tree = AtrUtilCreateFromBinary(KitPath(args.inputs[0]).c_str(), nullptr);
-    if (tree == nullptr) return Fail("unpack", "cannot read " + args.inputs[0] + " (missing, empty or not a tree image)");
+    if (tree == nullptr)
+        return Fail("unpack", "cannot read " + args.inputs[0] + " (missing, empty or not a tree image)");
     const int32_t ok = AtrUtilOutputText(tree, KitPath(args.output).c_str());
     AtrNode::Destroy(tree);
     return ok ? EXIT_DONE : WriteFailed("unpack", args.output);
@@ -249,14 +210,11 @@ int RunReform(const AtrArgs& args)
 // as "NAME = VALUE", oldest definition first.
 int RunDefs(const AtrArgs& args)
 {
-    for (const std::string& header : args.inputs) {
-        FILE* f = std::fopen(header.c_str(), "rb");
-        if (f == nullptr) return Fail("defs", "cannot read " + header);
-        std::fclose(f);
-    }
+    for (const std::string& header : args.inputs)
+        if (!CliReadable(header)) return Fail("defs", "cannot read " + header);
     KitSession kit;
     if (!kit.Ready()) return Fail("defs", "the kit could not start");
-    std::vector<std::string> lines;   // newest first, as the analyzer keeps them
+    std::vector<std::string> lines; // newest first, as the analyzer keeps them
     {
         // The analyzer goes before the kit stops (it gives its memory back
         // to the kit's heaps).

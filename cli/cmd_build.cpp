@@ -2,13 +2,13 @@
 // with Ninja. The manifest becomes <build>/build.ninja (rewritten only when
 // its text changes), then ninja runs there; its progress line is what the
 // user sees and only what changed is rebuilt.
+#include "cli/CliArgs.h"
 #include "cli/CliCommands.h"
+#include "cli/CliFiles.h"
+#include "cli/CliKit.h"
 #include "cli/ProjectManifest.h"
 #include "cli/ProjectNinja.h"
 #include "cli/ProjectWatch.h"
-#include "kit/CvkHeap.h"
-#include "kit/CvkHeapSimple.h"
-#include "kit/CvkSystem.h"
 
 #include <signal.h>
 #include <spawn.h>
@@ -22,7 +22,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -37,24 +36,23 @@ const int kQuietMs = 150;
 
 void Usage(FILE* out)
 {
-    std::fprintf(out,
-                 "usage: lumivor build [--manifest FILE] [-C DIR] [-j N] [--dry-run]\n"
-                 "                     [--watch [--push HOST:PORT] [--rebuilds K]]\n"
-                 "Builds the project described by its manifest with ninja: bundles, scripts, sounds,\n"
-                 "images and QR symbols, rebuilding only what changed.\n"
-                 "  -C DIR           the project folder (default: the current folder)\n"
-                 "  --manifest FILE  the manifest (default: DIR/lumivor.atr)\n"
-                 "  -j N             run N jobs at once (default: ninja's choice)\n"
-                 "  --dry-run        show what would run, run nothing\n"
-                 "  --watch          after building, watch the project's files and build again\n"
-                 "                   whenever they change, until SIGINT or SIGTERM\n"
-                 "  --push HOST:PORT with --watch: send every output a build changed to a tool's\n"
-                 "                   socket server (lumivor link serve), named by its path under out/\n"
-                 "  --rebuilds K     with --watch: stop after K rebuilds\n"
-                 "build.ninja is written into the build folder (<Project build = \"...\">, default\n"
-                 "DIR/build); outputs go to its out/ folder.\n"
-                 "Exit status: ninja's (0 when everything is built), 1 for a bad manifest, 2 for bad\n"
-                 "arguments.\n");
+    std::fprintf(out, "usage: lumivor build [--manifest FILE] [-C DIR] [-j N] [--dry-run]\n"
+                      "                     [--watch [--push HOST:PORT] [--rebuilds K]]\n"
+                      "Builds the project described by its manifest with ninja: bundles, scripts, sounds,\n"
+                      "images and QR symbols, rebuilding only what changed.\n"
+                      "  -C DIR           the project folder (default: the current folder)\n"
+                      "  --manifest FILE  the manifest (default: DIR/lumivor.atr)\n"
+                      "  -j N             run N jobs at once (default: ninja's choice)\n"
+                      "  --dry-run        show what would run, run nothing\n"
+                      "  --watch          after building, watch the project's files and build again\n"
+                      "                   whenever they change, until SIGINT or SIGTERM\n"
+                      "  --push HOST:PORT with --watch: send every output a build changed to a tool's\n"
+                      "                   socket server (lumivor link serve), named by its path under out/\n"
+                      "  --rebuilds K     with --watch: stop after K rebuilds\n"
+                      "build.ninja is written into the build folder (<Project build = \"...\">, default\n"
+                      "DIR/build); outputs go to its out/ folder.\n"
+                      "Exit status: ninja's (0 when everything is built), 1 for a bad manifest, 2 for bad\n"
+                      "arguments.\n");
 }
 
 struct Options {
@@ -65,67 +63,63 @@ struct Options {
     bool watch = false;
     std::string pushHost;
     std::string pushPort;
-    long rebuilds = 0;   // 0: no limit
+    long rebuilds = 0; // 0: no limit
 };
 
-// 0 to go on, -1 after --help, else 2.
+// A number of -j or --rebuilds: its value, or 0 when the text is no number
+// from `lo` to `hi`.
+long ParseCount(const char* text, long lo, long hi)
+{
+    char* end = nullptr;
+    const long n = std::strtol(text, &end, 10);
+    return *end == '\0' && n >= lo && n <= hi ? n : 0;
+}
+
+// HOST:PORT of --push into the options; false when it is not one.
+bool ParsePushTarget(const std::string& target, Options* o)
+{
+    const size_t colon = target.rfind(':');
+    char* end = nullptr;
+    const long port = colon == std::string::npos ? 0 : std::strtol(target.c_str() + colon + 1, &end, 10);
+    if (colon == 0 || port < 1 || port > 65535 || *end != '\0') return false;
+    o->pushHost = target.substr(0, colon);
+    o->pushPort = target.substr(colon + 1);
+    return true;
+}
+
+// The options that go with --watch, and those it excludes; kRun or 2.
+int CheckWatchOptions(CliArgs& args, const Options& o)
+{
+    if (!o.watch && (!o.pushHost.empty() || o.rebuilds != 0))
+        return args.Refuse("--push and --rebuilds go with --watch");
+    if (o.watch && o.dryRun) return args.Refuse("--watch and --dry-run exclude each other");
+    return CliArgs::kRun;
+}
+
+// CliArgs::kRun to go on, else the exit status.
 int ParseArguments(int argc, char** argv, Options* o)
 {
-    for (int i = 1; i < argc; ++i) {
-        const char* a = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
-            Usage(stdout);
-            return -1;
-        } else if (std::strcmp(a, "-C") == 0 && hasValue) {
-            o->project = argv[++i];
-        } else if (std::strcmp(a, "--manifest") == 0 && hasValue) {
-            o->manifest = argv[++i];
-        } else if (std::strcmp(a, "-j") == 0 && hasValue) {
-            o->jobs = argv[++i];
-            char* end = nullptr;
-            const long n = std::strtol(o->jobs.c_str(), &end, 10);
-            if (*end != '\0' || n < 1 || n > 1024) {
-                std::fprintf(stderr, "%s: -j wants a number of jobs from 1 to 1024\n", kName);
-                return 2;
-            }
-        } else if (std::strcmp(a, "--dry-run") == 0 || std::strcmp(a, "-n") == 0) {
+    CliArgs args(kName, Usage, argc, argv);
+    while (args.Next()) {
+        const char* value = nullptr;
+        if (args.Value("-C", o->project) || args.Value("--manifest", o->manifest)) {
+            continue;
+        } else if (args.Value("-j", o->jobs)) {
+            if (ParseCount(o->jobs.c_str(), 1, 1024) == 0) args.Refuse("-j wants a number of jobs from 1 to 1024");
+        } else if (args.Flag("--dry-run", "-n")) {
             o->dryRun = true;
-        } else if (std::strcmp(a, "--watch") == 0) {
+        } else if (args.Flag("--watch")) {
             o->watch = true;
-        } else if (std::strcmp(a, "--push") == 0 && hasValue) {
-            const std::string target = argv[++i];
-            const size_t colon = target.rfind(':');
-            char* end = nullptr;
-            const long port = colon == std::string::npos ? 0 : std::strtol(target.c_str() + colon + 1, &end, 10);
-            if (colon == 0 || port < 1 || port > 65535 || *end != '\0') {
-                std::fprintf(stderr, "%s: --push wants HOST:PORT\n", kName);
-                return 2;
-            }
-            o->pushHost = target.substr(0, colon);
-            o->pushPort = target.substr(colon + 1);
-        } else if (std::strcmp(a, "--rebuilds") == 0 && hasValue) {
-            char* end = nullptr;
-            o->rebuilds = std::strtol(argv[++i], &end, 10);
-            if (*end != '\0' || o->rebuilds < 1) {
-                std::fprintf(stderr, "%s: --rebuilds wants a positive number\n", kName);
-                return 2;
-            }
+        } else if (args.Value("--push", value)) {
+            if (!ParsePushTarget(value, o)) args.Refuse("--push wants HOST:PORT");
+        } else if (args.Value("--rebuilds", value)) {
+            o->rebuilds = ParseCount(value, 1, LONG_MAX);
+            if (o->rebuilds == 0) args.Refuse("--rebuilds wants a positive number");
         } else {
-            std::fprintf(stderr, "%s: unknown option or missing value '%s'\n", kName, a);
-            Usage(stderr);
-            return 2;
+            args.Unknown();
         }
     }
-    if (!o->watch && (!o->pushHost.empty() || o->rebuilds != 0)) {
-        std::fprintf(stderr, "%s: --push and --rebuilds go with --watch\n", kName);
-        return 2;
-    }
-    if (o->watch && o->dryRun) {
-        std::fprintf(stderr, "%s: --watch and --dry-run exclude each other\n", kName);
-        return 2;
-    }
-    return 0;
+    return args.Status() == CliArgs::kRun ? CheckWatchOptions(args, *o) : args.Status();
 }
 
 std::string ThisProgram()
@@ -149,22 +143,12 @@ std::string FindEncoder(const std::string& lumivor)
     return "";
 }
 
-bool ReadText(const std::string& path, std::string* text)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::stringstream s;
-    s << in.rdbuf();
-    *text = s.str();
-    return !in.bad();
-}
-
 // Writes the file unless it already holds exactly `text`, so that an
 // unchanged plan leaves Ninja nothing to reconsider.
 bool WriteIfChanged(const std::string& path, const std::string& text)
 {
     std::string old;
-    if (ReadText(path, &old) && old == text) return true;
+    if (CliReadText(path, &old) && old == text) return true;
     const std::string temporary = path + ".tmp";
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
@@ -181,32 +165,25 @@ int Plan(const Options& o, std::string* buildDir, std::string* ninjaText)
     const std::string project = std::filesystem::absolute(o.project, ec).lexically_normal().string();
     const std::string manifestPath = o.manifest.empty() ? project + "/lumivor.atr" : o.manifest;
     std::string text;
-    if (!ReadText(manifestPath, &text)) {
+    if (!CliReadText(manifestPath, &text)) {
         std::fprintf(stderr, "%s: cannot read %s\n", kName, manifestPath.c_str());
         return 1;
     }
-    CvkHeapSimple heap(nullptr, 0, 16);
-    CvkHeapSetSystem(&heap);
-    CvkHeapSetMain(&heap);
-    CvkHeapSetBuffer(&heap);
     ProjectManifest manifest;
     std::string error;
     bool ok = false;
-    if (CvkInitCorvantaSystem() != 0) {
-        ok = ProjectManifestRead(text.c_str(), manifestPath, &manifest, &error);
-        CvkExitCorvantaSystem();
-    } else {
-        error = "cannot start the kit";
+    {
+        CliKitHeap heap;
+        CliKitSystem kit(false);
+        ok = kit.Ready() && ProjectManifestRead(text.c_str(), manifestPath, &manifest, &error);
+        if (!kit.Ready()) error = "cannot start the kit";
     }
-    CvkHeapSetSystem(nullptr);
-    CvkHeapSetMain(nullptr);
-    CvkHeapSetBuffer(nullptr);
 
     std::string trimmed = project;
     while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
     const std::filesystem::path build(manifest.build);
-    const ProjectPaths paths{trimmed, (build.is_absolute() ? build : std::filesystem::path(trimmed) / build)
-                                          .lexically_normal().string()};
+    const ProjectPaths paths{
+        trimmed, (build.is_absolute() ? build : std::filesystem::path(trimmed) / build).lexically_normal().string()};
     const std::string lumivor = ThisProgram();
     const ProjectTools tools{lumivor, FindEncoder(lumivor)};
     if (ok) ok = ProjectNinjaWrite(manifest, paths, tools, manifestPath, ninjaText, &error);
@@ -267,8 +244,9 @@ void Push(const Options& o, const std::string& outDir, const std::vector<std::st
     for (const std::string& file : files) {
         if (file.ends_with(".d") || file.ends_with(".tmp")) continue;
         const std::string name = file.substr(outDir.size() + 1);
-        const int status = RunProgram({ThisProgram(), "link", "send", "--message", std::string(kPushMessage) + "," + name,
-                                       "--host", o.pushHost, "--port", o.pushPort, "--file", file, "--name", name});
+        const int status =
+            RunProgram({ThisProgram(), "link", "send", "--message", std::string(kPushMessage) + "," + name, "--host",
+                        o.pushHost, "--port", o.pushPort, "--file", file, "--name", name});
         std::fprintf(stderr, "%s: %s %s\n", kName, status == 0 ? "pushed" : "could not push", name.c_str());
     }
 }
@@ -307,7 +285,7 @@ int CliBuildMain(int argc, char** argv)
 {
     Options o;
     const int parsed = ParseArguments(argc, argv, &o);
-    if (parsed != 0) return parsed < 0 ? 0 : parsed;
+    if (parsed != CliArgs::kRun) return parsed;
     if (o.watch) return Watch(o);
     std::string buildDir;
     return BuildOnce(o, &buildDir);

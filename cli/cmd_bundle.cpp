@@ -7,80 +7,35 @@
 #include "attribute/AtrNode.h"
 #include "attribute/AtrUtil.h"
 #include "bundle/TbnCompiler.h"
+#include "cli/CliArgs.h"
 #include "cli/CliCommands.h"
 #include "cli/CliDepfile.h"
+#include "cli/CliFiles.h"
+#include "cli/CliKit.h"
 #include "cli/CliText.h"
 #include "kit/CvChunk.h"
-#include "kit/CvkEnv.h"
-#include "kit/CvkFcpCurrent.h"
-#include "kit/CvkFileServer.h"
-#include "kit/CvkHeap.h"
-#include "kit/CvkHeapSimple.h"
-#include "kit/CvkLog.h"
-#include "kit/CvkSystem.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <memory>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
 void Usage(FILE* out)
 {
-    std::fprintf(out,
-                 "usage: lumivor bundle INSTANCE TEMPLATE -o OUTPUT [--code CODE] [--defs HEADER.h ...]\n"
-                 "       lumivor bundle --list IMAGE\n"
-                 "Compiles the instance text with the template text (attribute text, Shift_JIS) into\n"
-                 "one binary image and prints its chunks. CODE replaces the first chunk's tag: four\n"
-                 "characters (ABCD) or a number (0x41424344, 1094861636); default ATRB.\n"
-                 "--defs (repeatable) reads the enumerations of a C header, in order; both texts may\n"
-                 "then use their names as values (ITEM_KIND_BUTTON for 3).\n"
-                 "--depfile FILE writes the files the image was made from (the texts, the headers\n"
-                 "and every embedded file) as a Make rule for OUTPUT.\n"
-                 "Exit status: 0 when the image was written, 1 otherwise, 2 for bad arguments.\n");
-}
-
-// A whole file in one buffer, NUL-terminated.
-struct FileBytes
-{
-    std::unique_ptr<char[]> data;
-    size_t size = 0;
-};
-
-// Reads a file into one buffer sized from its length, so that a large text
-// is neither copied nor grown on the way (a file that grows meanwhile, or a
-// pipe, still reads whole: the buffer then doubles).
-bool ReadWhole(const char* path, FileBytes* out)
-{
-    FILE* f = std::fopen(path, "rb");
-    if (f == nullptr) return false;
-    struct stat st;
-    const size_t known = fstat(fileno(f), &st) == 0 && S_ISREG(st.st_mode) ? size_t(st.st_size) : 0;
-    size_t capacity = known + 65536;
-    std::unique_ptr<char[]> data(new char[capacity]);
-    size_t size = 0, n;
-    while ((n = std::fread(data.get() + size, 1, capacity - 1 - size, f)) > 0) {
-        size += n;
-        if (size == capacity - 1) {
-            std::unique_ptr<char[]> larger(new char[capacity * 2]);
-            std::memcpy(larger.get(), data.get(), size);
-            data = std::move(larger);
-            capacity *= 2;
-        }
-    }
-    const bool ok = !std::ferror(f);
-    std::fclose(f);
-    data[size] = '\0';
-    out->data = std::move(data);
-    out->size = size;
-    return ok;
+    std::fprintf(out, "usage: lumivor bundle INSTANCE TEMPLATE -o OUTPUT [--code CODE] [--defs HEADER.h ...]\n"
+                      "       lumivor bundle --list IMAGE\n"
+                      "Compiles the instance text with the template text (attribute text, Shift_JIS) into\n"
+                      "one binary image and prints its chunks. CODE replaces the first chunk's tag: four\n"
+                      "characters (ABCD) or a number (0x41424344, 1094861636); default ATRB.\n"
+                      "--defs (repeatable) reads the enumerations of a C header, in order; both texts may\n"
+                      "then use their names as values (ITEM_KIND_BUTTON for 3).\n"
+                      "--depfile FILE writes the files the image was made from (the texts, the headers\n"
+                      "and every embedded file) as a Make rule for OUTPUT.\n"
+                      "Exit status: 0 when the image was written, 1 otherwise, 2 for bad arguments.\n");
 }
 
 bool ParseCode(const char* text, uint32_t* code)
@@ -114,215 +69,198 @@ std::string TagText(unsigned tag)
 
 int ListImage(const char* path)
 {
-    FileBytes bytes;
-    if (!ReadWhole(path, &bytes)) {
+    CliFileBytes bytes;
+    if (!CliReadFile(path, &bytes)) {
         std::fprintf(stderr, "lumivor bundle: cannot read %s\n", path);
         return 1;
     }
-    const void* image = bytes.data.get();
+    const char* image = bytes.data.get();
     const size_t size = bytes.size;
     std::printf("%s: %zu bytes\n", path, size);
     std::printf("  offset  tag   headSize      size\n");
     const CvChunk* c = CvChunk::GetFirst(image, size);
     const CvChunk* last = nullptr;
     for (; c != nullptr; c = c->GetNext(0, image, size)) {
-        std::printf("  %6zu  %s  %8u  %8u\n", size_t(reinterpret_cast<const char*>(c) - bytes.data.get()),
+        std::printf("  %6zu  %s  %8u  %8u\n", size_t(reinterpret_cast<const char*>(c) - image),
                     TagText(c->GetTag()).c_str(), c->GetHeadSize(), c->GetSize());
         last = c;
     }
     // The end chunk (GetNext stops before it).
     if (last != nullptr) {
-        const size_t at = size_t(reinterpret_cast<const char*>(last) - bytes.data.get()) + last->GetHeadSize() + last->GetSize();
+        const size_t at = size_t(reinterpret_cast<const char*>(last) - image) + last->GetHeadSize() + last->GetSize();
         if (at + CVK_CHUNK_HEAD_SIZE <= size) {
-            const CvChunk* end = reinterpret_cast<const CvChunk*>(bytes.data.get() + at);
-            std::printf("  %6zu  %s  %8u  %8u\n", at, TagText(end->GetTag()).c_str(), end->GetHeadSize(), end->GetSize());
+            const CvChunk* end = reinterpret_cast<const CvChunk*>(image + at);
+            std::printf("  %6zu  %s  %8u  %8u\n", at, TagText(end->GetTag()).c_str(), end->GetHeadSize(),
+                        end->GetSize());
         }
     }
     std::printf("  well formed: %s\n", CvChunk::CheckImage(image, size) ? "yes" : "no");
     return 0;
 }
 
-void CollectLog(const char* text, void* context)
+// The first of `paths` that cannot be read, after a message; null when all can.
+const char* FirstUnreadable(const std::vector<const char*>& paths)
 {
-    static_cast<std::string*>(context)->append(text);
-}
-
-// Runs `body` with the kit's log gathered into `log` instead of standard
-// output (the kit prints Shift_JIS there).
-template <class Body>
-auto WithLogCaptured(std::string* log, Body body)
-{
-    CvkLogSink previous = CvkLogSetSink(CollectLog, log);
-    std::fflush(stdout);
-    const int saved = dup(1);
-    const int devnull = open("/dev/null", O_WRONLY);
-    if (saved >= 0 && devnull >= 0) dup2(devnull, 1);
-    const auto result = body();
-    std::fflush(stdout);
-    if (saved >= 0) {
-        dup2(saved, 1);
-        close(saved);
+    for (const char* path : paths) {
+        if (!CliReadable(path)) {
+            std::fprintf(stderr, "lumivor bundle: cannot read %s\n", path);
+            return path;
+        }
     }
-    if (devnull >= 0) close(devnull);
-    CvkLogSetSink(previous, nullptr);
-    return result;
+    return nullptr;
 }
 
-bool Readable(const char* path)
+// The constants of the headers, in order, in `constants`; false after a message.
+bool ReadConstants(const std::vector<const char*>& defs, AtrDefAnalyzer* constants)
 {
-    FILE* f = std::fopen(path, "rb");
-    if (f == nullptr) return false;
-    std::fclose(f);
+    for (const char* header : defs) {
+        if (constants->AddConstantDefinition(header) == 0) {
+            std::fprintf(stderr,
+                         "lumivor bundle: cannot use the constants of %s (an unknown name, or an "
+                         "enumeration a C compiler would refuse)\n",
+                         header);
+            return false;
+        }
+    }
     return true;
 }
 
-// The texts read with the constants of `defs`, compiled and written with
-// the code as the first chunk's tag. 0 when written, else 1 with a message.
-int CompileWithDefs(const char* const inputs[2], const char* output, uint32_t code,
-                    const std::vector<const char*>& defs, std::string* log)
+struct Options {
+    const char* inputs[2] = {nullptr, nullptr};
+    const char* output = nullptr;
+    const char* list = nullptr;
+    const char* depfile = nullptr;
+    std::vector<const char*> defs;
+    uint32_t code = CVK_CHUNK_TAG_ATRB;
+};
+
+// The texts read with the constants of the headers, compiled and written with
+// the code as the first chunk's tag, with the kit running. 0 when written,
+// else 1 with a message; the compiler's complaints go to `log`.
+int CompileTreesWithDefs(const Options& o, std::string* log)
 {
-    for (const char* path : {inputs[0], inputs[1]}) {
-        if (!Readable(path)) {
-            std::fprintf(stderr, "lumivor bundle: cannot read %s\n", path);
-            return 1;
+    AtrDefAnalyzer constants;
+    if (!ReadConstants(o.defs, &constants)) return 1;
+    CvString errors;
+    AtrNode* trees[2] = {nullptr, nullptr};
+    int result = 0;
+    for (int i = 0; i < 2 && result == 0; ++i) {
+        trees[i] = AtrUtilCreateFromText(o.inputs[i], constants, &errors);
+        if (trees[i] == nullptr) {
+            log->append(errors.GetLength() != 0 ? errors.GetBuffer() : "");
+            std::fprintf(stderr, "lumivor bundle: cannot read the attribute text %s\n", o.inputs[i]);
+            result = 1;
         }
     }
-    for (const char* header : defs) {
-        if (!Readable(header)) {
-            std::fprintf(stderr, "lumivor bundle: cannot read %s\n", header);
-            return 1;
+    uint32_t code = o.code;
+    if (result == 0 && AtrUtilOutputStyledBinary(trees[0], trees[1], o.output, &code, &errors, 0) == 0) {
+        log->append(errors.GetLength() != 0 ? errors.GetBuffer() : "");
+        std::remove(o.output);
+        result = 1;
+    }
+    AtrNodeDestroyChain(trees[0]);
+    AtrNodeDestroyChain(trees[1]);
+    return result;
+}
+
+// With --defs: the texts and headers checked, then compiled with a kit of
+// our own. 0 when written, else 1 with a message.
+int CompileWithDefs(const Options& o, std::string* log)
+{
+    if (FirstUnreadable({o.inputs[0], o.inputs[1]}) != nullptr || FirstUnreadable(o.defs) != nullptr) return 1;
+    CliKitHeap heap;
+    CliKitSystem kit(true);
+    return kit.Ready() ? CompileTreesWithDefs(o, log) : 1;
+}
+
+// Without --defs: both texts, each ended by a NUL; false after a message.
+bool ReadTexts(const Options& o, CliFileBytes texts[2])
+{
+    for (int i = 0; i < 2; ++i) {
+        if (!CliReadFile(o.inputs[i], &texts[i])) {
+            std::fprintf(stderr, "lumivor bundle: cannot read %s\n", o.inputs[i]);
+            return false;
         }
     }
-    CvkHeapSimple heap(nullptr, 0, 16);
-    CvkHeapSetSystem(&heap);
-    CvkHeapSetMain(&heap);
-    CvkHeapSetBuffer(&heap);
-    int status = 1;
-    if (CvkInitCorvantaSystem() != 0) {
-        CvkEnvGet()->GetFileServer()->AttachCurrentProtocol(CvkFcpCurrent::SetUp, CvkFcpCurrent::CheckEnableControl);
-        status = [&] {
-            AtrDefAnalyzer constants;
-            for (const char* header : defs) {
-                if (constants.AddConstantDefinition(header) == 0) {
-                    std::fprintf(stderr,
-                                 "lumivor bundle: cannot use the constants of %s (an unknown name, or an "
-                                 "enumeration a C compiler would refuse)\n",
-                                 header);
-                    return 1;
-                }
-            }
-            CvString errors;
-            AtrNode* trees[2] = {nullptr, nullptr};
-            int result = 0;
-            for (int i = 0; i < 2 && result == 0; ++i) {
-                trees[i] = AtrUtilCreateFromText(inputs[i], constants, &errors);
-                if (trees[i] == nullptr) {
-                    log->append(errors.GetLength() != 0 ? errors.GetBuffer() : "");
-                    std::fprintf(stderr, "lumivor bundle: cannot read the attribute text %s\n", inputs[i]);
-                    result = 1;
-                }
-            }
-            if (result == 0 && AtrUtilOutputStyledBinary(trees[0], trees[1], output, &code, &errors, 0) == 0) {
-                log->append(errors.GetLength() != 0 ? errors.GetBuffer() : "");
-                std::remove(output);
-                result = 1;
-            }
-            AtrNodeDestroyChain(trees[0]);
-            AtrNodeDestroyChain(trees[1]);
-            return result;
-        }();
-        CvkExitCorvantaSystem();
+    return true;
+}
+
+// Without --defs: both texts handed to the compiler, which lets us free them
+// as soon as both are read into trees, before the image is built. True when
+// the image was written.
+bool CompileTexts(const Options& o, CliFileBytes texts[2])
+{
+    auto release = [](void* context) {
+        CliFileBytes* t = static_cast<CliFileBytes*>(context);
+        t[0] = CliFileBytes{};
+        t[1] = CliFileBytes{};
+    };
+    return TbnCompilerOutputReleasingTexts(o.output, texts[0].data.get(), texts[1].data.get(), o.code, release,
+                                           texts) != 0;
+}
+
+// The kit's log in the terminal's encoding, then the dependency file, the
+// written image and its chunks; the exit status.
+int Report(const Options& o, const CliDepfileRecorder& inputsRead, const std::string& log, bool ok)
+{
+    if (!log.empty()) std::fputs(CliToTerminal(log).c_str(), ok ? stdout : stderr);
+    if (!ok) {
+        std::fprintf(stderr, "lumivor bundle: no image written\n");
+        return 1;
     }
-    CvkHeapSetSystem(nullptr);
-    CvkHeapSetMain(nullptr);
-    CvkHeapSetBuffer(nullptr);
-    return status;
+    if (o.depfile != nullptr && !inputsRead.Write(o.depfile, o.output)) {
+        std::fprintf(stderr, "lumivor bundle: cannot write %s\n", o.depfile);
+        return 1;
+    }
+    std::printf("wrote %s\n", o.output);
+    return ListImage(o.output);
+}
+
+// CliArgs::kRun to go on, else the exit status.
+int ParseArguments(int argc, char** argv, Options* o)
+{
+    CliArgs args("lumivor bundle", Usage, argc, argv);
+    int inputCount = 0;
+    while (args.Next()) {
+        const char* value = nullptr;
+        if (args.Value("-o", o->output) || args.Value("--list", o->list) || args.Value("--depfile", o->depfile)) {
+            continue;
+        } else if (args.Value("--code", value)) {
+            if (!ParseCode(value, &o->code)) args.Refuse("bad code '%s' (four characters or a number)", value);
+        } else if (args.Value("--defs", value)) {
+            o->defs.push_back(value);
+        } else if (inputCount < 2 && args.Positional(value)) {
+            o->inputs[inputCount++] = value;
+        } else {
+            args.Unknown();
+        }
+    }
+    if (args.Status() == CliArgs::kRun && o->list == nullptr && (inputCount != 2 || o->output == nullptr))
+        args.RefuseUsage();
+    return args.Status();
 }
 
 } // namespace
 
 int CliBundleMain(int argc, char** argv)
 {
-    const char* inputs[2] = {nullptr, nullptr};
-    int inputCount = 0;
-    const char* output = nullptr;
-    const char* list = nullptr;
-    const char* depfile = nullptr;
-    std::vector<const char*> defs;
-    uint32_t code = CVK_CHUNK_TAG_ATRB;
-    for (int i = 1; i < argc; ++i) {
-        const char* a = argv[i];
-        if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
-            Usage(stdout);
-            return 0;
-        } else if (std::strcmp(a, "-o") == 0 && i + 1 < argc) {
-            output = argv[++i];
-        } else if (std::strcmp(a, "--code") == 0 && i + 1 < argc) {
-            if (!ParseCode(argv[++i], &code)) {
-                std::fprintf(stderr, "lumivor bundle: bad code '%s' (four characters or a number)\n", argv[i]);
-                return 2;
-            }
-        } else if (std::strcmp(a, "--list") == 0 && i + 1 < argc) {
-            list = argv[++i];
-        } else if (std::strcmp(a, "--defs") == 0 && i + 1 < argc) {
-            defs.push_back(argv[++i]);
-        } else if (std::strcmp(a, "--depfile") == 0 && i + 1 < argc) {
-            depfile = argv[++i];
-        } else if (a[0] == '-' && a[1] != '\0') {
-            std::fprintf(stderr, "lumivor bundle: unknown option '%s'\n", a);
-            Usage(stderr);
-            return 2;
-        } else if (inputCount < 2) {
-            inputs[inputCount++] = a;
-        } else {
-            Usage(stderr);
-            return 2;
-        }
-    }
-    if (list != nullptr) return ListImage(list);
-    if (inputCount != 2 || output == nullptr) {
-        Usage(stderr);
-        return 2;
-    }
-    std::string log;
-    bool ok;
+    Options o;
+    const int parsed = ParseArguments(argc, argv, &o);
+    if (parsed != CliArgs::kRun) return parsed;
+    if (o.list != nullptr) return ListImage(o.list);
     CliDepfileRecorder inputsRead;
-    inputsRead.Add(inputs[0]);
-    inputsRead.Add(inputs[1]);
-    if (!defs.empty()) {
-        const int status = WithLogCaptured(&log, [&] { return CompileWithDefs(inputs, output, code, defs, &log); });
-        ok = status == 0;
+    inputsRead.Add(o.inputs[0]);
+    inputsRead.Add(o.inputs[1]);
+    std::string log;
+    bool ok = false;
+    if (!o.defs.empty()) {
+        CliKitLog quiet(&log);
+        ok = CompileWithDefs(o, &log) == 0;
     } else {
-        FileBytes instance, templ;
-        if (!ReadWhole(inputs[0], &instance)) {
-            std::fprintf(stderr, "lumivor bundle: cannot read %s\n", inputs[0]);
-            return 1;
-        }
-        if (!ReadWhole(inputs[1], &templ)) {
-            std::fprintf(stderr, "lumivor bundle: cannot read %s\n", inputs[1]);
-            return 1;
-        }
-        // The texts are freed as soon as both are read into trees, before the
-        // image is built.
-        FileBytes* texts[2] = {&instance, &templ};
-        auto release = [](void* context) {
-            for (FileBytes* t : *static_cast<FileBytes* (*)[2]>(context)) *t = FileBytes{};
-        };
-        ok = WithLogCaptured(&log, [&] {
-                 return TbnCompilerOutputReleasingTexts(output, instance.data.get(), templ.data.get(), code, release,
-                                                        &texts);
-             }) != 0;
+        CliFileBytes texts[2];
+        if (!ReadTexts(o, texts)) return 1;
+        CliKitLog quiet(&log);
+        ok = CompileTexts(o, texts);
     }
-
-    if (!log.empty()) std::fputs(CliToTerminal(log).c_str(), ok ? stdout : stderr);
-    if (!ok) {
-        std::fprintf(stderr, "lumivor bundle: no image written\n");
-        return 1;
-    }
-    if (depfile != nullptr && !inputsRead.Write(depfile, output)) {
-        std::fprintf(stderr, "lumivor bundle: cannot write %s\n", depfile);
-        return 1;
-    }
-    std::printf("wrote %s\n", output);
-    return ListImage(output);
+    return Report(o, inputsRead, log, ok);
 }

@@ -4,7 +4,11 @@
 // application link (send), and the local transport's tool, sender and
 // service list (bus-serve, bus-send, services).
 #include "attribute/AtrNode.h"
+#include "cli/CliArgs.h"
 #include "cli/CliCommands.h"
+#include "cli/CliDispatch.h"
+#include "cli/CliFiles.h"
+#include "cli/CliKit.h"
 #include "cli/CliText.h"
 #include "commu/AstAppSock.h"
 #include "commu/AstCommandNode.h"
@@ -15,11 +19,8 @@
 #include "commu/AstSockClient.h"
 #include "commu/AstSockServerForMorrin.h"
 #include "commu/CvkMessageBufferNode.h"
-#include "kit/CvkHeap.h"
-#include "kit/CvkHeapSimple.h"
 #include "kit/CvkLog.h"
 #include "kit/CvkMessageBuffer.h"
-#include "kit/CvkSystem.h"
 #include "platform/PlatformConsole.h"
 #include "platform/PlatformFileWrite.h"
 #include "platform/PlatformLocalBus.h"
@@ -29,7 +30,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -40,69 +40,27 @@ constexpr int32_t kDefaultPort = 7743;
 std::atomic<int32_t> g_stop{0};
 
 // The kit with one simple heap in its three slots, for the life of a sub-command.
-class KitSession {
-public:
-    KitSession() : m_heap(nullptr, 0, 16)
-    {
-        CvkHeapSetSystem(&m_heap);
-        CvkHeapSetMain(&m_heap);
-        CvkHeapSetBuffer(&m_heap);
-        CvkInitCorvantaSystem();
-    }
-    ~KitSession()
-    {
-        CvkExitCorvantaSystem();
-        CvkHeapSetSystem(nullptr);
-        CvkHeapSetMain(nullptr);
-        CvkHeapSetBuffer(nullptr);
-    }
-
-private:
-    CvkHeapSimple m_heap;
+struct KitSession {
+    CliKitHeap heap;
+    CliKitSystem kit{false};
 };
 
 // The kit prints its log on standard output in Shift_JIS; while a link
 // command runs, that output goes nowhere and the log is shown on standard
 // error in the terminal's encoding instead. Out() is the real standard
 // output (where serve prints the commands).
-class KitLogToStderr {
+class KitLogToStderr : public CliKitLog {
 public:
-    KitLogToStderr()
-    {
-        std::fflush(stdout);
-        m_saved = ::dup(1);
-        const int devnull = ::open("/dev/null", O_WRONLY);
-        if (m_saved >= 0 && devnull >= 0) ::dup2(devnull, 1);
-        if (devnull >= 0) ::close(devnull);
-        m_out = m_saved >= 0 ? ::fdopen(::dup(m_saved), "w") : nullptr;
-        m_previous = CvkLogSetSink(ToStderr);
-    }
-    ~KitLogToStderr()
-    {
-        CvkLogSetSink(m_previous);
-        if (m_out != nullptr) std::fclose(m_out);
-        std::fflush(stdout);
-        if (m_saved >= 0) {
-            ::dup2(m_saved, 1);
-            ::close(m_saved);
-        }
-    }
-    FILE* Out() const { return m_out != nullptr ? m_out : stdout; }
+    KitLogToStderr() : CliKitLog(ToStderr, nullptr) {}
 
 private:
-    static void ToStderr(const char* text, void*)
-    {
-        std::fputs(CliToTerminal(text).c_str(), stderr);
-    }
-    int m_saved;
-    FILE* m_out;
-    CvkLogSink m_previous;
+    static void ToStderr(const char* text, void*) { std::fputs(CliToTerminal(text).c_str(), stderr); }
 };
 
 void GuiLineToStderr(const CvString& line)
 {
-    std::string text = CliToTerminal(std::string_view(line.GetBuffer() ? line.GetBuffer() : "",
-                                                      static_cast<size_t>(line.GetLength())));
+    std::string text = CliToTerminal(
+        std::string_view(line.GetBuffer() ? line.GetBuffer() : "", static_cast<size_t>(line.GetLength())));
     while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
     std::fprintf(stderr, "%s\n", text.c_str());
 }
@@ -117,22 +75,19 @@ bool ParseNumber(const char* text, long min, long max, long* out)
     return true;
 }
 
-bool ReadWhole(const char* path, std::vector<char>* out)
+// The argument at hand as the numeric `option`; false when it is another.
+// A value that is no number from `min` to `max` is refused as "bad WHAT".
+bool TakeNumber(CliArgs& args, const char* option, const char* what, long min, long max, long* out)
 {
-    FILE* f = std::fopen(path, "rb");
-    if (f == nullptr) return false;
-    if (std::fseek(f, 0, SEEK_END) == 0) {
-        const long size = std::ftell(f);
-        if (size > 0) out->reserve(static_cast<size_t>(size));
-        std::rewind(f);
-    }
-    char chunk[65536];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) out->insert(out->end(), chunk, chunk + n);
-    const bool ok = !std::ferror(f);
-    std::fclose(f);
-    return ok;
+    const char* value = nullptr;
+    if (!args.Value(option, value)) return false;
+    if (!ParseNumber(value, min, max, out)) args.Refuse("bad %s '%s'", what, value);
+    return true;
 }
+
+// The command of a COMMAND.txt argument or a --message TO,MSG,FROM[,P0,...,P4];
+// 0, else the exit status after a message.
+int ReadCommandArgument(const char* who, const char* commandPath, const char* message, AstCommandNode* command);
 
 // ---- serve ----
 
@@ -165,66 +120,69 @@ void PrintCommand(FILE* out, const char* text)
     std::fflush(out);
 }
 
+struct ServeOptions {
+    long port = kDefaultPort;
+    long count = 0; // 0: no limit
+    const char* dir = ".";
+};
+
+// CliArgs::kRun to go on, else the exit status.
+int ParseServeArguments(int argc, char** argv, ServeOptions* o)
+{
+    CliArgs args("lumivor link serve", ServeUsage, argc, argv);
+    while (args.Next()) {
+        if (TakeNumber(args, "--port", "port", 0, 65535, &o->port) ||
+            TakeNumber(args, "--count", "count", 1, 0x7FFFFFFF, &o->count) || args.Value("--dir", o->dir)) {
+            continue;
+        }
+        args.Unknown();
+    }
+    return args.Status();
+}
+
+// Runs the server until it has received the commands asked for, is stopped,
+// or cannot listen; the exit status.
+int ServeCommands(AstSockServerForMorrin* server, const ServeOptions& o, FILE* out)
+{
+    bool announced = false;
+    long received = 0;
+    while (g_stop.load() == 0 && (o.count == 0 || received < o.count)) {
+        server->MainProc();
+        if (server->CheckError()) {
+            std::fprintf(stderr, "lumivor link serve: cannot listen on port %ld\n", o.port);
+            return 1;
+        }
+        if (!announced && server->IsListening()) {
+            std::fprintf(stderr, "listening on port %d\n", server->GetBoundPort());
+            announced = true;
+        }
+        if (const char* text = server->GetCommandText()) {
+            PrintCommand(out, text);
+            server->ReleaseCommandText();
+            ++received;
+            continue;
+        }
+        server->WaitEvent(20);
+    }
+    return 0;
+}
+
 int LinkServe(int argc, char** argv)
 {
-    long port = kDefaultPort;
-    long count = 0;
-    const char* dir = ".";
-    for (int i = 1; i < argc; ++i) {
-        const char* a = argv[i];
-        if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
-            ServeUsage(stdout);
-            return 0;
-        } else if (std::strcmp(a, "--port") == 0 && i + 1 < argc) {
-            if (!ParseNumber(argv[++i], 0, 65535, &port)) {
-                std::fprintf(stderr, "lumivor link serve: bad port '%s'\n", argv[i]);
-                return 2;
-            }
-        } else if (std::strcmp(a, "--count") == 0 && i + 1 < argc) {
-            if (!ParseNumber(argv[++i], 1, 0x7FFFFFFF, &count)) {
-                std::fprintf(stderr, "lumivor link serve: bad count '%s'\n", argv[i]);
-                return 2;
-            }
-        } else if (std::strcmp(a, "--dir") == 0 && i + 1 < argc) {
-            dir = argv[++i];
-        } else {
-            std::fprintf(stderr, "lumivor link serve: unknown argument '%s'\n", a);
-            ServeUsage(stderr);
-            return 2;
-        }
-    }
-    if (!PlatformCreateDirectories(dir)) {
-        std::fprintf(stderr, "lumivor link serve: cannot create the folder %s\n", dir);
+    ServeOptions o;
+    const int parsed = ParseServeArguments(argc, argv, &o);
+    if (parsed != CliArgs::kRun) return parsed;
+    if (!PlatformCreateDirectories(o.dir)) {
+        std::fprintf(stderr, "lumivor link serve: cannot create the folder %s\n", o.dir);
         return 1;
     }
     PlatformInstallStopFlag(&g_stop);
     KitSession kit;
     KitLogToStderr log;
     AstSockSetGUILogger(GuiLineToStderr);
-    AstSockServerForMorrin server(AST_SOCK_VERSION_2_2, static_cast<int32_t>(port));
-    server.SetDirectory(dir);
-    bool announced = false;
-    long received = 0;
-    int status = 0;
-    while (g_stop.load() == 0 && (count == 0 || received < count)) {
-        server.MainProc();
-        if (server.CheckError()) {
-            std::fprintf(stderr, "lumivor link serve: cannot listen on port %ld\n", port);
-            status = 1;
-            break;
-        }
-        if (!announced && server.IsListening()) {
-            std::fprintf(stderr, "listening on port %d\n", server.GetBoundPort());
-            announced = true;
-        }
-        if (const char* text = server.GetCommandText()) {
-            PrintCommand(log.Out(), text);
-            server.ReleaseCommandText();
-            ++received;
-            continue;
-        }
-        server.WaitEvent(20);
-    }
+    AstSockServerForMorrin server(AST_SOCK_VERSION_2_2, static_cast<int32_t>(o.port));
+    server.SetDirectory(o.dir);
+    const int status = ServeCommands(&server, o, log.Out());
     AstSockSetGUILogger(nullptr);
     return status;
 }
@@ -233,14 +191,13 @@ int LinkServe(int argc, char** argv)
 
 void SendUsage(FILE* out)
 {
-    std::fprintf(out,
-                 "usage: lumivor link send (COMMAND.txt | --message TO,MSG,FROM[,P0,...,P4])\n"
-                 "                         --host H --port N [--file PATH] [--name REMOTE]\n"
-                 "Sends one command to a tool's socket server: the command read from an attribute\n"
-                 "text, or a new one holding one message (parameters: integers, reals with a '.',\n"
-                 "else texts). The host and port go into the command's settings. With --file, the\n"
-                 "file name REMOTE (default the file's base name) and the file's bytes go first.\n"
-                 "Exit status: 0 when everything was sent, 1 on failure, 2 for bad arguments.\n");
+    std::fprintf(out, "usage: lumivor link send (COMMAND.txt | --message TO,MSG,FROM[,P0,...,P4])\n"
+                      "                         --host H --port N [--file PATH] [--name REMOTE]\n"
+                      "Sends one command to a tool's socket server: the command read from an attribute\n"
+                      "text, or a new one holding one message (parameters: integers, reals with a '.',\n"
+                      "else texts). The host and port go into the command's settings. With --file, the\n"
+                      "file name REMOTE (default the file's base name) and the file's bytes go first.\n"
+                      "Exit status: 0 when everything was sent, 1 on failure, 2 for bad arguments.\n");
 }
 
 CvVariant ParamValue(const std::string& text)
@@ -286,7 +243,7 @@ bool BuildMessageCommand(const char* spec, AstCommandNode* command)
     }
     if (!command->Create()) return false;
     command->SetTo(static_cast<int32_t>(address[0]) == AST_COMMAND_TO_TESSOLIN ? AST_COMMAND_TO_TESSOLIN
-                                                                              : AST_COMMAND_TO_MORRIN);
+                                                                               : AST_COMMAND_TO_MORRIN);
     return command->SetMessageNode(CvkMessageBufferNode().WriteToNode(&buffer)) && command->GetMessageNode();
 }
 
@@ -368,83 +325,52 @@ bool SendThroughLink(AstCommandNode* command, const char* filePath, const std::s
     return failure->empty();
 }
 
-int LinkSend(int argc, char** argv)
-{
+struct SendOptions {
     const char* commandPath = nullptr;
     const char* message = nullptr;
     const char* host = nullptr;
     const char* filePath = nullptr;
     const char* remote = nullptr;
     long port = -1;
-    for (int i = 1; i < argc; ++i) {
-        const char* a = argv[i];
-        if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
-            SendUsage(stdout);
-            return 0;
-        } else if (std::strcmp(a, "--message") == 0 && i + 1 < argc) {
-            message = argv[++i];
-        } else if (std::strcmp(a, "--host") == 0 && i + 1 < argc) {
-            host = argv[++i];
-        } else if (std::strcmp(a, "--port") == 0 && i + 1 < argc) {
-            if (!ParseNumber(argv[++i], 1, 65535, &port)) {
-                std::fprintf(stderr, "lumivor link send: bad port '%s'\n", argv[i]);
-                return 2;
-            }
-        } else if (std::strcmp(a, "--file") == 0 && i + 1 < argc) {
-            filePath = argv[++i];
-        } else if (std::strcmp(a, "--name") == 0 && i + 1 < argc) {
-            remote = argv[++i];
-        } else if (a[0] != '-' && commandPath == nullptr) {
-            commandPath = a;
-        } else {
-            std::fprintf(stderr, "lumivor link send: unknown or incomplete argument '%s'\n", a);
-            SendUsage(stderr);
-            return 2;
-        }
-    }
-    if ((commandPath == nullptr) == (message == nullptr) || host == nullptr || port < 0) {
-        std::fprintf(stderr, "lumivor link send: give a command file or --message, and --host and --port\n");
-        SendUsage(stderr);
-        return 2;
-    }
+};
 
-    KitSession kit;
-    AstCommandNode command;
-    if (commandPath != nullptr) {
-        std::vector<char> text;
-        if (!ReadWhole(commandPath, &text)) {
-            std::fprintf(stderr, "lumivor link send: cannot read %s\n", commandPath);
-            return 1;
+// CliArgs::kRun to go on, else the exit status.
+int ParseSendArguments(int argc, char** argv, SendOptions* o)
+{
+    CliArgs args("lumivor link send", SendUsage, argc, argv);
+    while (args.Next()) {
+        if (args.Value("--message", o->message) || args.Value("--host", o->host) ||
+            TakeNumber(args, "--port", "port", 1, 65535, &o->port) || args.Value("--file", o->filePath) ||
+            args.Value("--name", o->remote)) {
+            continue;
         }
-        text.push_back('\0');
-        if (!command.CreateFromAtrText(text.data())) {
-            std::fprintf(stderr, "lumivor link send: %s is not an attribute text\n", commandPath);
-            return 1;
-        }
-    } else if (!BuildMessageCommand(message, &command)) {
-        std::fprintf(stderr, "lumivor link send: bad message '%s' (TO,MSG,FROM[,P0,...,P4])\n", message);
-        return 2;
+        if (o->commandPath == nullptr && args.Positional(o->commandPath)) continue;
+        args.Unknown();
     }
-    if (command.GetCommuNode() == nullptr) {
-        command.SetCommuNode(AtrNode::Create(nullptr, AST_COMMAND_NODE_SETTINGS));
+    if (args.Status() == CliArgs::kRun &&
+        ((o->commandPath == nullptr) == (o->message == nullptr) || o->host == nullptr || o->port < 0)) {
+        args.Refuse("give a command file or --message, and --host and --port");
+        args.RefuseUsage();
     }
-    AstCommuNode settings(command.GetCommuNode());
-    settings.SetMachineName(host);
-    settings.SetPortNo(static_cast<uint32_t>(port));
+    return args.Status();
+}
 
-    std::string name;
-    if (filePath != nullptr) {
-        std::vector<char> bytes;
-        if (!ReadWhole(filePath, &bytes) || bytes.empty()) {
-            std::fprintf(stderr, "lumivor link send: cannot read %s (nothing sent)\n", filePath);
-            return 1;
-        }
-        name = RemoteName(filePath, remote);
-    }
+// The host and port of the options as the command's connection settings.
+void SetConnection(AstCommandNode* command, const SendOptions& o)
+{
+    if (command->GetCommuNode() == nullptr) command->SetCommuNode(AtrNode::Create(nullptr, AST_COMMAND_NODE_SETTINGS));
+    AstCommuNode settings(command->GetCommuNode());
+    settings.SetMachineName(o.host);
+    settings.SetPortNo(static_cast<uint32_t>(o.port));
+}
 
+// Sends the command (with the file ahead of it) and says why when it could
+// not; the exit status.
+int SendAndReport(AstCommandNode* command, const char* filePath, const std::string& name)
+{
     AstAppSock::SetGUILogger(GuiLineToStderr);
     std::string failure;
-    const bool sent = SendThroughLink(&command, filePath, name, &failure);
+    const bool sent = SendThroughLink(command, filePath, name, &failure);
     AstAppSock::SetGUILogger(nullptr);
     AstSockSetGUILogger(nullptr);
     if (!sent) {
@@ -454,9 +380,29 @@ int LinkSend(int argc, char** argv)
     return 0;
 }
 
+int LinkSend(int argc, char** argv)
+{
+    SendOptions o;
+    const int parsed = ParseSendArguments(argc, argv, &o);
+    if (parsed != CliArgs::kRun) return parsed;
+    KitSession kit;
+    AstCommandNode command;
+    if (const int status = ReadCommandArgument("send", o.commandPath, o.message, &command)) return status;
+    SetConnection(&command, o);
+    std::string name;
+    if (o.filePath != nullptr) {
+        CliFileBytes bytes;
+        if (!CliReadFile(o.filePath, &bytes) || bytes.size == 0) {
+            std::fprintf(stderr, "lumivor link send: cannot read %s (nothing sent)\n", o.filePath);
+            return 1;
+        }
+        name = RemoteName(o.filePath, o.remote);
+    }
+    return SendAndReport(&command, o.filePath, name);
+}
+
 // ---- the local transport ----
 
-// The command of a COMMAND.txt argument or a --message TO,MSG,FROM[,P0,...,P4].
 int ReadCommandArgument(const char* who, const char* commandPath, const char* message, AstCommandNode* command)
 {
     if (message != nullptr) {
@@ -466,13 +412,12 @@ int ReadCommandArgument(const char* who, const char* commandPath, const char* me
         }
         return 0;
     }
-    std::vector<char> text;
-    if (!ReadWhole(commandPath, &text)) {
+    CliFileBytes text;
+    if (!CliReadFile(commandPath, &text)) {
         std::fprintf(stderr, "lumivor link %s: cannot read %s\n", who, commandPath);
         return 1;
     }
-    text.push_back('\0');
-    if (!command->CreateFromAtrText(text.data())) {
+    if (!command->CreateFromAtrText(text.data.get())) {
         std::fprintf(stderr, "lumivor link %s: %s is not an attribute text\n", who, commandPath);
         return 1;
     }
@@ -481,37 +426,24 @@ int ReadCommandArgument(const char* who, const char* commandPath, const char* me
 
 void BusServeUsage(FILE* out)
 {
-    std::fprintf(out,
-                 "usage: lumivor link bus-serve [--service NAME] [--count K]\n"
-                 "Runs a tool on the local transport under the service NAME (default: the\n"
-                 "program's name) and prints each command poked to it - a line with its\n"
-                 "addressee and message count, then its text - on standard output. Stops after\n"
-                 "K commands, or on SIGINT/SIGTERM, with exit 0; exit 1 when the name is already\n"
-                 "served, 2 for bad arguments.\n");
+    std::fprintf(out, "usage: lumivor link bus-serve [--service NAME] [--count K]\n"
+                      "Runs a tool on the local transport under the service NAME (default: the\n"
+                      "program's name) and prints each command poked to it - a line with its\n"
+                      "addressee and message count, then its text - on standard output. Stops after\n"
+                      "K commands, or on SIGINT/SIGTERM, with exit 0; exit 1 when the name is already\n"
+                      "served, 2 for bad arguments.\n");
 }
 
 int LinkBusServe(int argc, char** argv)
 {
     const char* service = nullptr;
     long count = 0;
-    for (int i = 1; i < argc; ++i) {
-        const char* a = argv[i];
-        if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
-            BusServeUsage(stdout);
-            return 0;
-        } else if (std::strcmp(a, "--service") == 0 && i + 1 < argc) {
-            service = argv[++i];
-        } else if (std::strcmp(a, "--count") == 0 && i + 1 < argc) {
-            if (!ParseNumber(argv[++i], 1, 0x7FFFFFFF, &count)) {
-                std::fprintf(stderr, "lumivor link bus-serve: bad count '%s'\n", argv[i]);
-                return 2;
-            }
-        } else {
-            std::fprintf(stderr, "lumivor link bus-serve: unknown argument '%s'\n", a);
-            BusServeUsage(stderr);
-            return 2;
-        }
+    CliArgs args("lumivor link bus-serve", BusServeUsage, argc, argv);
+    while (args.Next()) {
+        if (args.Value("--service", service) || TakeNumber(args, "--count", "count", 1, 0x7FFFFFFF, &count)) continue;
+        args.Unknown();
     }
+    if (args.Status() != CliArgs::kRun) return args.Status();
     PlatformInstallStopFlag(&g_stop);
     KitSession kit;
     KitLogToStderr log;
@@ -537,12 +469,11 @@ int LinkBusServe(int argc, char** argv)
 
 void BusSendUsage(FILE* out)
 {
-    std::fprintf(out,
-                 "usage: lumivor link bus-send SERVICE (COMMAND.txt | --message TO,MSG,FROM[,P0,...,P4])\n"
-                 "Pokes a command to a live service of the local transport: the command read from\n"
-                 "an attribute text, or a new one holding one message (parameters: integers,\n"
-                 "reals with a '.', else texts). Exit status: 0 when it was delivered, 1 when no\n"
-                 "such service is live or the poke failed, 2 for bad arguments.\n");
+    std::fprintf(out, "usage: lumivor link bus-send SERVICE (COMMAND.txt | --message TO,MSG,FROM[,P0,...,P4])\n"
+                      "Pokes a command to a live service of the local transport: the command read from\n"
+                      "an attribute text, or a new one holding one message (parameters: integers,\n"
+                      "reals with a '.', else texts). Exit status: 0 when it was delivered, 1 when no\n"
+                      "such service is live or the poke failed, 2 for bad arguments.\n");
 }
 
 int LinkBusSend(int argc, char** argv)
@@ -550,28 +481,18 @@ int LinkBusSend(int argc, char** argv)
     const char* service = nullptr;
     const char* commandPath = nullptr;
     const char* message = nullptr;
-    for (int i = 1; i < argc; ++i) {
-        const char* a = argv[i];
-        if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
-            BusSendUsage(stdout);
-            return 0;
-        } else if (std::strcmp(a, "--message") == 0 && i + 1 < argc) {
-            message = argv[++i];
-        } else if (a[0] != '-' && service == nullptr) {
-            service = a;
-        } else if (a[0] != '-' && commandPath == nullptr) {
-            commandPath = a;
-        } else {
-            std::fprintf(stderr, "lumivor link bus-send: unknown or incomplete argument '%s'\n", a);
-            BusSendUsage(stderr);
-            return 2;
-        }
+    CliArgs args("lumivor link bus-send", BusSendUsage, argc, argv);
+    while (args.Next()) {
+        if (args.Value("--message", message)) continue;
+        if (service == nullptr && args.Positional(service)) continue;
+        if (commandPath == nullptr && args.Positional(commandPath)) continue;
+        args.Unknown();
     }
-    if (service == nullptr || (commandPath == nullptr) == (message == nullptr)) {
-        std::fprintf(stderr, "lumivor link bus-send: give a service and a command file or --message\n");
-        BusSendUsage(stderr);
-        return 2;
+    if (args.Status() == CliArgs::kRun && (service == nullptr || (commandPath == nullptr) == (message == nullptr))) {
+        args.Refuse("give a service and a command file or --message");
+        args.RefuseUsage();
     }
+    if (args.Status() != CliArgs::kRun) return args.Status();
     KitSession kit;
     KitLogToStderr log;
     AstCommandNode command;
@@ -590,31 +511,23 @@ int LinkBusSend(int argc, char** argv)
     return 0;
 }
 
+void ServicesUsage(FILE* out)
+{
+    std::fprintf(out, "usage: lumivor link services\nLists the live services of the local transport, one a line.\n");
+}
+
 int LinkServices(int argc, char** argv)
 {
-    if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::printf("usage: lumivor link services\nLists the live services of the local transport, one a line.\n");
-        return 0;
-    }
-    if (argc > 1) {
-        std::fprintf(stderr, "lumivor link services: unknown argument '%s'\n", argv[1]);
-        return 2;
-    }
-    for (const std::string& name : PlatformServiceList()) {
-        std::printf("%s\n", name.c_str());
-    }
+    CliArgs args("lumivor link services", ServicesUsage, argc, argv);
+    while (args.Next()) args.Unknown();
+    if (args.Status() != CliArgs::kRun) return args.Status();
+    for (const std::string& name : PlatformServiceList()) std::printf("%s\n", name.c_str());
     return 0;
 }
 
 // ---- the sub-command table ----
 
-struct LinkCommand {
-    const char* name;
-    const char* summary;
-    int (*main)(int, char**);
-};
-
-const LinkCommand kLinkCommands[] = {
+const CliCommand kLinkCommands[] = {
     {"serve", "run a tool's socket server and print the commands it receives", LinkServe},
     {"send", "send a command (and a file ahead of it) to a tool's socket server", LinkSend},
     {"bus-serve", "run a tool on the local transport and print the commands poked to it", LinkBusServe},
@@ -623,29 +536,14 @@ const LinkCommand kLinkCommands[] = {
     {nullptr, nullptr, nullptr},
 };
 
-void Usage(FILE* out)
-{
-    std::fprintf(out, "usage: lumivor link <command> [options]\n\ncommands:\n");
-    for (const LinkCommand* c = kLinkCommands; c->name; ++c) std::fprintf(out, "  %-10s %s\n", c->name, c->summary);
-    std::fprintf(out, "\n'lumivor link <command> --help' describes a command's options.\n");
-}
+const CliCommandTable kLink = {
+    "lumivor link",
+    "usage: lumivor link <command> [options]\n",
+    "'lumivor link <command> --help' describes a command's options.",
+    kLinkCommands,
+    10,
+};
 
 } // namespace
 
-int CliLinkMain(int argc, char** argv)
-{
-    if (argc < 2) {
-        Usage(stderr);
-        return 2;
-    }
-    if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
-        Usage(stdout);
-        return 0;
-    }
-    for (const LinkCommand* c = kLinkCommands; c->name; ++c) {
-        if (std::strcmp(argv[1], c->name) == 0) return c->main(argc - 1, argv + 1);
-    }
-    std::fprintf(stderr, "lumivor link: unknown command '%s'\n", argv[1]);
-    Usage(stderr);
-    return 2;
-}
+int CliLinkMain(int argc, char** argv) { return CliRunCommand(kLink, argc, argv); }

@@ -1,26 +1,25 @@
 // lumivor script: compiles a Dresser script into its word-code image through
 // DrsCompiler, and lists an image (--dump).
+#include "cli/CliArgs.h"
 #include "cli/CliCommands.h"
 #include "cli/CliDepfile.h"
+#include "cli/CliFiles.h"
+#include "cli/CliKit.h"
 #include "cli/CliText.h"
 #include "dresser/CvkScriptDebugInfo.h"
 #include "dresser/DrsCompiler.h"
 #include "dresser/DrsScriptDump.h"
 #include "dresser/DrsScriptView.h"
 #include "kit/CvkEndian.h"
-#include "kit/CvkEnv.h"
-#include "kit/CvkFcpCurrent.h"
-#include "kit/CvkFileServer.h"
 #include "kit/CvkHeap.h"
-#include "kit/CvkSystem.h"
 
 #include <sys/mman.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <atomic>
 #include <cstring>
 #include <string>
 #include <unistd.h>
@@ -40,7 +39,8 @@ class CompileArenaHeap : public CvkHeap {
 public:
     CompileArenaHeap() : CvkHeap(nullptr, 0, 16)
     {
-        void* area = mmap(nullptr, kReserve, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        void* area =
+            mmap(nullptr, kReserve, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
         if (area == MAP_FAILED) return;
         m_area = static_cast<char*>(area);
         madvise(m_area, kReserve, MADV_HUGEPAGE);
@@ -54,7 +54,10 @@ public:
 
     void* Alloc(uint32_t size) override { return AllocAlign(size, 0); }
     void* Alloc(uint32_t size, const char*, int) override { return AllocAlign(size, 0); }
-    void* AllocAlign(uint32_t size, uint32_t alignment, const char*, int) override { return AllocAlign(size, alignment); }
+    void* AllocAlign(uint32_t size, uint32_t alignment, const char*, int) override
+    {
+        return AllocAlign(size, alignment);
+    }
     void* AllocAlign(uint32_t size, uint32_t alignment) override
     {
         size_t align = 16;
@@ -87,37 +90,24 @@ private:
 
 void Usage(FILE* out)
 {
-    std::fprintf(out,
-                 "usage: lumivor script SOURCE [-o OUTPUT] [-I DIR]... [--defs DIR] [--fixed N] [--debug]\n"
-                 "                      [--assign-warning] [--big-endian]\n"
-                 "       lumivor script --dump IMAGE\n"
-                 "Compiles a Dresser script (Shift_JIS text) into its word-code image.\n"
-                 "  -o OUTPUT         image path (default: SOURCE with its extension replaced by .bin)\n"
-                 "  -I DIR            add an include search path (repeatable)\n"
-                 "  --defs DIR        definition directory: DresserInstruction.bin or .def and\n"
-                 "                    DresserStringDef.bin (default: the one shipped with lumivor)\n"
-                 "  --fixed N         real constants as fixed point with N fraction bits (default: floats)\n"
-                 "  --debug           line markers and a debug chunk named after the source file\n"
-                 "  --assign-warning  an assignment inside an if or switch condition is a warning\n"
-                 "  --big-endian      write the image for a big-endian target\n"
-                 "  --depfile FILE    write the files the image was made from (the source, every\n"
-                 "                    included file and the instruction tables) as a Make rule\n"
-                 "  --dump IMAGE      list a compiled image: header, modules, constants, strings,\n"
-                 "                    initializers and code\n"
-                 "The compiler's log goes to standard error. Exit status: 0 when the image was written,\n"
-                 "1 on compile errors or a failed write, 2 for bad arguments.\n");
-}
-
-bool ReadWhole(const char* path, std::vector<char>* out)
-{
-    FILE* f = std::fopen(path, "rb");
-    if (f == nullptr) return false;
-    char chunk[65536];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) out->insert(out->end(), chunk, chunk + n);
-    const bool ok = !std::ferror(f);
-    std::fclose(f);
-    return ok;
+    std::fprintf(out, "usage: lumivor script SOURCE [-o OUTPUT] [-I DIR]... [--defs DIR] [--fixed N] [--debug]\n"
+                      "                      [--assign-warning] [--big-endian]\n"
+                      "       lumivor script --dump IMAGE\n"
+                      "Compiles a Dresser script (Shift_JIS text) into its word-code image.\n"
+                      "  -o OUTPUT         image path (default: SOURCE with its extension replaced by .bin)\n"
+                      "  -I DIR            add an include search path (repeatable)\n"
+                      "  --defs DIR        definition directory: DresserInstruction.bin or .def and\n"
+                      "                    DresserStringDef.bin (default: the one shipped with lumivor)\n"
+                      "  --fixed N         real constants as fixed point with N fraction bits (default: floats)\n"
+                      "  --debug           line markers and a debug chunk named after the source file\n"
+                      "  --assign-warning  an assignment inside an if or switch condition is a warning\n"
+                      "  --big-endian      write the image for a big-endian target\n"
+                      "  --depfile FILE    write the files the image was made from (the source, every\n"
+                      "                    included file and the instruction tables) as a Make rule\n"
+                      "  --dump IMAGE      list a compiled image: header, modules, constants, strings,\n"
+                      "                    initializers and code\n"
+                      "The compiler's log goes to standard error. Exit status: 0 when the image was written,\n"
+                      "1 on compile errors or a failed write, 2 for bad arguments.\n");
 }
 
 // The definition directory shipped with the executable: where the install
@@ -158,18 +148,18 @@ std::string BaseName(const std::string& path)
 
 int Dump(const char* path)
 {
-    std::vector<char> bytes;
-    if (!ReadWhole(path, &bytes)) {
+    CliFileBytes bytes;
+    if (!CliReadFile(path, &bytes)) {
         std::fprintf(stderr, "%s: cannot read %s\n", kName, path);
         return 1;
     }
     DrsScriptView view;
     std::string why;
-    if (!DrsReadScriptImage(bytes.data(), bytes.size(), &view, &why)) {
+    if (!DrsReadScriptImage(bytes.data.get(), bytes.size, &view, &why)) {
         std::fprintf(stderr, "%s: %s is not a script image (%s)\n", kName, path, why.c_str());
         return 1;
     }
-    std::printf("%s: %zu bytes\n", path, bytes.size());
+    std::printf("%s: %zu bytes\n", path, bytes.size);
     std::fputs(CliToTerminal(DrsDumpScript(view)).c_str(), stdout);
     return 0;
 }
@@ -185,56 +175,53 @@ struct Options {
     bool bigEndian = false;
 };
 
-// 0 to go on, else the exit status (help, or 2 for bad arguments).
+// The fraction bits of --fixed; false when the text is no number from 0 to 30.
+bool ParseFixed(const char* text, int32_t* shift)
+{
+    char* end = nullptr;
+    errno = 0;
+    const long n = std::strtol(text, &end, 10);
+    if (errno != 0 || *end != '\0' || n < 0 || n > 30) return false;
+    *shift = int32_t(n);
+    return true;
+}
+
+// CliArgs::kRun to go on, else the exit status.
 int ParseArguments(int argc, char** argv, Options* o)
 {
-    for (int i = 1; i < argc; ++i) {
-        const char* a = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
-            Usage(stdout);
-            return -1;
-        } else if (std::strcmp(a, "-o") == 0 && hasValue) {
-            o->output = argv[++i];
-        } else if (std::strcmp(a, "-I") == 0 && hasValue) {
-            o->includes.push_back(argv[++i]);
-        } else if (std::strcmp(a, "--defs") == 0 && hasValue) {
-            o->defs = argv[++i];
-        } else if (std::strcmp(a, "--depfile") == 0 && hasValue) {
-            o->depfile = argv[++i];
-        } else if (std::strcmp(a, "--dump") == 0 && hasValue) {
-            o->dump = argv[++i];
-        } else if (std::strcmp(a, "--fixed") == 0 && hasValue) {
-            char* end = nullptr;
-            errno = 0;
-            const long n = std::strtol(argv[++i], &end, 10);
-            if (errno != 0 || *end != '\0' || n < 0 || n > 30) {
-                std::fprintf(stderr, "%s: --fixed wants a number of fraction bits from 0 to 30\n", kName);
-                return 2;
-            }
-            o->compile.fixedShift = int32_t(n);
-        } else if (std::strcmp(a, "--debug") == 0) {
+    CliArgs args(kName, Usage, argc, argv);
+    while (args.Next()) {
+        const char* value = nullptr;
+        if (args.Value("-o", o->output) || args.Value("--defs", o->defs) || args.Value("--depfile", o->depfile) ||
+            args.Value("--dump", o->dump)) {
+            continue;
+        } else if (args.Value("-I", value)) {
+            o->includes.push_back(value);
+        } else if (args.Value("--fixed", value)) {
+            if (!ParseFixed(value, &o->compile.fixedShift))
+                args.Refuse("--fixed wants a number of fraction bits from 0 to 30");
+        } else if (args.Flag("--debug")) {
             o->compile.debug = 1;
-        } else if (std::strcmp(a, "--assign-warning") == 0) {
+        } else if (args.Flag("--assign-warning")) {
             o->compile.warningFlags |= DRS_WARNING_ASSIGN_IN_CONDITION;
-        } else if (std::strcmp(a, "--big-endian") == 0) {
+        } else if (args.Flag("--big-endian")) {
             o->bigEndian = true;
-        } else if (a[0] == '-' && a[1] != '\0') {
-            std::fprintf(stderr, "%s: unknown option or missing value '%s'\n", kName, a);
-            Usage(stderr);
-            return 2;
-        } else if (o->source == nullptr) {
-            o->source = a;
+        } else if (o->source == nullptr && args.Positional(o->source)) {
+            continue;
         } else {
-            Usage(stderr);
-            return 2;
+            args.Unknown();
         }
     }
-    if (o->dump == nullptr && o->source == nullptr) {
-        Usage(stderr);
-        return 2;
-    }
-    return 0;
+    if (args.Status() == CliArgs::kRun && o->dump == nullptr && o->source == nullptr) args.RefuseUsage();
+    return args.Status();
+}
+
+// Whether `output` names the source file itself.
+bool Overwrites(const char* source, const std::string& output)
+{
+    char a[PATH_MAX], b[PATH_MAX];
+    return output == source ||
+           (realpath(source, a) != nullptr && realpath(output.c_str(), b) != nullptr && std::strcmp(a, b) == 0);
 }
 
 // Compiles with the kit running; returns the exit status.
@@ -242,12 +229,11 @@ int CompileScript(const Options& o, const std::string& output)
 {
     CliDepfileRecorder inputsRead;
     inputsRead.Add(o.source);
-    std::vector<char> text;
-    if (!ReadWhole(o.source, &text)) {
+    CliFileBytes text;
+    if (!CliReadFile(o.source, &text)) {
         std::fprintf(stderr, "%s: cannot read %s\n", kName, o.source);
         return 1;
     }
-    text.push_back('\0');
 
     CvkScriptDebugInfo record = {};
     const std::string name = BaseName(o.source);
@@ -257,7 +243,7 @@ int CompileScript(const Options& o, const std::string& output)
     const std::string defs = WithSeparator(o.defs.empty() ? DefaultDefinitionDirectory() : o.defs);
     DrsCompiler compiler(defs.c_str(), 1);
     for (const char* dir : o.includes) compiler.AddIncludePath(dir);
-    const int32_t compiled = compiler.CompileText(text.data(), &o.compile, &record);
+    const int32_t compiled = compiler.CompileText(text.data.get(), &o.compile, &record);
     const int32_t written = compiled ? compiler.OutputFile(output.c_str()) : 0;
     const CvString* log = compiler.GetErrorString();
     if (log != nullptr && log->GetLength() > 0)
@@ -285,21 +271,24 @@ int CliScriptMain(int argc, char** argv)
 {
     Options o;
     const int parsed = ParseArguments(argc, argv, &o);
-    if (parsed != 0) return parsed < 0 ? 0 : parsed;
+    if (parsed != CliArgs::kRun) return parsed;
     if (o.dump != nullptr) return Dump(o.dump);
 
     CompileArenaHeap heap;
     CvkHeapSetSystem(&heap);
-    CvkInitCorvantaSystem();
-    CvkEnvGet()->GetFileServer()->AttachCurrentProtocol(CvkFcpCurrent::SetUp, CvkFcpCurrent::CheckEnableControl);
-    CvkEndianSetTarget(o.bigEndian ? 1 : 0);
-    const std::string output = o.output != nullptr ? o.output : std::string(DrsMakeOutputPath(o.source).GetBuffer());
-    char a[PATH_MAX], b[PATH_MAX];
-    const bool overwrites = output == o.source || (realpath(o.source, a) != nullptr &&
-                                                   realpath(output.c_str(), b) != nullptr && std::strcmp(a, b) == 0);
-    if (overwrites) std::fprintf(stderr, "%s: the output %s would overwrite the source\n", kName, output.c_str());
-    const int status = overwrites ? 2 : CompileScript(o, output);
-    CvkExitCorvantaSystem();
+    int status = 1;
+    {
+        CliKitSystem kit(true);
+        CvkEndianSetTarget(o.bigEndian ? 1 : 0);
+        const std::string output =
+            o.output != nullptr ? o.output : std::string(DrsMakeOutputPath(o.source).GetBuffer());
+        if (Overwrites(o.source, output)) {
+            std::fprintf(stderr, "%s: the output %s would overwrite the source\n", kName, output.c_str());
+            status = 2;
+        } else {
+            status = CompileScript(o, output);
+        }
+    }
     CvkHeapSetSystem(nullptr);
     return status;
 }

@@ -1,10 +1,11 @@
 // lumivor kit: exercises the runtime kit and prints what it did.
+#include "cli/CliArgs.h"
 #include "cli/CliCommands.h"
+#include "cli/CliKit.h"
 #include "kit/CvChunk.h"
 #include "kit/CvString.h"
 #include "kit/CvVariant.h"
 #include "kit/CvkCodec.h"
-#include "kit/CvkHeapSimple.h"
 #include "kit/CvkPointerOffset.h"
 #include "kit/CvkRandom.h"
 
@@ -29,24 +30,22 @@ void PrintChain(const std::vector<uint8_t>& image)
 
 void RunDemo();
 
+void Usage(FILE* out)
+{
+    std::fprintf(out, "usage: lumivor kit\nBuilds a small chunk image and prints what the kit did with it.\n");
+}
+
 } // namespace
 
 int CliKitMain(int argc, char** argv)
 {
-    if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::printf("usage: lumivor kit\nBuilds a small chunk image and prints what the kit did with it.\n");
-        return 0;
-    }
-    CvkHeapSimple heap(nullptr, 0, 16);
-    CvkHeapSetSystem(&heap);
-    CvkHeapSetMain(&heap);
-    CvkHeapSetBuffer(&heap);
+    CliArgs args("lumivor kit", Usage, argc, argv);
+    while (args.Next()) args.Unknown();
+    if (args.Status() != CliArgs::kRun) return args.Status();
+    // Every kit object is gone before the heap leaves the slots.
+    CliKitHeap heap;
     std::printf("heap: CvkHeapSimple (alignment 16) in the system, main and buffer slots\n");
     RunDemo();
-    // Every kit object is gone before the slots are emptied.
-    CvkHeapSetSystem(nullptr);
-    CvkHeapSetMain(nullptr);
-    CvkHeapSetBuffer(nullptr);
     return 0;
 }
 
@@ -54,7 +53,6 @@ namespace {
 
 void RunDemo()
 {
-
     // An "ATRB" chunk of 96 data bytes with three chunk-relative pointers.
     std::vector<uint8_t> image(32 + 96, 0);
     CvChunk* atrb = reinterpret_cast<CvChunk*>(image.data());
@@ -89,8 +87,8 @@ void RunDemo()
                 std::memcmp(plain.data(), image.data() + 32, 96) == 0 ? "data restored" : "MISMATCH");
 
     const int mapped = CvkPointerOffsetMapping(atrb, nullptr, image.data(), image.size());
-    std::printf("pointer mapping: %s\n", mapped ? "mapped and cleared"
-                                                : "not possible here (addresses wider than 32 bits)");
+    std::printf("pointer mapping: %s\n",
+                mapped ? "mapped and cleared" : "not possible here (addresses wider than 32 bits)");
     if (mapped) CvkPointerOffsetClear(atrb, nullptr, image.data(), image.size());
 
     CvkSetRandomSeed(12345);

@@ -1,6 +1,8 @@
 // lumivor qr: renders a text as a QR Code symbol bitmap through the
 // matrixsym library, optionally with a viewable PNG beside it.
+#include "cli/CliArgs.h"
 #include "cli/CliCommands.h"
+#include "cli/CliFiles.h"
 
 #include "platform/PlatformCodePage.h"
 #include "qr/MatrixSym.h"
@@ -20,8 +22,8 @@
 
 namespace {
 
-constexpr int kQuietZone = 4;   // modules of light margin in the PNG
-constexpr int kPngScale = 8;    // pixels per module in the PNG
+constexpr int kQuietZone = 4; // modules of light margin in the PNG
+constexpr int kPngScale = 8;  // pixels per module in the PNG
 
 void Usage(FILE* out)
 {
@@ -48,13 +50,9 @@ bool ParseVersion(const char* s, int& out)
 // stored row r = module column x, pixel c = module row y.
 bool ReadSymbol(const std::string& path, int& n, std::vector<uint8_t>& dark)
 {
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
-    std::vector<uint8_t> data;
-    uint8_t buf[65536];
-    size_t got;
-    while ((got = std::fread(buf, 1, sizeof(buf), f)) > 0) data.insert(data.end(), buf, buf + got);
-    std::fclose(f);
+    CliFileBytes bytes;
+    if (!CliReadFile(path, &bytes)) return false;
+    const std::vector<uint8_t> data(bytes.data.get(), bytes.data.get() + bytes.size);
     if (data.size() < 54 || data[0] != 'B' || data[1] != 'M') return false;
     auto u32 = [&data](size_t o) {
         return static_cast<uint32_t>(data[o]) | static_cast<uint32_t>(data[o + 1]) << 8 |
@@ -89,9 +87,8 @@ bool WritePng(const std::string& path, int n, const std::vector<uint8_t>& dark)
         return false;
     }
     png_init_io(png, f);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(side), static_cast<png_uint_32>(side), 8,
-                 PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(side), static_cast<png_uint_32>(side), 8, PNG_COLOR_TYPE_GRAY,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
     for (int py = 0; py < side; ++py) {
         const int y = py / kPngScale - kQuietZone;
@@ -107,90 +104,104 @@ bool WritePng(const std::string& path, int n, const std::vector<uint8_t>& dark)
     return std::fclose(f) == 0;
 }
 
-} // namespace
-
-int CliQrMain(int argc, char** argv)
-{
+struct Options {
     const char* text = nullptr;
     const char* output = nullptr;
     int version = 0;
     bool png = false;
-    for (int i = 1; i < argc; ++i) {
-        const char* a = argv[i];
-        if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
-            Usage(stdout);
-            return 0;
-        }
-        if ((std::strcmp(a, "-o") == 0 || std::strcmp(a, "--output") == 0) && i + 1 < argc) {
-            output = argv[++i];
-        } else if (std::strcmp(a, "--version") == 0 && i + 1 < argc) {
-            if (!ParseVersion(argv[++i], version)) {
-                std::fprintf(stderr, "lumivor qr: --version takes a number from 0 to 40, not '%s'\n", argv[i]);
-                return 2;
-            }
-        } else if (std::strcmp(a, "--png") == 0) {
-            png = true;
-        } else if (a[0] == '-' && a[1] != '\0') {
-            std::fprintf(stderr, "lumivor qr: unknown or incomplete option '%s'\n", a);
-            Usage(stderr);
-            return 2;
-        } else if (!text) {
-            text = a;
-        } else {
-            std::fprintf(stderr, "lumivor qr: more than one text given\n");
-            return 2;
-        }
-    }
-    if (!text || !output) {
-        Usage(stderr);
-        return 2;
-    }
+};
 
-    // The library reports a file it could not create only by leaving it
-    // unwritten, so find out first whether the path can be created at all.
-    bool created = false;
+// CliArgs::kRun to go on, else the exit status.
+int ParseArguments(int argc, char** argv, Options* o)
+{
+    CliArgs args("lumivor qr", Usage, argc, argv);
+    while (args.Next()) {
+        const char* value = nullptr;
+        if (args.Value("-o", "--output", o->output)) continue;
+        if (args.Value("--version", value)) {
+            if (!ParseVersion(value, o->version)) args.Refuse("--version takes a number from 0 to 40, not '%s'", value);
+        } else if (args.Flag("--png")) {
+            o->png = true;
+        } else if (o->text == nullptr && args.Positional(o->text)) {
+            continue;
+        } else if (args.Positional(value)) {
+            args.Refuse("more than one text given");
+        } else {
+            args.Unknown();
+        }
+    }
+    if (args.Status() == CliArgs::kRun && (o->text == nullptr || o->output == nullptr)) args.RefuseUsage();
+    return args.Status();
+}
+
+// The library reports a file it could not create only by leaving it
+// unwritten, so find out first whether the path can be created at all.
+// `created`: the file did not exist before.
+bool Creatable(const char* output, bool* created)
+{
     int fd = ::open(output, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {
-        created = true;
+        *created = true;
     } else if (errno == EEXIST) {
         fd = ::open(output, O_WRONLY | O_CLOEXEC);
     }
     if (fd < 0) {
         std::fprintf(stderr, "lumivor qr: cannot create %s: %s\n", output, std::strerror(errno));
-        return 1;
+        return false;
     }
     ::close(fd);
+    return true;
+}
 
-    const std::u16string wideText = PlatformUtf8ToUtf16(text);
-    const std::u16string widePath = PlatformUtf8ToUtf16(output);
-    if (CreateEncodeData(widePath.c_str(), wideText.c_str(), version) == 0) {
-        if (created) ::unlink(output);
-        std::fprintf(stderr,
-                     "lumivor qr: the text cannot be encoded (it is empty or longer than version 40 "
-                     "holds at level M)\n");
-        return 1;
+// The symbol written as the bitmap, then read back; false after a message.
+bool Encode(const Options& o, int* n, std::vector<uint8_t>* dark)
+{
+    bool created = false;
+    if (!Creatable(o.output, &created)) return false;
+    const std::u16string wideText = PlatformUtf8ToUtf16(o.text);
+    const std::u16string widePath = PlatformUtf8ToUtf16(o.output);
+    if (CreateEncodeData(widePath.c_str(), wideText.c_str(), o.version) == 0) {
+        if (created) ::unlink(o.output);
+        std::fprintf(stderr, "lumivor qr: the text cannot be encoded (it is empty or longer than version 40 "
+                             "holds at level M)\n");
+        return false;
     }
+    if (!ReadSymbol(o.output, *n, *dark)) {
+        std::fprintf(stderr, "lumivor qr: %s was not written\n", o.output);
+        return false;
+    }
+    std::printf("%s: version %d, %d x %d modules, %zu bytes\n", o.output, (*n - 17) / 4, *n, *n,
+                static_cast<size_t>(54 + 4 * *n * *n));
+    return true;
+}
+
+// OUTPUT.png beside the bitmap (its extension replaced); false after a message.
+bool WritePngBeside(const char* output, int n, const std::vector<uint8_t>& dark)
+{
+    std::string pngPath = output;
+    const size_t dot = pngPath.rfind('.');
+    const size_t slash = pngPath.rfind('/');
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) pngPath.erase(dot);
+    pngPath += ".png";
+    if (!WritePng(pngPath, n, dark)) {
+        std::fprintf(stderr, "lumivor qr: cannot write %s\n", pngPath.c_str());
+        return false;
+    }
+    const int side = (n + 2 * kQuietZone) * kPngScale;
+    std::printf("%s: %d x %d pixels, quiet zone %d modules, %d pixels per module\n", pngPath.c_str(), side, side,
+                kQuietZone, kPngScale);
+    return true;
+}
+
+} // namespace
+
+int CliQrMain(int argc, char** argv)
+{
+    Options o;
+    const int parsed = ParseArguments(argc, argv, &o);
+    if (parsed != CliArgs::kRun) return parsed;
     int n = 0;
     std::vector<uint8_t> dark;
-    if (!ReadSymbol(output, n, dark)) {
-        std::fprintf(stderr, "lumivor qr: %s was not written\n", output);
-        return 1;
-    }
-    std::printf("%s: version %d, %d x %d modules, %zu bytes\n", output, (n - 17) / 4, n, n,
-                static_cast<size_t>(54 + 4 * n * n));
-    if (png) {
-        std::string pngPath = output;
-        const size_t dot = pngPath.rfind('.');
-        const size_t slash = pngPath.rfind('/');
-        if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) pngPath.erase(dot);
-        pngPath += ".png";
-        if (!WritePng(pngPath, n, dark)) {
-            std::fprintf(stderr, "lumivor qr: cannot write %s\n", pngPath.c_str());
-            return 1;
-        }
-        const int side = (n + 2 * kQuietZone) * kPngScale;
-        std::printf("%s: %d x %d pixels, quiet zone %d modules, %d pixels per module\n", pngPath.c_str(),
-                    side, side, kQuietZone, kPngScale);
-    }
-    return 0;
+    if (!Encode(o, &n, &dark)) return 1;
+    return !o.png || WritePngBeside(o.output, n, dark) ? 0 : 1;
 }

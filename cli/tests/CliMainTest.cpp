@@ -1,4 +1,5 @@
-// The lumivor front end itself: --version, help, and unknown commands.
+// The lumivor front end itself: --version, help, unknown commands, and the
+// refusals every subcommand shares.
 #include "LumivorVersion.h"
 
 #include <gtest/gtest.h>
@@ -63,6 +64,40 @@ TEST(CliMainTest, VersionHelpAndUnknownCommands)
         const Outcome r = Lumivor(c.args);
         EXPECT_EQ(r.status, c.status) << c.args;
         EXPECT_NE(r.out.find(c.err), std::string::npos) << c.args << ": " << r.out;
+    }
+}
+
+TEST(CliMainTest, SubcommandsRefuseAlike)
+{
+    // Each subcommand with one of its options that takes a value (null: it
+    // takes none). An unknown option and a missing value read the same in
+    // every one, the usage follows on standard error, and the exit status is 2.
+    struct Case {
+        const char* command;
+        const char* valued;
+    } cases[] = {
+        {"kit", nullptr},
+        {"atr pack", "-o"},
+        {"bundle", "--code"},
+        {"script", "-o"},
+        {"reduce", "--colors"},
+        {"qr", "-o"},
+        {"build", "-C"},
+        {"link serve", "--port"},
+        {"link send", "--host"},
+        {"link bus-serve", "--service"},
+        {"link bus-send", "--message"},
+        {"link services", nullptr},
+    };
+    for (const Case& c : cases) {
+        const std::string name = std::string("lumivor ") + c.command;
+        const Outcome unknown = Lumivor(std::string(c.command) + " --bogus 2>&1");
+        EXPECT_EQ(unknown.status, 2) << c.command;
+        EXPECT_EQ(unknown.out.rfind(name + ": unknown option '--bogus'\nusage: " + name, 0), 0u) << unknown.out;
+        if (c.valued == nullptr) continue;
+        const Outcome missing = Lumivor(std::string(c.command) + " " + c.valued + " 2>&1");
+        EXPECT_EQ(missing.status, 2) << c.command;
+        EXPECT_EQ(missing.out.rfind(name + ": " + c.valued + " needs a value\nusage: " + name, 0), 0u) << missing.out;
     }
 }
 

@@ -1,9 +1,8 @@
 // The project manifest reader (errors with the manifest's lines) and the
 // Ninja plan it becomes.
+#include "cli/CliKit.h"
 #include "cli/ProjectManifest.h"
 #include "cli/ProjectNinja.h"
-#include "kit/CvkHeap.h"
-#include "kit/CvkHeapSimple.h"
 
 #include <gtest/gtest.h>
 
@@ -15,18 +14,6 @@ namespace {
 
 class ProjectManifestTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        CvkHeapSetSystem(&heap);
-        CvkHeapSetMain(&heap);
-        CvkHeapSetBuffer(&heap);
-    }
-    void TearDown() override
-    {
-        CvkHeapSetSystem(nullptr);
-        CvkHeapSetMain(nullptr);
-        CvkHeapSetBuffer(nullptr);
-    }
     // The error of reading `text`, or "" when it reads.
     std::string ReadError(const char* text)
     {
@@ -45,7 +32,7 @@ protected:
                    : "";
     }
 
-    CvkHeapSimple heap{nullptr, 0, 16};
+    CliKitHeap heap;
     ProjectManifest manifest;
 };
 
