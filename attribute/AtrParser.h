@@ -19,7 +19,11 @@
 
 class AtrDefAnalyzer;
 class AtrNode;
-struct AtrParserReader;
+struct AtrTextError;
+
+// Stands for a double-quote character inside values of the text: the writer
+// puts it in place of every '"' of a text, the reader turns it back.
+constexpr const char ATR_TEXT_DQ_NAME[] = "ATR_TEXT_DQ";
 
 class LUMIVOR_EXPORT AtrParser : public CvkBase {
 public:
@@ -72,13 +76,12 @@ public:
     int32_t OutputTree(AtrNode* root, const char* path, int32_t quoted = 0);
 
 private:
-    friend struct AtrParserReader;
+    // The first failure of a reading as an error line in the log (and the
+    // Error flag); failures without a message only set the flag, or nothing.
+    void _logReadError(const AtrTextError& error);
 
-    // Appends one error line at the current line and sets the Error flag.
-    void _logError(const char* message);
-
-    AtrDefAnalyzer* analyzer;    // owned
-    AtrDefAnalyzer* constants;   // the one in use
+    AtrDefAnalyzer* analyzer;  // owned
+    AtrDefAnalyzer* constants; // the one in use
     int32_t line;
     CvString errorLog;
     uint32_t fileSize;

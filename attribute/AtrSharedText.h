@@ -1,0 +1,44 @@
+#pragma once
+// AtrSharedText: a pool that makes equal short texts of one document share
+// one CvString value.
+//
+// Element names, attribute names and short values repeat throughout a
+// document; taking them from the pool costs a reference count instead of an
+// allocation. The pool is a direct-mapped table of recent texts: a text is
+// hashed and compared straight from the document's bytes (no CvString is
+// built to look it up), and a new text evicts the one in its slot. Texts
+// longer than kMaxLength are not shared.
+#include "kit/CvString.h"
+
+#include <cstdint>
+
+class AtrSharedText {
+public:
+    static constexpr uint32_t kMaxLength = 40; // longer texts are not shared
+
+    // Texts are read a word at a time: bytes before `readableEnd` may be
+    // read past a text's end (the document's terminator counts).
+    explicit AtrSharedText(const char* readableEnd);
+    ~AtrSharedText();
+    AtrSharedText(const AtrSharedText&) = delete;
+    AtrSharedText& operator=(const AtrSharedText&) = delete;
+
+    // The string with the bytes [begin, end): the shared one when the pool
+    // holds it. The reference stays valid until the next call. When memory
+    // runs out the text is still given whole (not shared), or as an empty
+    // string when it cannot be copied at all.
+    const CvString& Get(const char* begin, const char* end);
+
+private:
+    struct Slot;
+    static constexpr uint32_t kSlotBits = 12;
+    static constexpr uint32_t kSlots = 1u << kSlotBits;
+
+    uint64_t TailWord(const char* q, uint32_t rest) const;
+    uint32_t Hash(const char* begin, uint32_t n) const;
+    bool SameAsSlot(const Slot& slot, const char* begin, uint32_t n) const;
+
+    Slot* m_slots; // null when memory ran out: nothing shared
+    const char* m_readableEnd;
+    CvString m_scratch; // the text when it is not shared
+};
