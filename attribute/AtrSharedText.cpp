@@ -18,7 +18,7 @@ AtrSharedText::~AtrSharedText() { delete[] m_slots; }
 // The `rest` (1 to 8) bytes at q as the low bytes of a word. The word is
 // loaded whole and masked when eight bytes are readable there, else byte by
 // byte.
-uint64_t AtrSharedText::TailWord(const char* q, uint32_t rest) const
+[[gnu::always_inline]] inline uint64_t AtrSharedText::TailWord(const char* q, uint32_t rest) const
 {
     uint64_t w = 0;
     if (m_readableEnd - q >= 8) {
@@ -33,7 +33,7 @@ uint64_t AtrSharedText::TailWord(const char* q, uint32_t rest) const
 
 // Hash of 1 to kMaxLength bytes, eight at a time: one multiplication per
 // word; the high half is the hash (the slot index takes its top bits).
-uint32_t AtrSharedText::Hash(const char* begin, uint32_t n) const
+[[gnu::always_inline]] inline uint32_t AtrSharedText::Hash(const char* begin, uint32_t n) const
 {
     uint64_t h = n;
     uint32_t i = 0;
@@ -48,7 +48,7 @@ uint32_t AtrSharedText::Hash(const char* begin, uint32_t n) const
 
 // True when the slot's copy (kMaxLength bytes, of which the first n count)
 // equals the n bytes at `begin`.
-bool AtrSharedText::SameAsSlot(const Slot& slot, const char* begin, uint32_t n) const
+[[gnu::always_inline]] inline bool AtrSharedText::SameAsSlot(const Slot& slot, const char* begin, uint32_t n) const
 {
     uint32_t i = 0;
     for (; i + 8 < n; i += 8) {

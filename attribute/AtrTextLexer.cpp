@@ -81,7 +81,7 @@ constexpr bool kWideQuote = false;
 inline uint32_t QuoteStopMask(const char*) { return 1; }
 #endif
 
-const char* ScanName(const char* q)
+inline const char* ScanName(const char* q)
 {
     while (Cls(*q) & CC_NAME) {
         ++q;
@@ -90,6 +90,10 @@ const char* ScanName(const char* q)
 }
 
 } // namespace
+
+// The lexer's stages, each used once or in the innermost loops, are inlined
+// into Next.
+#define ATR_LEX_INLINE [[gnu::always_inline]] inline
 
 AtrTextLexer::AtrTextLexer(const char* text, const AtrDefAnalyzer* constants) :
     m_p(text), m_textEnd(text + strlen(text)), m_constants(constants)
@@ -109,7 +113,7 @@ void AtrTextLexer::CountLines(const char* begin, const char* end)
 }
 
 // Blanks and comments before a token.
-void AtrTextLexer::Skip()
+ATR_LEX_INLINE void AtrTextLexer::Skip()
 {
     for (;;) {
         m_p = SkipBlanks(m_p);
@@ -139,7 +143,7 @@ void AtrTextLexer::Skip()
 }
 
 // Blanks only (inside tags around names); line feeds counted.
-const char* AtrTextLexer::SkipBlanks(const char* q)
+ATR_LEX_INLINE const char* AtrTextLexer::SkipBlanks(const char* q)
 {
     int32_t lines = 0;
     while (Cls(*q) & CC_BLANK) {
@@ -151,7 +155,7 @@ const char* AtrTextLexer::SkipBlanks(const char* q)
 }
 
 // After a value: blanks and one ','.
-void AtrTextLexer::SkipValueTail()
+ATR_LEX_INLINE void AtrTextLexer::SkipValueTail()
 {
     m_p = SkipBlanks(m_p);
     if (*m_p == ',') {
@@ -171,7 +175,8 @@ AtrTextLexer::Token AtrTextLexer::Next()
         return t;
     }
     if (ch == '<') {
-        return LexAngle(t);
+        LexAngle(t);
+        return t;
     }
     if (ch == '>' || (ch == '?' && m_p[1] == '>')) {
         m_p += ch == '>' ? 1 : 2;
@@ -179,16 +184,19 @@ AtrTextLexer::Token AtrTextLexer::Next()
         return t;
     }
     if (ch == '/') {
-        t = LexEmptyClose(t);
+        LexEmptyClose(t);
         if (t.type == TK_CLOSE) {
             return t;
         }
     } else if (cls & CC_NAME_START) {
-        return LexName(t);
+        LexName(t);
+        return t;
     } else if (cls & CC_QUOTE) {
-        return LexQuoted(t);
+        LexQuoted(t);
+        return t;
     } else if (cls & (CC_DIGIT | CC_SIGN)) {
-        return LexNumber(t);
+        LexNumber(t);
+        return t;
     }
     // A byte that begins no token.
     t.error = AtrTextErrorKind::BadToken;
@@ -197,7 +205,7 @@ AtrTextLexer::Token AtrTextLexer::Next()
 
 // "<!--", "<?" name, "</" name ">" or "<" name; anything else after '<' is
 // an error without a message.
-AtrTextLexer::Token AtrTextLexer::LexAngle(Token t)
+ATR_LEX_INLINE void AtrTextLexer::LexAngle(Token& t)
 {
     const char* p = m_p;
     if (p[1] == '!') {
@@ -205,39 +213,38 @@ AtrTextLexer::Token AtrTextLexer::LexAngle(Token t)
             m_p = p + 4;
             t.type = TK_COMMENT_OPEN;
         }
-        return t;
+        return;
     }
     if (p[1] == '/') {
         const char* q = SkipBlanks(p + 2);
         if (!(Cls(*q) & CC_NAME_START)) {
-            return t;
+            return;
         }
         const char* nameEnd = ScanName(q);
         const char* r = SkipBlanks(nameEnd);
         if (*r != '>') {
-            return t;
+            return;
         }
         m_p = r + 1;
         t.type = TK_CLOSE;
         t.begin = q;
         t.end = nameEnd;
-        return t;
+        return;
     }
     const bool instruction = p[1] == '?';
     const char* q = SkipBlanks(p + (instruction ? 2 : 1));
     if (!(Cls(*q) & CC_NAME_START)) {
-        return t;
+        return;
     }
     m_p = ScanName(q);
     t.type = instruction ? TK_INSTRUCTION_OPEN : TK_ELEMENT_OPEN;
     t.begin = q;
     t.end = m_p;
-    return t;
 }
 
 // "/>" or "/" blanks ">" (a comment would have been skipped); otherwise
 // the token stays an error and the line count is as before.
-AtrTextLexer::Token AtrTextLexer::LexEmptyClose(Token t)
+ATR_LEX_INLINE void AtrTextLexer::LexEmptyClose(Token& t)
 {
     const int32_t lineBefore = m_line;
     const char* q = SkipBlanks(m_p + 1);
@@ -245,14 +252,13 @@ AtrTextLexer::Token AtrTextLexer::LexEmptyClose(Token t)
         m_p = q + 1;
         t.type = TK_CLOSE;
         t.begin = t.end = q;
-        return t;
+        return;
     }
     m_line = lineBefore;
-    return t;
 }
 
 // An attribute name (name "="), a constant, or a text running up to '<'.
-AtrTextLexer::Token AtrTextLexer::LexName(Token t)
+ATR_LEX_INLINE void AtrTextLexer::LexName(Token& t)
 {
     const char* nameEnd = ScanName(m_p);
     const int32_t lineBefore = m_line;
@@ -261,7 +267,7 @@ AtrTextLexer::Token AtrTextLexer::LexName(Token t)
         m_p = SkipBlanks(q + 1);
         t.type = TK_ATTRIBUTE_NAME;
         t.end = nameEnd;
-        return t;
+        return;
     }
     m_line = lineBefore;
     if (m_constants != nullptr && m_constants->FindParam(m_p, static_cast<size_t>(nameEnd - m_p), &t.constant) != 0) {
@@ -271,14 +277,14 @@ AtrTextLexer::Token AtrTextLexer::LexName(Token t)
         if (*m_p == ',') {
             ++m_p;
         }
-        return t;
+        return;
     }
-    return TextUpTo(m_p, false, t);
+    TextUpTo(m_p, false, t);
 }
 
 // A value between double quotes; a control byte other than a blank, or the
 // end of the text, inside the quotes is an error without a message.
-AtrTextLexer::Token AtrTextLexer::LexQuoted(Token t)
+ATR_LEX_INLINE void AtrTextLexer::LexQuoted(Token& t)
 {
     const char* begin = m_p + 1;
     const char* q = begin;
@@ -305,7 +311,7 @@ AtrTextLexer::Token AtrTextLexer::LexQuoted(Token t)
                 ++lines;
             } else if (!(k & CC_BLANK)) {
                 m_line += lines;
-                return t; // a control byte or the end of the text
+                return; // a control byte or the end of the text
             }
         }
     }
@@ -315,12 +321,11 @@ AtrTextLexer::Token AtrTextLexer::LexQuoted(Token t)
     t.type = TK_TEXT;
     t.begin = begin;
     t.end = q;
-    return t;
 }
 
 // An unquoted value: an integer, or a real when it holds a '.'. One that
 // runs into anything but a blank or punctuation is a text up to '<' or '>'.
-AtrTextLexer::Token AtrTextLexer::LexNumber(Token t)
+ATR_LEX_INLINE void AtrTextLexer::LexNumber(Token& t)
 {
     const char* begin = m_p;
     const char* q = begin;
@@ -330,19 +335,19 @@ AtrTextLexer::Token AtrTextLexer::LexNumber(Token t)
         ++q;
     }
     if (!(Cls(*q) & (CC_BLANK | CC_PUNCT))) {
-        return TextUpTo(begin, true, t);
+        TextUpTo(begin, true, t);
+        return;
     }
     m_p = q;
     SkipValueTail();
     t.type = real ? TK_REAL : TK_INTEGER;
     t.begin = begin;
     t.end = q;
-    return t;
 }
 
 // A text value from `begin` up to the next '<' (or '>' too when
 // `stopAtTagEnd`); at the end of the text it is an error.
-AtrTextLexer::Token AtrTextLexer::TextUpTo(const char* begin, bool stopAtTagEnd, Token t)
+void AtrTextLexer::TextUpTo(const char* begin, bool stopAtTagEnd, Token& t)
 {
     const char* q = begin;
     if (stopAtTagEnd) {
@@ -357,12 +362,11 @@ AtrTextLexer::Token AtrTextLexer::TextUpTo(const char* begin, bool stopAtTagEnd,
     m_p = q;
     if (*q == 0) {
         t.error = AtrTextErrorKind::BadEnd;
-        return t;
+        return;
     }
     t.type = TK_TEXT;
     t.begin = begin;
     t.end = q;
-    return t;
 }
 
 bool AtrTextLexer::CommentBody(const char** begin, const char** end)

@@ -62,12 +62,12 @@ public:
     const char* ReadableEnd() const { return m_textEnd + 1; }
 
 private:
-    Token LexAngle(Token t);
-    Token LexEmptyClose(Token t);
-    Token LexName(Token t);
-    Token LexQuoted(Token t);
-    Token LexNumber(Token t);
-    Token TextUpTo(const char* begin, bool stopAtTagEnd, Token t);
+    void LexAngle(Token& t);
+    void LexEmptyClose(Token& t);
+    void LexName(Token& t);
+    void LexQuoted(Token& t);
+    void LexNumber(Token& t);
+    void TextUpTo(const char* begin, bool stopAtTagEnd, Token& t);
     void Skip();
     const char* SkipBlanks(const char* q);
     void SkipValueTail();
