@@ -65,11 +65,13 @@ void GuiLineToStderr(const CvString& line)
     std::fprintf(stderr, "%s\n", text.c_str());
 }
 
-bool ParseNumber(const char* text, long min, long max, long* out)
+// A number from `min` to `max` (decimal, 0x hexadecimal or 0 octal). Wider
+// than long, so that the 32-bit message addresses fit where long has 32 bits.
+bool ParseNumber(const char* text, long long min, long long max, long long* out)
 {
     char* end = nullptr;
     errno = 0;
-    const long v = std::strtol(text, &end, 0);
+    const long long v = std::strtoll(text, &end, 0);
     if (errno != 0 || end == text || *end != '\0' || v < min || v > max) return false;
     *out = v;
     return true;
@@ -81,7 +83,12 @@ bool TakeNumber(CliArgs& args, const char* option, const char* what, long min, l
 {
     const char* value = nullptr;
     if (!args.Value(option, value)) return false;
-    if (!ParseNumber(value, min, max, out)) args.Refuse("bad %s '%s'", what, value);
+    long long v = 0;
+    if (ParseNumber(value, min, max, &v)) {
+        *out = long(v);
+    } else {
+        args.Refuse("bad %s '%s'", what, value);
+    }
     return true;
 }
 
@@ -230,9 +237,9 @@ bool BuildMessageCommand(const char* spec, AstCommandNode* command)
         }
     }
     if (fields.size() < 3 || fields.size() > 8) return false;
-    long address[3];
+    long long address[3];
     for (int i = 0; i < 3; ++i) {
-        if (!ParseNumber(fields[i].c_str(), 0, 0xFFFFFFFFL, &address[i])) return false;
+        if (!ParseNumber(fields[i].c_str(), 0, 0xFFFFFFFFLL, &address[i])) return false;
     }
     CvVariant params[5];
     for (size_t i = 3; i < fields.size(); ++i) params[i - 3] = ParamValue(fields[i]);
