@@ -4,7 +4,7 @@
 
 void CliCommandUsage(const CliCommandTable& table, FILE* out)
 {
-    std::fprintf(out, "%s\ncommands:\n", table.usage);
+    std::fprintf(out, "%s\n%ss:\n", table.usage, table.noun);
     for (const CliCommand* c = table.commands; c->name != nullptr; ++c)
         if (c->main != nullptr) std::fprintf(out, "  %-*s %s\n", table.nameWidth, c->name, c->summary);
     std::fprintf(out, "\n%s\n", table.footer);
@@ -14,7 +14,7 @@ const CliCommand* CliFindCommand(const CliCommandTable& table, const char* name)
 {
     for (const CliCommand* c = table.commands; c->name != nullptr; ++c)
         if (c->main != nullptr && std::strcmp(name, c->name) == 0) return c;
-    std::fprintf(stderr, "%s: unknown command '%s'\n", table.prefix, name);
+    std::fprintf(stderr, "%s: unknown %s '%s'\n", table.prefix, table.noun, name);
     CliCommandUsage(table, stderr);
     return nullptr;
 }

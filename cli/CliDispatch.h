@@ -1,6 +1,6 @@
 #pragma once
-// A front end of several commands ("lumivor", "lumivor link"): a table of
-// commands, the usage that lists them, and the choice of one by the first
+// A front end of several commands ("lumivor", "lumivor link", "lumivor atr"
+// with its jobs): a table of commands, the usage that lists them, and the choice of one by the first
 // argument.
 #include <cstdio>
 
@@ -12,6 +12,7 @@ struct CliCommand {
 
 struct CliCommandTable {
     const char* prefix;         // "lumivor link": starts the messages
+    const char* noun;           // what a command is called: "command", "job"
     const char* usage;          // the lines before the list of commands
     const char* footer;         // the line after it
     const CliCommand* commands; // ends with a row whose name is null
@@ -20,7 +21,7 @@ struct CliCommandTable {
 
 // The usage, the list of the commands that are built, and how to ask for one.
 void CliCommandUsage(const CliCommandTable& table, FILE* out);
-// The command named `name`; null after "PREFIX: unknown command 'NAME'" and
+// The command named `name`; null after "PREFIX: unknown NOUN 'NAME'" and
 // the usage on standard error.
 const CliCommand* CliFindCommand(const CliCommandTable& table, const char* name);
 // Runs the command named by argv[1] with the arguments after it. No name:

@@ -1,18 +1,18 @@
 // lumivor atr: attribute trees between their text form and the
 // template-free binary image, and the renewal of one tree from another.
-// Each job is one entry of the table kAtrCommands.
+// Each job is one AtrCommand, listed in the table kAtrJobs.
 #include "attribute/AtrDefAnalyzer.h"
 #include "attribute/AtrNode.h"
 #include "attribute/AtrReformer.h"
 #include "attribute/AtrUtil.h"
 #include "cli/CliArgs.h"
 #include "cli/CliCommands.h"
+#include "cli/CliDispatch.h"
 #include "cli/CliFiles.h"
 #include "cli/CliKit.h"
 #include "cli/CliText.h"
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -37,7 +37,6 @@ enum {
     PARSE_GO = CliArgs::kRun,
     EXIT_DONE = 0,
     EXIT_FAILED = 1,
-    EXIT_USAGE = CliArgs::kBadArguments
 };
 
 // AtrCommand::inputs of a job that takes one input file or more.
@@ -236,50 +235,74 @@ int RunDefs(const AtrArgs& args)
 
 const char* const kPackFlags[] = {"--scramble", nullptr};
 
-const AtrCommand kAtrCommands[] = {
-    {"pack", "INPUT.txt -o OUTPUT.bin [--scramble]",
-     "Writes the tree of an attribute text (one top-level node) as a binary tree image;\n"
-     "--scramble scrambles its data with a random key.",
-     1, true, kPackFlags, RunPack},
-    {"unpack", "INPUT.bin -o OUTPUT.txt", "Writes the tree of a binary tree image as attribute text.", 1, true, nullptr,
-     RunUnpack},
-    {"reform", "SOURCE.txt TARGET.txt -o OUTPUT.txt",
-     "Brings the target tree into the shape of the source (attributes and children the source\n"
-     "lacks go, those the target lacks are added; the target's values stay), writes it and\n"
-     "prints the change log.",
-     2, true, nullptr, RunReform},
-    {"defs", "HEADER.h [HEADER.h ...]",
-     "Reads the enumerations of C headers, in order, as the attribute texts' named constants\n"
-     "and prints every constant as NAME = VALUE, oldest definition first.",
-     kOneOrMore, false, nullptr, RunDefs},
+const AtrCommand kPack = {
+    .name = "pack",
+    .synopsis = "INPUT.txt -o OUTPUT.bin [--scramble]",
+    .summary = "Writes the tree of an attribute text (one top-level node) as a binary tree image;\n"
+               "--scramble scrambles its data with a random key.",
+    .inputs = 1,
+    .output = true,
+    .flags = kPackFlags,
+    .run = RunPack,
+};
+const AtrCommand kUnpack = {
+    .name = "unpack",
+    .synopsis = "INPUT.bin -o OUTPUT.txt",
+    .summary = "Writes the tree of a binary tree image as attribute text.",
+    .inputs = 1,
+    .output = true,
+    .flags = nullptr,
+    .run = RunUnpack,
+};
+const AtrCommand kReform = {
+    .name = "reform",
+    .synopsis = "SOURCE.txt TARGET.txt -o OUTPUT.txt",
+    .summary = "Brings the target tree into the shape of the source (attributes and children the source\n"
+               "lacks go, those the target lacks are added; the target's values stay), writes it and\n"
+               "prints the change log.",
+    .inputs = 2,
+    .output = true,
+    .flags = nullptr,
+    .run = RunReform,
+};
+const AtrCommand kDefs = {
+    .name = "defs",
+    .synopsis = "HEADER.h [HEADER.h ...]",
+    .summary = "Reads the enumerations of C headers, in order, as the attribute texts' named constants\n"
+               "and prints every constant as NAME = VALUE, oldest definition first.",
+    .inputs = kOneOrMore,
+    .output = false,
+    .flags = nullptr,
+    .run = RunDefs,
 };
 
-void Usage(FILE* out)
+// Job C on its arguments (argv[0] is the job's name).
+template <const AtrCommand& C>
+int JobMain(int argc, char** argv)
 {
-    std::fprintf(out, "usage: lumivor atr <job> [arguments]\n\njobs:\n");
-    for (const AtrCommand& c : kAtrCommands) std::fprintf(out, "  %-7s %s\n", c.name, c.synopsis);
-    std::fprintf(out, "\n'lumivor atr <job> --help' describes a job.\n");
+    AtrArgs args;
+    const int parsed = ParseArgs(C, argc, argv, &args);
+    return parsed == PARSE_GO ? C.run(args) : parsed;
 }
+
+// The job's row in the list of jobs: its name and synopsis.
+template <const AtrCommand& C>
+constexpr CliCommand Row()
+{
+    return {C.name, C.synopsis, JobMain<C>};
+}
+
+const CliCommand kAtrJobs[] = {Row<kPack>(), Row<kUnpack>(), Row<kReform>(), Row<kDefs>(), {nullptr, nullptr, nullptr}};
+
+const CliCommandTable kAtr = {
+    .prefix = "lumivor atr",
+    .noun = "job",
+    .usage = "usage: lumivor atr <job> [arguments]\n",
+    .footer = "'lumivor atr <job> --help' describes a job.",
+    .commands = kAtrJobs,
+    .nameWidth = 7,
+};
 
 } // namespace
 
-int CliAttributeMain(int argc, char** argv)
-{
-    if (argc < 2) {
-        Usage(stderr);
-        return EXIT_USAGE;
-    }
-    if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
-        Usage(stdout);
-        return EXIT_DONE;
-    }
-    for (const AtrCommand& c : kAtrCommands) {
-        if (std::strcmp(argv[1], c.name) != 0) continue;
-        AtrArgs args;
-        const int parsed = ParseArgs(c, argc - 1, argv + 1, &args);
-        return parsed == PARSE_GO ? c.run(args) : parsed;
-    }
-    std::fprintf(stderr, "lumivor atr: unknown job '%s'\n", argv[1]);
-    Usage(stderr);
-    return EXIT_USAGE;
-}
+int CliAttributeMain(int argc, char** argv) { return CliRunCommand(kAtr, argc, argv); }

@@ -544,11 +544,12 @@ const CliCommand kLinkCommands[] = {
 };
 
 const CliCommandTable kLink = {
-    "lumivor link",
-    "usage: lumivor link <command> [options]\n",
-    "'lumivor link <command> --help' describes a command's options.",
-    kLinkCommands,
-    10,
+    .prefix = "lumivor link",
+    .noun = "command",
+    .usage = "usage: lumivor link <command> [options]\n",
+    .footer = "'lumivor link <command> --help' describes a command's options.",
+    .commands = kLinkCommands,
+    .nameWidth = 10,
 };
 
 } // namespace

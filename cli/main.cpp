@@ -22,11 +22,12 @@ const CliCommand kSubcommands[] = {
 };
 
 const CliCommandTable kLumivor = {
-    "lumivor",
-    "usage: lumivor <command> [options]\n       lumivor --version\n",
-    "'lumivor <command> --help' or 'lumivor help <command>' describes a command's options.",
-    kSubcommands,
-    8,
+    .prefix = "lumivor",
+    .noun = "command",
+    .usage = "usage: lumivor <command> [options]\n       lumivor --version\n",
+    .footer = "'lumivor <command> --help' or 'lumivor help <command>' describes a command's options.",
+    .commands = kSubcommands,
+    .nameWidth = 8,
 };
 
 // lumivor help [COMMAND]: the overview, or COMMAND --help.
