@@ -90,21 +90,20 @@ int ParseArgs(const AtrCommand& c, int argc, char** argv, AtrArgs* args)
 
 // ---------------------------------------------------------------------------
 // The kit for one job: a heap in every slot, files of the current directory,
-// and its log kept off the terminal (shown on failure, in the terminal's
-// encoding).
+// and its log kept off the terminal (standard output carries only the jobs'
+// own results; each job reports its failures itself).
 
 class KitSession {
 public:
     bool Ready() const { return m_kit.Ready(); }
 
-    // Stops the kit and gives the terminal back; the log stays readable.
+    // Stops the kit and gives the terminal back.
     void End()
     {
         m_kit.End();
         m_heap.End();
         m_quiet.End();
     }
-    const std::string& Log() const { return m_log; }
 
 private:
     std::string m_log;
