@@ -21,6 +21,13 @@
 // found through hash indexes; the order of everything written is the order
 // of a linear search.
 //
+// The image is built in one buffer sized after the sizing pass: the data
+// chunk is written in place, the type entries are collected behind the room
+// of the largest possible pointer table and moved down once the table's size
+// is known, and the pointer table is written from the pointer words recorded
+// in slot order (those of the writing pass and the structure pointers,
+// merged).
+//
 // Value sources for a field named `name`: an attribute of the data node, else
 // the first data value of its child element `name`, else that child's first
 // attribute. The bytes of a "DATA" pointer or "DATA_SIZE" field are the
