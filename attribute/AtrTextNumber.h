@@ -2,6 +2,7 @@
 // Numbers of the attribute text: the unquoted value tokens as integers and
 // reals, converted in place without copying the token.
 #include <cstdint>
+#include <cstdlib>
 
 // CvkStringCnvAtoI of a value token ("0x" hexadecimal, a leading '-', else
 // decimal), for a token that is followed by a byte continuing no number.
@@ -34,6 +35,46 @@ inline uint32_t AtrTextParseInteger(const char* p)
     return negative ? 0u - value : value;
 }
 
-// atof of the real value token [begin, end), as a float: plain decimals
-// exactly as strtod converts them, everything else through atof.
-float AtrTextParseReal(const char* begin, const char* end);
+// atof of the real value token [begin, end), as a float. Inline as well.
+// Plain decimals ([sign] digits '.' digits, at most 15 significant digits)
+// are converted exactly as strtod does: the digits form an integer that a
+// double holds exactly, and one correctly rounded division by an exact power
+// of ten gives the nearest double. Everything else goes to atof.
+inline float AtrTextParseReal(const char* begin, const char* end)
+{
+    static const double powers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                    1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    const char* p = begin;
+    bool negative = false;
+    if (*p == '-' || *p == '+') {
+        negative = *p == '-';
+        ++p;
+    }
+    uint64_t digits = 0;
+    int count = 0;
+    int fraction = -1; // digits after the '.', -1 before it
+    bool any = false;
+    for (; p < end; ++p) {
+        const char c = *p;
+        if (c >= '0' && c <= '9') {
+            any = true;
+            if ((digits != 0 || c != '0') && ++count > 15) {
+                return static_cast<float>(atof(begin));
+            }
+            digits = digits * 10 + static_cast<uint64_t>(c - '0');
+            fraction += fraction >= 0 ? 1 : 0;
+        } else if (c == '.' && fraction < 0) {
+            fraction = 0;
+        } else {
+            return static_cast<float>(atof(begin));
+        }
+    }
+    if (!any || fraction > 15) {
+        return static_cast<float>(atof(begin));
+    }
+    double v = static_cast<double>(digits);
+    if (fraction > 0) {
+        v /= powers[fraction];
+    }
+    return static_cast<float>(negative ? -v : v);
+}
