@@ -7,7 +7,7 @@
 struct AtrSharedText::Slot : CvkAllocator {
     uint32_t hash = 0;
     uint32_t length = 0;
-    char bytes[kMaxLength] = {}; // a copy of the text of `text`, compared without touching it
+    uint64_t words[kWords] = {}; // the bytes of `text` as Load gives them, compared without touching it
     CvString text;
 };
 
@@ -31,42 +31,30 @@ AtrSharedText::~AtrSharedText() { delete[] m_slots; }
     return w;
 }
 
-// Hash of 1 to kMaxLength bytes, eight at a time: one multiplication per
-// word; the high half is the hash (the slot index takes its top bits).
-[[gnu::always_inline]] inline uint32_t AtrSharedText::Hash(const char* begin, uint32_t n) const
+// The 1 to kMaxLength bytes at `begin` as words (the last one padded with
+// zeros) and their hash: one multiplication per word; the high half is the
+// hash (the slot index takes its top bits).
+[[gnu::always_inline]] inline uint32_t AtrSharedText::Load(const char* begin, uint32_t n, uint64_t* words) const
 {
+    const uint32_t last = (n - 1) / 8;
     uint64_t h = n;
-    uint32_t i = 0;
-    for (; i + 8 < n; i += 8) {
-        uint64_t w;
-        memcpy(&w, begin + i, 8);
-        h = (h ^ w) * 0x9E3779B97F4A7C15ull;
+    for (uint32_t k = 0; k < last; ++k) {
+        memcpy(&words[k], begin + 8 * k, 8);
+        h = (h ^ words[k]) * 0x9E3779B97F4A7C15ull;
     }
-    h = (h ^ TailWord(begin + i, n - i)) * 0x9E3779B97F4A7C15ull;
+    words[last] = TailWord(begin + 8 * last, n - 8 * last);
+    h = (h ^ words[last]) * 0x9E3779B97F4A7C15ull;
     return static_cast<uint32_t>(h >> 32);
 }
 
-// True when the slot's copy (kMaxLength bytes, of which the first n count)
-// equals the n bytes at `begin`.
-[[gnu::always_inline]] inline bool AtrSharedText::SameAsSlot(const Slot& slot, const char* begin, uint32_t n) const
+// True when the first `count` words agree.
+[[gnu::always_inline]] inline bool SameWords(const uint64_t* a, const uint64_t* b, uint32_t count)
 {
-    uint32_t i = 0;
-    for (; i + 8 < n; i += 8) {
-        uint64_t a;
-        uint64_t b;
-        memcpy(&a, slot.bytes + i, 8);
-        memcpy(&b, begin + i, 8);
-        if (a != b) {
-            return false;
-        }
+    uint64_t differ = 0;
+    for (uint32_t k = 0; k < count; ++k) {
+        differ |= a[k] ^ b[k];
     }
-    uint64_t a;
-    memcpy(&a, slot.bytes + i, 8);
-    const uint32_t rest = n - i;
-    if (rest < 8) {
-        a &= ~0ull >> (64 - 8 * rest);
-    }
-    return a == TailWord(begin + i, rest);
+    return differ == 0;
 }
 
 const CvString& AtrSharedText::Get(const char* begin, const char* end)
@@ -80,9 +68,10 @@ const CvString& AtrSharedText::Get(const char* begin, const char* end)
     if (n == 0) {
         return none;
     }
-    const uint32_t h = Hash(begin, n);
+    uint64_t words[kWords];
+    const uint32_t h = Load(begin, n, words);
     Slot& slot = m_slots[h >> (32 - kSlotBits)];
-    if (slot.hash == h && slot.length == n && SameAsSlot(slot, begin, n)) {
+    if (slot.hash == h && slot.length == n && SameWords(slot.words, words, (n + 7) / 8)) {
         return slot.text;
     }
     slot.text = CvString(begin, end);
@@ -95,6 +84,6 @@ const CvString& AtrSharedText::Get(const char* begin, const char* end)
     }
     slot.hash = h;
     slot.length = n;
-    memcpy(slot.bytes, begin, n);
+    memcpy(slot.words, words, sizeof words);
     return slot.text;
 }

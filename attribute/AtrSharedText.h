@@ -33,10 +33,10 @@ private:
     struct Slot;
     static constexpr uint32_t kSlotBits = 12;
     static constexpr uint32_t kSlots = 1u << kSlotBits;
+    static constexpr uint32_t kWords = (kMaxLength + 7) / 8;
 
     uint64_t TailWord(const char* q, uint32_t rest) const;
-    uint32_t Hash(const char* begin, uint32_t n) const;
-    bool SameAsSlot(const Slot& slot, const char* begin, uint32_t n) const;
+    uint32_t Load(const char* begin, uint32_t n, uint64_t* words) const;
 
     Slot* m_slots; // null when memory ran out: nothing shared
     const char* m_readableEnd;
