@@ -480,15 +480,21 @@ private:
     // The cheapest partner of row i among the living clusters.
     void Rescan(int i)
     {
-        rowArg_[i] = -1;
-        for (int j = 0; j < n_; ++j) {
-            if (j == i || !alive_[j]) continue;
-            float v = Cost(i, j);
-            if (rowArg_[i] < 0 || v < rowMin_[i]) {
-                rowMin_[i] = v;
-                rowArg_[i] = j;
+        const int n = n_;
+        const float* row = &cost_[size_t(i) * n];
+        const char* alive = alive_.data();
+        int arg = -1;
+        float min = rowMin_[i];
+        for (int j = 0; j < n; ++j) {
+            if (j == i || !alive[j]) continue;
+            const float v = row[j];
+            if (arg < 0 || v < min) {
+                min = v;
+                arg = j;
             }
         }
+        rowMin_[i] = min;
+        rowArg_[i] = arg;
     }
 
     // The first pair of living clusters with the same look.

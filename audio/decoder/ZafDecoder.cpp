@@ -559,9 +559,14 @@ public:
     }
 
 private:
-    bool Reject(uint64_t bit, std::string message) { return Fail(m_v, m_index, bit, std::move(message)); }
+    // Failures stay out of line so that the field reads inline into the
+    // per-value loop.
+    [[gnu::cold, gnu::noinline]] bool Reject(uint64_t bit, std::string message)
+    {
+        return Fail(m_v, m_index, bit, std::move(message));
+    }
 
-    bool Overrun(const char* what)
+    [[gnu::cold, gnu::noinline]] bool Overrun(const char* what)
     {
         return Reject(m_br.Position(), Format("frame data overruns the frame while reading %s", what));
     }
