@@ -28,7 +28,7 @@ std::vector<char> ReadFile(const fs::path& path)
 int Bundle(const std::string& args)
 {
     const std::string command =
-        "cd '" + kMenu + "' && '" + LUMIVOR_BUNDLE_CLI + "' bundle " + args + " >/dev/null 2>&1";
+        "cd '" + kMenu + "' && '" + LUMIVOR_PATH + "' bundle " + args + " >/dev/null 2>&1";
     const int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }

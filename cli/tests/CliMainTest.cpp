@@ -20,7 +20,7 @@ struct Outcome {
 // arguments may end with 2>&1 to capture standard error as well).
 Outcome Lumivor(const std::string& args)
 {
-    const std::string command = "'" LUMIVOR_BINARY_DIR "/cli/lumivor' " + args;
+    const std::string command = "'" LUMIVOR_PATH "' " + args;
     Outcome r{-1, ""};
     FILE* p = popen(command.c_str(), "r");
     if (p == nullptr) return r;

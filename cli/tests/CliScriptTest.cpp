@@ -44,7 +44,7 @@ protected:
     // status, with standard output and error in out and err.
     int Run(const std::string& args)
     {
-        const std::string command = "cd '" + dir + "' && '" LUMIVOR_BINARY_DIR "/cli/lumivor' " + args + " >out.txt 2>err.txt";
+        const std::string command = "cd '" + dir + "' && '" LUMIVOR_PATH "' " + args + " >out.txt 2>err.txt";
         const int status = std::system(command.c_str());
         out = Read("out.txt");
         err = Read("err.txt");

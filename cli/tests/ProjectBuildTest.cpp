@@ -18,7 +18,7 @@
 
 namespace {
 
-const std::string kLumivor = LUMIVOR_BINARY_DIR "/cli/lumivor";
+const std::string kLumivor = LUMIVOR_PATH;
 
 class ProjectBuildTest : public ::testing::Test {
 protected:

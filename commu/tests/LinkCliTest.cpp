@@ -14,8 +14,6 @@
 #include <string>
 #include <thread>
 
-#ifdef LUMIVOR_LINK_CLI
-
 namespace {
 
 namespace fs = std::filesystem;
@@ -49,7 +47,7 @@ protected:
     // Starts `lumivor link serve` with extra arguments; returns its port.
     int StartServe(const std::string& extra)
     {
-        const std::string command = std::string("exec ") + LUMIVOR_LINK_CLI + " link serve --port 0 --dir '" +
+        const std::string command = std::string("exec ") + LUMIVOR_PATH + " link serve --port 0 --dir '" +
                                     (m_dir / "in").string() + "' " + extra + " > '" + (m_dir / "serve.out").string() +
                                     "' 2> '" + (m_dir / "serve.err").string() + "'";
         m_serve = ::fork();
@@ -84,7 +82,7 @@ protected:
 
     int Run(const std::string& arguments)
     {
-        const std::string command = std::string(LUMIVOR_LINK_CLI) + " link " + arguments + " >> '" +
+        const std::string command = std::string(LUMIVOR_PATH) + " link " + arguments + " >> '" +
                                     (m_dir / "send.out").string() + "' 2>&1";
         const int status = std::system(command.c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -153,7 +151,7 @@ TEST_F(LinkCliTest, LocalTransportServesPokesAndRefusesWhatIsAbsentOrTaken)
     EXPECT_EQ(Run("bus-send viewer --message 3,1,9"), 1) << "no such service";
     EXPECT_NE(ReadAll(m_dir / "send.out").find("no live service 'viewer'"), std::string::npos);
 
-    const std::string command = std::string("exec ") + LUMIVOR_LINK_CLI +
+    const std::string command = std::string("exec ") + LUMIVOR_PATH +
                                 " link bus-serve --service viewer --count 2 > '" + (m_dir / "serve.out").string() +
                                 "' 2> '" + (m_dir / "serve.err").string() + "'";
     m_serve = ::fork();
@@ -182,5 +180,3 @@ TEST_F(LinkCliTest, LocalTransportServesPokesAndRefusesWhatIsAbsentOrTaken)
 }
 
 } // namespace
-
-#endif

@@ -15,7 +15,7 @@ namespace {
 
 int RunQr(const std::string& args)
 {
-    const int status = std::system((std::string("'") + LUMIVOR_QR_CLI + "' qr " + args + " >/dev/null 2>&1").c_str());
+    const int status = std::system((std::string("'") + LUMIVOR_PATH + "' qr " + args + " >/dev/null 2>&1").c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 

@@ -26,13 +26,9 @@ using namespace zafdec;
 
 namespace {
 
-#ifdef ZAF_ENCODE_TOOL
-const char* const kEncoder = ZAF_ENCODE_TOOL;
-#else
-const char* const kEncoder = "";
-#endif
-const char* const kDecoder = ZAF_DECODE_TOOL;
-const char* const kEmulator = ZAF_TOOL_EMULATOR;
+const char* const kEncoder = ZAFENCODER_PATH;
+const char* const kDecoder = ZAFDECODE_PATH;
+const char* const kEmulator = LUMIVOR_EMULATOR;
 
 // A private folder for the files of this run, removed at exit.
 struct ScratchDir {

@@ -29,7 +29,7 @@ protected:
     {
         const std::string log = (dir / "stdout.log").string();
         const std::string command =
-            "cd '" + dir.string() + "' && '" + LUMIVOR_CLI_PATH + "' atr " + args + " >'" + log + "' 2>/dev/null";
+            "cd '" + dir.string() + "' && '" + LUMIVOR_PATH + "' atr " + args + " >'" + log + "' 2>/dev/null";
         const int status = std::system(command.c_str());
         out = Read("stdout.log");
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
