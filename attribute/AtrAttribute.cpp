@@ -1,24 +1,9 @@
 #include "attribute/AtrAttribute.h"
 
+#include "kit/CvkStringScan.h"
+
 #include <cstdlib>
 #include <cstring>
-
-namespace {
-
-// atoi clamped to the 32-bit range, the same in both word sizes.
-int32_t ClampedAtoi(const char* text)
-{
-    const long long v = std::strtoll(text != nullptr ? text : "", nullptr, 10);
-    if (v > INT32_MAX) {
-        return INT32_MAX;
-    }
-    if (v < INT32_MIN) {
-        return INT32_MIN;
-    }
-    return static_cast<int32_t>(v);
-}
-
-} // namespace
 
 AtrAttribute::~AtrAttribute() = default;
 
@@ -97,9 +82,9 @@ void AtrAttribute::Set(const CvString& newName, const char* text, const char* ki
     name = newName;
     const char* k = kind != nullptr ? kind : "STRING";
     if (std::strcmp(k, "SINT") == 0) {
-        data.SetS32(ClampedAtoi(text));
+        data.SetS32(CvkStringAtoIClamped(text));
     } else if (std::strcmp(k, "UINT") == 0) {
-        data.SetU32(static_cast<uint32_t>(ClampedAtoi(text)));
+        data.SetU32(static_cast<uint32_t>(CvkStringAtoIClamped(text)));
     } else if (std::strcmp(k, "FLOAT") == 0) {
         data.SetF32(static_cast<float>(std::atof(text != nullptr ? text : "")));
     } else {

@@ -76,19 +76,6 @@ bool SameName(const CvString& a, const CvString& b)
     return std::strcmp(x != nullptr ? x : "", y != nullptr ? y : "") == 0;
 }
 
-// atoi clamped to the 32-bit range, the same in both word sizes.
-int32_t ClampedAtoi(const char* text)
-{
-    const long long v = std::strtoll(text != nullptr ? text : "", nullptr, 10);
-    if (v > INT32_MAX) {
-        return INT32_MAX;
-    }
-    if (v < INT32_MIN) {
-        return INT32_MIN;
-    }
-    return static_cast<int32_t>(v);
-}
-
 float Atof(const char* text)
 {
     return static_cast<float>(std::atof(text != nullptr ? text : ""));
@@ -127,7 +114,7 @@ void ParseDataValue(AtrData& out, const char* text, const char* kind)
         out.SetS32(static_cast<int32_t>(CvkStringCnvAtoI(text)));
         break;
     case CVK_VARIANT_TYPE_UINT:
-        out.SetU32(static_cast<uint32_t>(ClampedAtoi(text)));
+        out.SetU32(static_cast<uint32_t>(CvkStringAtoIClamped(text)));
         break;
     case CVK_VARIANT_TYPE_FLOAT:
         out.SetF32(Atof(text));

@@ -1,6 +1,7 @@
 #include "kit/CvVariant.h"
 
 #include "kit/CvkHeap.h"
+#include "kit/CvkStringScan.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -50,20 +51,6 @@ uint32_t TruncateThrough64(double d)
 int32_t RoundHalfAway(double x)
 {
     return TruncateS32(x > 0 ? x + 0.5 : x - 0.5);
-}
-
-// atoi with the 32-bit C run-time's result on overflow (clamped), the same
-// in both word sizes.
-int32_t Atoi(const char* text)
-{
-    const long long v = std::strtoll(text, nullptr, 10);
-    if (v > INT32_MAX) {
-        return INT32_MAX;
-    }
-    if (v < INT32_MIN) {
-        return INT32_MIN;
-    }
-    return static_cast<int32_t>(v);
 }
 
 // strtoul with base 0 as a 32-bit unsigned long does it: a magnitude beyond
@@ -234,7 +221,7 @@ void CvVariant::_parse(const char* t)
 {
     switch (type) {
     case CVK_VARIANT_TYPE_SINT:
-        value = static_cast<uint32_t>(Atoi(t));
+        value = static_cast<uint32_t>(CvkStringAtoIClamped(t));
         break;
     case CVK_VARIANT_TYPE_UINT:
         value = Strtoul32(t);
@@ -302,7 +289,7 @@ int32_t CvVariant::GetS32() const
     case CVK_VARIANT_TYPE_FLOAT:
         return TruncateS32(WordToFloat(value));
     case CVK_VARIANT_TYPE_STRING:
-        return Atoi(text.GetBuffer());
+        return CvkStringAtoIClamped(text.GetBuffer());
     case CVK_VARIANT_TYPE_FIXED:
         return static_cast<int32_t>(value) >> 12;
     default:
@@ -411,7 +398,7 @@ uint32_t CvVariant::CheckFlag(uint32_t bit) const
     case CVK_VARIANT_TYPE_FLOAT:
         return mask & TruncateThrough64(WordToFloat(value));
     case CVK_VARIANT_TYPE_STRING:
-        return mask & static_cast<uint32_t>(Atoi(text.GetBuffer()));
+        return mask & static_cast<uint32_t>(CvkStringAtoIClamped(text.GetBuffer()));
     default:
         return 0;
     }

@@ -2,6 +2,7 @@
 
 #include "kit/CvkHeap.h"
 
+#include <cstdlib>
 #include <cstring>
 
 uint32_t CvkStringCnvAtoI(const char* text)
@@ -40,6 +41,18 @@ uint32_t CvkStringCnvAtoI(const char* text)
         value = value * base + digit;
     }
     return negative ? 0u - value : value;
+}
+
+int32_t CvkStringAtoIClamped(const char* text)
+{
+    const long long v = std::strtoll(text != nullptr ? text : "", nullptr, 10);
+    if (v > INT32_MAX) {
+        return INT32_MAX;
+    }
+    if (v < INT32_MIN) {
+        return INT32_MIN;
+    }
+    return static_cast<int32_t>(v);
 }
 
 void CvkStringSkipSpace(const char** cursor)

@@ -15,6 +15,11 @@
 // text) give 0.
 LUMIVOR_EXPORT uint32_t CvkStringCnvAtoI(const char* text);
 
+// Decimal number at the start of text as atoi reads it (leading white space,
+// an optional sign), clamped to the 32-bit range as the 32-bit C run-time
+// does, so that both word sizes give the same value. A null text gives 0.
+LUMIVOR_EXPORT int32_t CvkStringAtoIClamped(const char* text);
+
 // Advances *cursor over blanks (space, TAB, CR, LF, FF), "//" comments up to
 // and including the next CR or LF, and "/* ... */" comments. A "/" that
 // begins no comment stays under the cursor; inside an unterminated comment

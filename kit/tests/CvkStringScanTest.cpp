@@ -56,6 +56,22 @@ TEST(CvkStringCnvAtoITest, Forms)
     EXPECT_EQ(CvkStringCnvAtoI(nullptr), 0u);
 }
 
+TEST(CvkStringAtoIClampedTest, DecimalClampedToThirtyTwoBits)
+{
+    const struct {
+        const char* text;
+        int32_t want;
+    } cases[] = {
+        {" \t\n-42x", -42},         {"+7", 7},                  {"2147483647", INT32_MAX},
+        {"2147483648", INT32_MAX},  {"-2147483649", INT32_MIN}, {"99999999999999999999", INT32_MAX},
+        {"0x10", 0},                {"", 0},                    {"abc", 0},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(CvkStringAtoIClamped(c.text), c.want) << '"' << c.text << '"';
+    }
+    EXPECT_EQ(CvkStringAtoIClamped(nullptr), 0);
+}
+
 TEST(CvkStringSkipTest, SkipSpaceOverBlanksAndComments)
 {
     const struct {
