@@ -10,6 +10,7 @@
 #include "kit/CvkFileServer.h"
 #include "kit/CvkHeapSimple.h"
 #include "kit/CvkSystem.h"
+#include "kit/fuzz/KitFuzzStart.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -18,14 +19,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static CvkHeapSimple* heap = [] {
-        static CvkHeapSimple h(nullptr, 0, 16);
-        CvkHeapSetSystem(&h);
-        CvkInitCorvantaSystem();
-        CvkEnvGet()->GetFileServer()->AttachCurrentProtocol(CvkFcpCurrent::SetUp, CvkFcpCurrent::CheckEnableControl);
-        return &h;
-    }();
-    (void)heap;
+    KitFuzzStart();
     const std::string input(reinterpret_cast<const char*>(data), size);
     const size_t split = input.find('\0');
     const std::string instance = input.substr(0, split);

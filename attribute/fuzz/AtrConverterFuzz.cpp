@@ -5,6 +5,7 @@
 #include "attribute/AtrNode.h"
 #include "kit/CvkHeap.h"
 #include "kit/CvkHeapSimple.h"
+#include "kit/tests/KitHeapSlots.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -14,9 +15,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     static CvkHeapSimple heap(nullptr, 0, 16);
-    CvkHeapSetSystem(&heap);
-    CvkHeapSetMain(&heap);
-    CvkHeapSetBuffer(&heap);
+    KitHeapSlotsSet(&heap);
 
     // A block of exactly the input's size: reading in place may descramble it.
     std::vector<uint8_t> image(data, data + size);

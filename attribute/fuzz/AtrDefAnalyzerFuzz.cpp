@@ -3,6 +3,7 @@
 #include "attribute/AtrDefAnalyzer.h"
 #include "kit/CvkHeap.h"
 #include "kit/CvkHeapSimple.h"
+#include "kit/tests/KitHeapSlots.h"
 
 #include <cstdint>
 #include <vector>
@@ -10,9 +11,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     static CvkHeapSimple heap(nullptr, 0, 16);
-    CvkHeapSetSystem(&heap);
-    CvkHeapSetMain(&heap);
-    CvkHeapSetBuffer(&heap);
+    KitHeapSlotsSet(&heap);
 
     std::vector<char> text(data, data + size);
     text.push_back('\0');

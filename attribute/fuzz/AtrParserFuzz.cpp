@@ -5,6 +5,7 @@
 #include "attribute/AtrParser.h"
 #include "kit/CvkHeap.h"
 #include "kit/CvkHeapSimple.h"
+#include "kit/tests/KitHeapSlots.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -13,9 +14,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     static CvkHeapSimple heap(nullptr, 0, 16);
-    CvkHeapSetSystem(&heap);
-    CvkHeapSetMain(&heap);
-    CvkHeapSetBuffer(&heap);
+    KitHeapSlotsSet(&heap);
 
     // The bytes with one terminator in a block of exactly that size.
     std::vector<char> text(data, data + size);

@@ -2,7 +2,7 @@
 // words in both byte orders.
 #include "attribute/AtrCompilerExtChunk.h"
 #include "kit/CvkEndian.h"
-#include "kit/CvkHeapSimple.h"
+#include "kit/tests/KitHeapSlots.h"
 
 #include <gtest/gtest.h>
 
@@ -13,27 +13,15 @@ namespace {
 
 class ExtChunkTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        CvkHeapSetSystem(&heap);
-        CvkHeapSetMain(&heap);
-        CvkHeapSetBuffer(&heap);
-        CvkEndianSetTarget(0);
-    }
-    void TearDown() override
-    {
-        CvkEndianSetTarget(0);
-        CvkHeapSetSystem(nullptr);
-        CvkHeapSetMain(nullptr);
-        CvkHeapSetBuffer(nullptr);
-    }
+    void SetUp() override { CvkEndianSetTarget(0); }
+    void TearDown() override { CvkEndianSetTarget(0); }
     static uint32_t Word(const uint8_t* p)
     {
         uint32_t v;
         std::memcpy(&v, p, 4);
         return v;
     }
-    CvkHeapSimple heap{nullptr, 0, 16};
+    KitSimpleHeap heap;
 };
 
 TEST_F(ExtChunkTest, StructureOfTwoSignedFieldsGivesFourEntries)

@@ -5,9 +5,8 @@
 #include "kit/CvkEnv.h"
 #include "kit/CvkFcpCurrent.h"
 #include "kit/CvkFileServer.h"
-#include "kit/CvkHeap.h"
-#include "kit/CvkHeapSimple.h"
 #include "kit/CvkSystem.h"
+#include "kit/tests/KitHeapSlots.h"
 
 #include <gtest/gtest.h>
 
@@ -22,19 +21,7 @@ namespace {
 
 class AtrDefAnalyzerTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        CvkHeapSetSystem(&heap);
-        CvkHeapSetMain(&heap);
-        CvkHeapSetBuffer(&heap);
-    }
-    void TearDown() override
-    {
-        CvkHeapSetSystem(nullptr);
-        CvkHeapSetMain(nullptr);
-        CvkHeapSetBuffer(nullptr);
-    }
-    CvkHeapSimple heap{nullptr, 0, 16};
+    KitSimpleHeap heap;
 };
 
 // "NAME=value ..." oldest first.
@@ -201,7 +188,7 @@ TEST_F(AtrDefAnalyzerTest, AllocationFailureFailsTheDefinition)
     AtrDefAnalyzer analyzer;
     CvkHeapSetSystem(nullptr);   // no node, token or constant can be made
     EXPECT_EQ(analyzer.AddConstantDefinitionText("enum { A = 1 + 2 };"), 0);
-    CvkHeapSetSystem(&heap);
+    CvkHeapSetSystem(&heap.Heap());
     EXPECT_NE(analyzer.CheckError(), 0u);
     EXPECT_EQ(analyzer.IsParam("A"), 0);
 }

@@ -4,7 +4,9 @@
 #include "attribute/AtrNode.h"
 #include "attribute/AtrParser.h"
 
+#include "attribute/tests/AtrTestTree.h"
 #include "kit/tests/CountingTestHeap.h"
+#include "kit/tests/KitHeapSlots.h"
 
 #include <gtest/gtest.h>
 
@@ -307,33 +309,6 @@ TEST_F(AtrHistoryTest, AnActionThatCannotBeAllocatedStopsTheHistory)
     AtrNode::Destroy(root);
 }
 
-// Counts live blocks only: the deep case makes a million allocations.
-class LiveCountHeap : public CvkHeap {
-public:
-    LiveCountHeap() : CvkHeap(nullptr, 0, 16) {}
-    void* Alloc(uint32_t size) override { return AllocAlign(size, 0, nullptr, 0); }
-    void* Alloc(uint32_t size, const char*, int) override { return AllocAlign(size, 0, nullptr, 0); }
-    void* AllocAlign(uint32_t size, uint32_t alignment) override { return AllocAlign(size, alignment, nullptr, 0); }
-    void* AllocAlign(uint32_t size, uint32_t, const char*, int) override
-    {
-        void* p = nullptr;
-        if (posix_memalign(&p, 16, size != 0 ? size : 1) != 0) {
-            return nullptr;
-        }
-        ++live;
-        return p;
-    }
-    void Free(void* pointer) override { Free(pointer, nullptr, 0); }
-    void Free(void* pointer, const char*, int) override
-    {
-        if (pointer != nullptr) {
-            --live;
-            std::free(pointer);
-        }
-    }
-    long live = 0;
-};
-
 TEST_F(AtrHistoryTest, ASubtreeOfAHundredThousandLevels)
 {
 #if defined(__x86_64__)
@@ -341,10 +316,9 @@ TEST_F(AtrHistoryTest, ASubtreeOfAHundredThousandLevels)
 #else
     constexpr int kDepth = 20000;   // the emulated 32-bit run is many times slower
 #endif
-    LiveCountHeap heap;
-    CvkHeapSetSystem(&heap);
-    CvkHeapSetMain(&heap);
-    CvkHeapSetBuffer(&heap);
+    // Counts live blocks only: the deep case makes a million allocations.
+    atrtest::LiveCountHeap heap;
+    KitHeapSlotsSet(&heap);
     AtrNode* root = Parse(kTree);
     {
         AtrHistoryManager history(nullptr, 8);
@@ -373,7 +347,7 @@ TEST_F(AtrHistoryTest, ASubtreeOfAHundredThousandLevels)
         EXPECT_EQ(history.CheckError(), 0u);
     }
     AtrNode::Destroy(root);
-    EXPECT_EQ(heap.live, 0);
+    EXPECT_EQ(heap.live.load(), 0);
     SetUp();
 }
 

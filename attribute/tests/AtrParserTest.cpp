@@ -3,6 +3,7 @@
 #include "attribute/AtrDefAnalyzer.h"
 #include "attribute/AtrNode.h"
 #include "attribute/AtrParser.h"
+#include "attribute/tests/AtrTestTree.h"
 #include "kit/CvkEnv.h"
 #include "kit/CvkFcpCurrent.h"
 #include "kit/CvkFileServer.h"
@@ -27,33 +28,6 @@
 
 namespace {
 
-// A heap that only counts live blocks, fast enough for large documents.
-class LiveCountHeap : public CvkHeap {
-public:
-    LiveCountHeap() : CvkHeap(nullptr, 0, 16) {}
-    void* Alloc(uint32_t size) override { return AllocAlign(size, 0, nullptr, 0); }
-    void* Alloc(uint32_t size, const char*, int) override { return AllocAlign(size, 0, nullptr, 0); }
-    void* AllocAlign(uint32_t size, uint32_t alignment) override { return AllocAlign(size, alignment, nullptr, 0); }
-    void* AllocAlign(uint32_t size, uint32_t, const char*, int) override
-    {
-        void* p = nullptr;
-        if (posix_memalign(&p, 16, size != 0 ? size : 1) != 0) {
-            return nullptr;
-        }
-        ++live;
-        return p;
-    }
-    void Free(void* pointer) override { Free(pointer, nullptr, 0); }
-    void Free(void* pointer, const char*, int) override
-    {
-        if (pointer != nullptr) {
-            --live;
-            std::free(pointer);
-        }
-    }
-    std::atomic<long> live{0};
-};
-
 class AtrParserTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -71,9 +45,9 @@ protected:
         CvkHeapSetMain(nullptr);
         CvkHeapSetBuffer(nullptr);
     }
-    LiveCountHeap systemHeap;
-    LiveCountHeap mainHeap;
-    LiveCountHeap bufferHeap;
+    atrtest::LiveCountHeap systemHeap;
+    atrtest::LiveCountHeap mainHeap;
+    atrtest::LiveCountHeap bufferHeap;
 };
 
 std::string Sjis(const char* utf8) { return PlatformUtf8ToCp932(utf8); }

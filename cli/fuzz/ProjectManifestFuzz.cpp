@@ -4,6 +4,7 @@
 #include "cli/ProjectNinja.h"
 #include "kit/CvkHeap.h"
 #include "kit/CvkHeapSimple.h"
+#include "kit/tests/KitHeapSlots.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -12,9 +13,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     static CvkHeapSimple heap(nullptr, 0, 16);
-    CvkHeapSetSystem(&heap);
-    CvkHeapSetMain(&heap);
-    CvkHeapSetBuffer(&heap);
+    KitHeapSlotsSet(&heap);
     const std::string text(reinterpret_cast<const char*>(data), size);
     ProjectManifest manifest;
     std::string error, ninja;

@@ -6,6 +6,7 @@
 #include "kit/CvkHeap.h"
 #include "kit/CvkHeapSimple.h"
 #include "platform/PlatformLocalBus.h"
+#include "kit/tests/KitHeapSlots.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -20,9 +21,7 @@ AstMorrinDde* g_tool = nullptr;
 void Start()
 {
     static CvkHeapSimple heap(nullptr, 0, 16);
-    CvkHeapSetSystem(&heap);
-    CvkHeapSetMain(&heap);
-    CvkHeapSetBuffer(&heap);
+    KitHeapSlotsSet(&heap);
     static char dir[] = "/tmp/lumivor-fuzz-XXXXXX";
     if (mkdtemp(dir) == nullptr) {
         std::abort();

@@ -12,6 +12,7 @@
 #include "kit/CvkHeap.h"
 #include "kit/CvkHeapSimple.h"
 #include "kit/CvkMessageBuffer.h"
+#include "kit/tests/KitHeapSlots.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -65,9 +66,7 @@ void UseFrame(const AstSockFrameReader& reader)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     static CvkHeapSimple heap(nullptr, 0, 16);
-    CvkHeapSetSystem(&heap);
-    CvkHeapSetMain(&heap);
-    CvkHeapSetBuffer(&heap);
+    KitHeapSlotsSet(&heap);
     if (size < 1) return 0;
     PieceSource source(data + 1, size - 1, data[0] * 2654435761u);
     AstSockFrameReader reader;

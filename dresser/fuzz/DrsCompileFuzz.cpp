@@ -17,6 +17,7 @@
 #include "kit/CvkHeap.h"
 #include "kit/CvkHeapSimple.h"
 #include "kit/CvkSystem.h"
+#include "kit/fuzz/KitFuzzStart.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -50,14 +51,7 @@ AtrNode* Instructions()
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static CvkHeapSimple* heap = [] {
-        static CvkHeapSimple h(nullptr, 0, 16);
-        CvkHeapSetSystem(&h);
-        CvkInitCorvantaSystem();
-        CvkEnvGet()->GetFileServer()->AttachCurrentProtocol(CvkFcpCurrent::SetUp, CvkFcpCurrent::CheckEnableControl);
-        return &h;
-    }();
-    (void)heap;
+    KitFuzzStart();
     if (size == 0) return 0;
     const uint8_t flags = data[0];
     const std::string text(reinterpret_cast<const char*>(data + 1), size - 1);

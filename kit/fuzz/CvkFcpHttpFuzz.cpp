@@ -9,6 +9,7 @@
 #include "kit/CvkFcpHttp.h"
 #include "kit/CvkHeap.h"
 #include "kit/CvkHeapSimple.h"
+#include "kit/tests/KitHeapSlots.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -111,9 +112,7 @@ const uint32_t kGuard = 64;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     static CvkHeapSimple heap(nullptr, 0, 16);
-    CvkHeapSetSystem(&heap);
-    CvkHeapSetMain(&heap);
-    CvkHeapSetBuffer(&heap);
+    KitHeapSlotsSet(&heap);
     static AnswerServer server;
     if (size < 1)
         return 0;

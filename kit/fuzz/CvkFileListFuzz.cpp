@@ -3,6 +3,7 @@
 #include "kit/CvkFileList.h"
 #include "kit/CvkHeap.h"
 #include "kit/CvkHeapSimple.h"
+#include "kit/tests/KitHeapSlots.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -12,9 +13,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     static CvkHeapSimple heap(nullptr, 0, 16);
-    CvkHeapSetSystem(&heap);
-    CvkHeapSetMain(&heap);
-    CvkHeapSetBuffer(&heap);
+    KitHeapSlotsSet(&heap);
 
     // The input in a block of exactly its size, so that overreads are caught.
     std::vector<uint8_t> exact(data, data + size);

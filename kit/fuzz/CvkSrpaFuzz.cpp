@@ -4,6 +4,7 @@
 #include "kit/CvkHeap.h"
 #include "kit/CvkHeapSimple.h"
 #include "kit/CvkSrpa.h"
+#include "kit/tests/KitHeapSlots.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -13,9 +14,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     static CvkHeapSimple heap(nullptr, 0, 16);
-    CvkHeapSetSystem(&heap);
-    CvkHeapSetMain(&heap);
-    CvkHeapSetBuffer(&heap);
+    KitHeapSlotsSet(&heap);
 
     // First byte: the chunk's mapFlags (so that chunks claiming to be
     // relocated are tried as well); the rest: the data area, in a block of

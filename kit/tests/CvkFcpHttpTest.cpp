@@ -5,8 +5,8 @@
 #include "kit/CvkFileServer.h"
 #include "platform/PlatformTimer.h"
 
-#include "CountingTestHeap.h"
 #include "HttpTestServer.h"
+#include "KitFileTest.h"
 
 #include <gtest/gtest.h>
 
@@ -22,38 +22,28 @@ namespace {
 
 // Heaps, an environment with both protocols, and a loopback server on a
 // fresh directory.
-class CvkFcpHttpTest : public KitHeapTest {
+class CvkFcpHttpTest : public KitFileTest {
 protected:
     void SetUp() override
     {
-        KitHeapTest::SetUp();
-        env = new CvkEnv();
-        ASSERT_NE(env, nullptr);
-        CvkEnvSet(env);
-        CvkFileServer* server = env->GetFileServer();
-        server->AttachCurrentProtocol(CvkFcpCurrent::SetUp, CvkFcpCurrent::CheckEnableControl);
-        server->AttachProtocol(CvkFcpHttp::SetUp, CvkFcpHttp::CheckEnableControl);
+        KitFileTest::SetUp();
+        if (HasFatalFailure()) {
+            return;
+        }
+        env->GetFileServer()->AttachProtocol(CvkFcpHttp::SetUp, CvkFcpHttp::CheckEnableControl);
 #ifndef LUMIVOR_HAVE_CURL
         GTEST_SKIP() << "this build has no libcurl for its architecture: the HTTP protocol is built out";
 #endif
-        root = fs::temp_directory_path() / ("lumivor_http_" + std::to_string(getpid()));
-        fs::remove_all(root);
-        fs::create_directories(root);
-        ASSERT_TRUE(http.Start(root.string(), 60)) << "python3 loopback server did not start";
+        ASSERT_TRUE(http.Start(dir.string(), 60)) << "python3 loopback server did not start";
     }
     void TearDown() override
     {
         http.Stop();
-        if (!root.empty()) {
-            fs::remove_all(root);
-        }
-        delete env;
-        CvkEnvSet(nullptr);
-        KitHeapTest::TearDown();
+        KitFileTest::TearDown();
     }
     void Put(const std::string& name, const std::string& bytes)
     {
-        std::ofstream((root / name).string(), std::ios::binary) << bytes;
+        std::ofstream((dir / name).string(), std::ios::binary) << bytes;
     }
     static std::string Pattern(size_t n)
     {
@@ -64,8 +54,6 @@ protected:
         return s;
     }
 
-    CvkEnv* env = nullptr;
-    fs::path root;
     HttpTestServer http;
 };
 
@@ -110,7 +98,7 @@ TEST_F(CvkFcpHttpTest, PutThenGet)
     CvkFile in(http.Url("up.bin").c_str());
     ASSERT_EQ(in.ReadFile(nullptr, 0, 0), 1);
     EXPECT_EQ(std::string(static_cast<char*>(in.GetBuffer()), body.size()), body);
-    EXPECT_EQ(fs::file_size(root / "up.bin"), body.size());
+    EXPECT_EQ(fs::file_size(dir / "up.bin"), body.size());
 }
 
 TEST_F(CvkFcpHttpTest, MissingResourcesFail)

@@ -3,7 +3,7 @@
 #include "kit/CvkFileList.h"
 #include "kit/CvkFileServer.h"
 
-#include "CountingTestHeap.h"
+#include "KitFileTest.h"
 
 #include <gtest/gtest.h>
 
@@ -22,25 +22,8 @@ uint32_t Word(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (ui
 void SetWord(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); } // little-endian host
 std::string Tag(const uint8_t* p) { return std::string(reinterpret_cast<const char*>(p), 4); }
 
-class CvkFileListTest : public KitHeapTest {
+class CvkFileListTest : public KitFileTest {
 protected:
-    void SetUp() override
-    {
-        KitHeapTest::SetUp();
-        env = new CvkEnv();
-        ASSERT_NE(env, nullptr);
-        CvkEnvSet(env);
-        env->GetFileServer()->AttachCurrentProtocol(CvkFcpCurrent::SetUp, CvkFcpCurrent::CheckEnableControl);
-        dir = fs::temp_directory_path() / ("lumivor_fils_" + std::to_string(getpid()));
-        fs::create_directories(dir);
-    }
-    void TearDown() override
-    {
-        delete env;
-        CvkEnvSet(nullptr);
-        fs::remove_all(dir);
-        KitHeapTest::TearDown();
-    }
     // A three-entry package: "alpha" (5 bytes), a null entry, "gamma.bin" (40 bytes).
     std::vector<uint8_t> MakeImage(uint32_t align = 16)
     {
@@ -54,9 +37,6 @@ protected:
         EXPECT_NE(image, nullptr);
         return image != nullptr ? std::vector<uint8_t>(image, image + list.GetChunkSize()) : std::vector<uint8_t>();
     }
-
-    CvkEnv* env = nullptr;
-    fs::path dir;
 };
 
 TEST_F(CvkFileListTest, ThreeEntryLayoutAndRoundTrip)

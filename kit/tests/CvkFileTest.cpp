@@ -5,7 +5,7 @@
 #include "kit/CvkSystem.h"
 #include "kit/CvkVeldra.h"
 
-#include "CountingTestHeap.h"
+#include "KitFileTest.h"
 #include "platform/PlatformCodePage.h"
 
 #include <gtest/gtest.h>
@@ -22,29 +22,8 @@ namespace fs = std::filesystem;
 namespace {
 
 // Heaps installed, an environment current and the local protocol attached.
-class CvkFileTest : public KitHeapTest {
+class CvkFileTest : public KitFileTest {
 protected:
-    void SetUp() override
-    {
-        KitHeapTest::SetUp();
-        env = new CvkEnv();
-        ASSERT_NE(env, nullptr);
-        CvkEnvSet(env);
-        ASSERT_EQ(env->GetFileServer()->AttachCurrentProtocol(CvkFcpCurrent::SetUp, CvkFcpCurrent::CheckEnableControl),
-                  1);
-        dir = fs::temp_directory_path() / ("lumivor_file_" + std::to_string(getpid()) + "_" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override
-    {
-        delete env;
-        CvkEnvSet(nullptr);
-        fs::remove_all(dir);
-        KitHeapTest::TearDown();
-    }
-    std::string P(const std::string& name) const { return (dir / name).string(); }
     static void Put(const std::string& path, const std::string& bytes)
     {
         std::ofstream(path, std::ios::binary) << bytes;
@@ -54,9 +33,6 @@ protected:
         std::ifstream in(path, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
-
-    CvkEnv* env = nullptr;
-    fs::path dir;
 };
 
 TEST_F(CvkFileTest, WholeReadIntoOwnedBufferAndOffsetRead)

@@ -4,7 +4,7 @@
 #include "kit/CvkFileServer.h"
 #include "platform/PlatformNamedLock.h"
 
-#include "CountingTestHeap.h"
+#include "KitFileTest.h"
 
 #include <gtest/gtest.h>
 
@@ -20,17 +20,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class CvkFileThreadTest : public KitHeapTest {
+class CvkFileThreadTest : public KitFileTest {
 protected:
     void SetUp() override
     {
-        KitHeapTest::SetUp();
-        env = new CvkEnv();
-        ASSERT_NE(env, nullptr);
-        CvkEnvSet(env);
-        env->GetFileServer()->AttachCurrentProtocol(CvkFcpCurrent::SetUp, CvkFcpCurrent::CheckEnableControl);
-        dir = fs::temp_directory_path() / ("lumivor_fthread_" + std::to_string(getpid()));
-        fs::create_directories(dir);
+        KitFileTest::SetUp();
         // The lock file lives in the runtime directory: a private one keeps
         // test programs that run at the same time apart.
         setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
@@ -38,12 +32,8 @@ protected:
     void TearDown() override
     {
         CvkFileCloseAccessMutex();
-        delete env;
-        CvkEnvSet(nullptr);
-        fs::remove_all(dir);
-        KitHeapTest::TearDown();
+        KitFileTest::TearDown();
     }
-    std::string P(const std::string& name) const { return (dir / name).string(); }
     // Polls the busy flag for up to five seconds; true when it cleared.
     static bool WaitIdle(CvkFile& file)
     {
