@@ -1,7 +1,6 @@
 #include "anim/CvCurve.h"
 
-#include "kit/CvkHeap.h"
-#include "kit/CvkHeapSimple.h"
+#include "anim/tests/AnimTestKit.h"
 
 #include <gtest/gtest.h>
 
@@ -9,24 +8,8 @@
 
 namespace {
 
-class CurveTest : public ::testing::Test {
+class CurveTest : public AnimTest {
 protected:
-    void SetUp() override
-    {
-        CvkHeapSetSystem(&m_heap);
-        CvkHeapSetMain(&m_heap);
-        CvkHeapSetBuffer(&m_heap);
-        CvkController_SysBoot();
-    }
-    void TearDown() override
-    {
-        CvkHeapSetMain(&m_heap); // a test may have emptied it
-        CvkController_SysEnd();
-        CvkHeapSetSystem(nullptr);
-        CvkHeapSetMain(nullptr);
-        CvkHeapSetBuffer(nullptr);
-    }
-
     // Numbers the keys' values 0, 1, 2, ... and sets times 10 apart.
     static void number(CvCurve& c)
     {
@@ -42,14 +25,6 @@ protected:
             v.push_back(c.getKeyValue(k));
         return v;
     }
-    static float at(CvCurve& c, float t)
-    {
-        float v = -999.0f;
-        EXPECT_EQ(c.eval(t, &v), 1) << "t=" << t;
-        return v;
-    }
-
-    CvkHeapSimple m_heap{nullptr, 0, 16};
 };
 
 TEST_F(CurveTest, ConstructionAndEvaluation)

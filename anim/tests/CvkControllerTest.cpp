@@ -1,7 +1,6 @@
 #include "anim/CvkController.h"
 
-#include "kit/CvkHeap.h"
-#include "kit/CvkHeapSimple.h"
+#include "anim/tests/AnimTestKit.h"
 
 #include <gtest/gtest.h>
 
@@ -18,23 +17,8 @@ struct Key {
     float out[2];
 };
 
-class ControllerTest : public ::testing::Test {
+class ControllerTest : public AnimTest {
 protected:
-    void SetUp() override
-    {
-        CvkHeapSetSystem(&m_heap);
-        CvkHeapSetMain(&m_heap);
-        CvkHeapSetBuffer(&m_heap);
-        CvkController_SysBoot();
-    }
-    void TearDown() override
-    {
-        CvkController_SysEnd();
-        CvkHeapSetSystem(nullptr);
-        CvkHeapSetMain(nullptr);
-        CvkHeapSetBuffer(nullptr);
-    }
-
     // Points `c` at `keys`; tangents only when asked.
     static void attach(CvkController& c, std::vector<Key>& keys, bool tangents = true)
     {
@@ -45,15 +29,6 @@ protected:
         c.setupBuffer(CVK_CTRL_OUTPARAM, tangents ? keys[0].out : nullptr, 2, s);
         c.setKeyCount(static_cast<int>(keys.size()));
     }
-
-    static float at(CvkController& c, float t)
-    {
-        float v = -999.0f;
-        EXPECT_EQ(c.eval(t, &v), 1) << "t=" << t;
-        return v;
-    }
-
-    CvkHeapSimple m_heap{nullptr, 0, 16};
 };
 
 TEST_F(ControllerTest, DefaultsAndReadiness)

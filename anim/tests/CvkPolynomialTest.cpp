@@ -1,7 +1,6 @@
 #include "anim/CvkPolynomial.h"
 
-#include "kit/CvkHeap.h"
-#include "kit/CvkHeapSimple.h"
+#include "kit/tests/KitHeapSlots.h"
 
 #include <gtest/gtest.h>
 
@@ -13,19 +12,7 @@ namespace {
 
 class PolynomialTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        CvkHeapSetSystem(&m_heap);
-        CvkHeapSetMain(&m_heap);
-        CvkHeapSetBuffer(&m_heap);
-    }
-    void TearDown() override
-    {
-        CvkHeapSetSystem(nullptr);
-        CvkHeapSetMain(nullptr);
-        CvkHeapSetBuffer(nullptr);
-    }
-    CvkHeapSimple m_heap{nullptr, 0, 16};
+    KitSimpleHeap m_heap;
 };
 
 // Polynomial from coefficients, constant first.
