@@ -3,8 +3,7 @@
 // it (binary search), and the cubic root finder on its own.
 #include "anim/CvkController.h"
 #include "anim/CvkPolynomial.h"
-#include "kit/CvkHeap.h"
-#include "kit/CvkHeapSimple.h"
+#include "kit/tests/KitHeapSlots.h"
 
 #include <benchmark/benchmark.h>
 
@@ -22,14 +21,8 @@ struct Key {
 constexpr int kKeys = 1000;
 
 struct Kit {
-    Kit()
-    {
-        CvkHeapSetSystem(&heap);
-        CvkHeapSetMain(&heap);
-        CvkHeapSetBuffer(&heap);
-        CvkController_SysBoot();
-    }
-    CvkHeapSimple heap{nullptr, 0, 16};
+    Kit() { CvkController_SysBoot(); }
+    KitSimpleHeap heaps;
 };
 
 Kit& kit()

@@ -10,9 +10,8 @@
 #include "kit/CvkEnv.h"
 #include "kit/CvkFcpCurrent.h"
 #include "kit/CvkFileServer.h"
-#include "kit/CvkHeap.h"
-#include "kit/CvkHeapSimple.h"
 #include "kit/CvkSystem.h"
+#include "kit/tests/KitHeapSlots.h"
 
 #include <benchmark/benchmark.h>
 
@@ -25,22 +24,13 @@
 namespace {
 
 struct Kit {
-    CvkHeapSimple heap{nullptr, 0, 16};
+    KitSimpleHeap heaps;
     Kit()
     {
-        CvkHeapSetSystem(&heap);
-        CvkHeapSetMain(&heap);
-        CvkHeapSetBuffer(&heap);
         CvkInitCorvantaSystem();
         CvkEnvGet()->GetFileServer()->AttachCurrentProtocol(CvkFcpCurrent::SetUp, CvkFcpCurrent::CheckEnableControl);
     }
-    ~Kit()
-    {
-        CvkExitCorvantaSystem();
-        CvkHeapSetSystem(nullptr);
-        CvkHeapSetMain(nullptr);
-        CvkHeapSetBuffer(nullptr);
-    }
+    ~Kit() { CvkExitCorvantaSystem(); }
 };
 
 constexpr int kEnumerators = 200000;

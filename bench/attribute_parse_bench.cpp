@@ -66,31 +66,7 @@ void BM_ParseWalkDestroy(benchmark::State& state)
             state.SkipWithError("parse failed");
             break;
         }
-        int64_t sum = 0;
-        for (AtrNode* top = tree; top != nullptr; top = top->GetNext()) {
-            AtrNode* n = top;
-            for (;;) {
-                for (AtrAttribute* a = n->GetAttribute(0); a != nullptr; a = a->GetNext()) {
-                    const AtrData* d = a->GetData();
-                    sum += d->GetType() == CVK_VARIANT_TYPE_STRING ? d->GetStrLength() : d->GetS32();
-                }
-                for (AtrData* d = n->GetData(0); d != nullptr; d = d->GetNext()) {
-                    sum += d->GetType() == CVK_VARIANT_TYPE_FLOAT ? static_cast<int64_t>(d->GetF32()) : d->GetS32();
-                }
-                if (AtrNode* c = n->GetChild(0)) {
-                    n = c;
-                    continue;
-                }
-                while (n != top && n->GetNext() == nullptr) {
-                    n = n->GetParent();
-                }
-                if (n == top) {
-                    break;
-                }
-                n = n->GetNext();
-            }
-        }
-        benchmark::DoNotOptimize(sum);
+        benchmark::DoNotOptimize(attribute_bench::Walk(tree));
         AtrNodeDestroyChain(tree);
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));

@@ -5,12 +5,11 @@
 // median processor time of each side and MB/s of each side's own text.
 // Built only when the bench configuration finds pugixml (Debian
 // libpugixml-dev); nothing else links it.
-#include "AttributeTextGen.h"
+#include "AttributeBench.h"
+#include "BenchTiming.h"
 
 #include "attribute/AtrNode.h"
 #include "attribute/AtrParser.h"
-#include "kit/CvkHeap.h"
-#include "kit/CvkHeapSimple.h"
 
 #include <pugixml.hpp>
 
@@ -24,47 +23,8 @@
 
 namespace {
 
-double ProcessorSeconds()
-{
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
-
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-int64_t WalkOurs(AtrNode* tree)
-{
-    int64_t sum = 0;
-    for (AtrNode* top = tree; top != nullptr; top = top->GetNext()) {
-        AtrNode* n = top;
-        for (;;) {
-            for (AtrAttribute* a = n->GetAttribute(0); a != nullptr; a = a->GetNext()) {
-                const AtrData* d = a->GetData();
-                sum += d->GetType() == CVK_VARIANT_TYPE_STRING ? d->GetStrLength() : d->GetS32();
-            }
-            for (AtrData* d = n->GetData(0); d != nullptr; d = d->GetNext()) {
-                sum += d->GetType() == CVK_VARIANT_TYPE_FLOAT ? static_cast<int64_t>(d->GetF32()) : d->GetS32();
-            }
-            if (AtrNode* c = n->GetChild(0)) {
-                n = c;
-                continue;
-            }
-            while (n != top && n->GetNext() == nullptr) {
-                n = n->GetParent();
-            }
-            if (n == top) {
-                break;
-            }
-            n = n->GetNext();
-        }
-    }
-    return sum;
-}
+using bench_timing::Median;
+using bench_timing::ProcessorSeconds;
 
 // Every attribute as an integer (or a string's length where it is quoted
 // text), and the data list of each element cut at its commas and read as
@@ -115,10 +75,7 @@ int main(int argc, char** argv)
     const std::string ours = ourGen.Generate(megabytes << 20);
     const std::string xml = attribute_bench::MenuTextGen(20261210).GenerateXml(ourGen.Screens());
 
-    CvkHeapSimple heap{nullptr, 0, 16};
-    CvkHeapSetSystem(&heap);
-    CvkHeapSetMain(&heap);
-    CvkHeapSetBuffer(&heap);
+    attribute_bench::Heaps heaps;
 
     std::vector<double> ourParse, ourWalk, ourDestroy, pugiParse, pugiWalk, pugiDestroy;
     int64_t checksum = 0;
@@ -131,7 +88,7 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "our reader failed\n");
             return 1;
         }
-        checksum += WalkOurs(tree);
+        checksum += attribute_bench::Walk(tree);
         double t2 = ProcessorSeconds();
         AtrNodeDestroyChain(tree);
         double t3 = ProcessorSeconds();
@@ -156,10 +113,6 @@ int main(int argc, char** argv)
         pugiWalk.push_back(t2 - t1);
         pugiDestroy.push_back(t3 - t2);
     }
-    CvkHeapSetSystem(nullptr);
-    CvkHeapSetMain(nullptr);
-    CvkHeapSetBuffer(nullptr);
-
     const double ourMb = static_cast<double>(ours.size()) / 1e6;
     const double xmlMb = static_cast<double>(xml.size()) / 1e6;
     auto line = [](const char* what, double ourSeconds, double ourBytes, double theirSeconds, double theirBytes) {

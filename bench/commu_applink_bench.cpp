@@ -10,9 +10,8 @@
 #include "commu/AstMessageLoop.h"
 #include "commu/AstMorrinSock.h"
 #include "commu/CvkMessageBufferNode.h"
-#include "kit/CvkHeap.h"
-#include "kit/CvkHeapSimple.h"
 #include "kit/CvkMessageBuffer.h"
+#include "kit/tests/KitHeapSlots.h"
 
 #include <benchmark/benchmark.h>
 
@@ -28,15 +27,7 @@
 namespace {
 
 // The kit's heap slots for the whole run.
-struct Heaps {
-    Heaps() : heap(nullptr, 0, 16)
-    {
-        CvkHeapSetSystem(&heap);
-        CvkHeapSetMain(&heap);
-        CvkHeapSetBuffer(&heap);
-    }
-    CvkHeapSimple heap;
-};
+using Heaps = KitSimpleHeap;
 
 Heaps& TheHeaps()
 {

@@ -4,8 +4,7 @@
 // throughput of a 100 MB file frame.
 #include "commu/AstSockClient.h"
 #include "commu/AstSockServerForMorrin.h"
-#include "kit/CvkHeap.h"
-#include "kit/CvkHeapSimple.h"
+#include "kit/tests/KitHeapSlots.h"
 
 #include <benchmark/benchmark.h>
 
@@ -15,16 +14,7 @@
 
 namespace {
 
-CvkHeapSimple g_heap(nullptr, 0, 16);
-
-struct Kit {
-    Kit()
-    {
-        CvkHeapSetSystem(&g_heap);
-        CvkHeapSetMain(&g_heap);
-        CvkHeapSetBuffer(&g_heap);
-    }
-} g_kit;
+KitSimpleHeap g_heaps;
 
 const std::string kCommand = "<VELDRA To = 0><COMMU><root MachineName = \"127.0.0.1\", PortNo = 7743 /></COMMU>"
                              "<MSG><MSGBUF><MSGBLK To = 0, Msg = 1000, From = 9><VAR Type = 3, Val = \"a.bin\" />"

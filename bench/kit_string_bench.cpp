@@ -2,8 +2,7 @@
 // (20-byte) and long (2,000-byte) texts. CvString copies share the value,
 // so they cost the same whatever the length.
 #include "kit/CvString.h"
-#include "kit/CvkHeap.h"
-#include "kit/CvkHeapSimple.h"
+#include "kit/tests/KitHeapSlots.h"
 
 #include <benchmark/benchmark.h>
 
@@ -112,9 +111,7 @@ int main(int argc, char** argv)
 {
     // String values come from the buffer heap, string objects from the system heap.
     static CvkHeapSimple heap(nullptr, 0, 16);
-    CvkHeapSetSystem(&heap);
-    CvkHeapSetMain(&heap);
-    CvkHeapSetBuffer(&heap);
+    KitHeapSlotsSet(&heap);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;

@@ -4,6 +4,8 @@
 // time of each side gives symbols per second. Built only when the bench
 // configuration finds libqrencode (Debian libqrencode-dev); nothing else
 // links it.
+#include "BenchTiming.h"
+
 #include "qr/QrEncoder.h"
 #include "qr/QrTables.h"
 
@@ -19,12 +21,8 @@ bool YardstickEncode(const std::string& text, long& checksum);  // qr_vs_qrencod
 
 namespace {
 
-double ProcessorSeconds()
-{
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
+using bench_timing::Median;
+using bench_timing::ProcessorSeconds;
 
 // Sixty-four texts of one length, cut at different places of a menu sentence.
 std::vector<std::string> Texts(size_t length)
@@ -35,12 +33,6 @@ std::vector<std::string> Texts(size_t length)
     std::vector<std::string> texts;
     for (size_t i = 0; i < 64; ++i) texts.push_back(all.substr(i * 7, length));
     return texts;
-}
-
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 void Compare(size_t length, int symbolsPerRound, int rounds)
