@@ -8,20 +8,15 @@
 # 256 kbit/s. Alternating keeps drift of a shared machine out of the ratios.
 # Prints the median seconds, the multiple of real time, the ratios to lame
 # and the peak memory (/usr/bin/time -v); wall time is taken with date. Needs the release build.
-set -euo pipefail
-root="$(cd "$(dirname "$0")/.." && pwd)"
-bin="${LUMIVOR_BIN:-$root/build/release}"
+default_rounds=5
+. "$(dirname "$0")/lib/common.sh"
 enc="$bin/audio/zafencoder"
 src="${ZAF_BENCH_INPUT:-$root/../shared/data/audio/synth_44k16_stereo_20s.wav}"
-rounds="${ROUNDS:-5}"
 if [ ! -x "$enc" ]; then
   echo "zafencoder not found at $enc (build the release preset or set LUMIVOR_BIN)" >&2
   exit 1
 fi
-if ! command -v lame >/dev/null 2>&1; then
-  echo "installing lame" >&2
-  apt-get install -y lame >/dev/null 2>&1 || sudo apt-get install -y lame >/dev/null
-fi
+bench_install lame lame
 if [ ! -x /usr/bin/time ]; then
   echo "/usr/bin/time is needed (Debian package time)" >&2
   exit 1

@@ -8,20 +8,12 @@
 # memory of each side, the ratios, and our peak in bytes per instance byte.
 # Installs Debian flatbuffers-compiler when flatc is missing and builds
 # lumivor and the generator in the release preset.
-set -euo pipefail
-root="$(cd "$(dirname "$0")/.." && pwd)"
-bin="${LUMIVOR_BIN:-$root/build/release}"
-rounds="${ROUNDS:-7}"
+. "$(dirname "$0")/lib/common.sh"
 megabytes="${MEGABYTES:-20}"
-if ! command -v flatc >/dev/null; then
-  echo "installing flatbuffers-compiler" >&2
-  apt-get install -y flatbuffers-compiler >/dev/null 2>&1 || sudo apt-get install -y flatbuffers-compiler >/dev/null
-fi
-cd "$root"
-[ -d "$bin" ] || cmake --preset release >/dev/null
+bench_install flatbuffers-compiler flatc
+bench_build lumivor bundle_treegen_tool
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
-cmake --build "$bin" --target lumivor bundle_treegen_tool >"$work/build.log" 2>&1 || { cat "$work/build.log" >&2; exit 1; }
 lumivor="$bin/cli/lumivor"
 "$bin/bench/bundle_treegen_tool" "$megabytes" "$work" >"$work/sizes"
 read -r _ elements _ screens _ instance_bytes _ json_bytes <"$work/sizes"

@@ -6,16 +6,10 @@
 # process, ROUNDS times (default 7), and its median wall and processor times
 # give MB/s and lines/s. On a busy machine compare processor times. Needs the release
 # build and luac5.4 (Debian lua5.4).
-set -euo pipefail
-root="$(cd "$(dirname "$0")/.." && pwd)"
-bin="${LUMIVOR_BIN:-$root/build/release}"
+. "$(dirname "$0")/lib/common.sh"
 bench="$bin/bench/dresser_lex_bench"
-rounds="${ROUNDS:-7}"
 [ -x "$bench" ] || { echo "dresser_lex_bench not found at $bench (build the release preset with LUMIVOR_BENCH=ON)" >&2; exit 1; }
-if ! command -v luac5.4 >/dev/null; then
-  echo "installing lua5.4" >&2
-  apt-get install -y lua5.4 >/dev/null 2>&1 || sudo apt-get install -y lua5.4 >/dev/null
-fi
+bench_install lua5.4 luac5.4
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 

@@ -7,19 +7,14 @@
 # bytes), the peak memory and the ratios to luac -p; on a
 # shared machine the processor times are the steadier measure. Needs the
 # release build, luac5.4 (Debian lua5.4), python3 and /usr/bin/time (time).
-set -euo pipefail
-root="$(cd "$(dirname "$0")/.." && pwd)"
-bin="${LUMIVOR_BIN:-$root/build/release}"
+default_rounds=5
+. "$(dirname "$0")/lib/common.sh"
 lumivor="$bin/cli/lumivor"
 bench="$bin/bench/dresser_compile_bench"
-rounds="${ROUNDS:-5}"
 for tool in "$lumivor" "$bench"; do
   [ -x "$tool" ] || { echo "dresser_vs_luac: $tool not built (release preset with LUMIVOR_BENCH)" >&2; exit 1; }
 done
-if ! command -v luac5.4 >/dev/null 2>&1; then
-  echo "installing lua5.4" >&2
-  apt-get install -y lua5.4 >/dev/null 2>&1 || sudo apt-get install -y lua5.4 >/dev/null
-fi
+bench_install lua5.4 luac5.4
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
