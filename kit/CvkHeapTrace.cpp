@@ -51,6 +51,10 @@ const uint32_t MAGIC = 0x4C485A49u;  // "IZHL"
 const uint32_t RED = 1;
 const uint32_t BLACK = 0;
 
+// The index's other side: B_LEFT for B_RIGHT and the reverse. The tree's
+// balancing is written once for one side and run with the sides swapped.
+constexpr uint32_t opposite(uint32_t side) { return side == B_LEFT ? B_RIGHT : B_LEFT; }
+
 const char kMsgNotHeap[] = "[CVK]This Address is not Heap Area(Illegal Heap Area).\n";
 const char kMsgAllocFail[] = "[Cvk]Heap Allocation fail.\n";
 const char kMsgIllegalBlock[] = "[CVK]Illegal heap block.\n";
@@ -410,33 +414,21 @@ void CvkHeapTrace::_freeRemove(uint32_t block) {
     _treeRemove(block);
 }
 
-void CvkHeapTrace::_rotateLeft(uint32_t x) {
+// Turns x down to its `side` (B_LEFT or B_RIGHT): its child on the other
+// side takes its place, and that child's inner subtree moves over to x.
+void CvkHeapTrace::_rotate(uint32_t x, uint32_t side) {
     Area a{m_base};
-    uint32_t y = a.ld(x + B_RIGHT);
-    uint32_t yl = a.ld(y + B_LEFT);
-    a.st(x + B_RIGHT, yl);
-    if (yl) a.st(yl + B_PARENT, x);
+    const uint32_t other = opposite(side);
+    uint32_t y = a.ld(x + other);
+    uint32_t inner = a.ld(y + side);
+    a.st(x + other, inner);
+    if (inner) a.st(inner + B_PARENT, x);
     uint32_t xp = a.ld(x + B_PARENT);
     a.st(y + B_PARENT, xp);
     if (!xp) m_root = y;
-    else if (a.ld(xp + B_LEFT) == x) a.st(xp + B_LEFT, y);
-    else a.st(xp + B_RIGHT, y);
-    a.st(y + B_LEFT, x);
-    a.st(x + B_PARENT, y);
-}
-
-void CvkHeapTrace::_rotateRight(uint32_t x) {
-    Area a{m_base};
-    uint32_t y = a.ld(x + B_LEFT);
-    uint32_t yr = a.ld(y + B_RIGHT);
-    a.st(x + B_LEFT, yr);
-    if (yr) a.st(yr + B_PARENT, x);
-    uint32_t xp = a.ld(x + B_PARENT);
-    a.st(y + B_PARENT, xp);
-    if (!xp) m_root = y;
-    else if (a.ld(xp + B_RIGHT) == x) a.st(xp + B_RIGHT, y);
-    else a.st(xp + B_LEFT, y);
-    a.st(y + B_RIGHT, x);
+    else if (a.ld(xp + side) == x) a.st(xp + side, y);
+    else a.st(xp + other, y);
+    a.st(y + side, x);
     a.st(x + B_PARENT, y);
 }
 
@@ -454,41 +446,24 @@ void CvkHeapTrace::_treeInsert(uint32_t z, uint32_t parent, bool left) {
         uint32_t p = a.ld(z + B_PARENT);
         if (!red(p)) break;
         uint32_t g = a.ld(p + B_PARENT);  // p is red, so not the root
-        if (p == a.ld(g + B_LEFT)) {
-            uint32_t u = a.ld(g + B_RIGHT);
-            if (red(u)) {
-                a.st(p + B_COLOR, BLACK);
-                a.st(u + B_COLOR, BLACK);
-                a.st(g + B_COLOR, RED);
-                z = g;
-                continue;
-            }
-            if (z == a.ld(p + B_RIGHT)) {
-                z = p;
-                _rotateLeft(z);
-                p = a.ld(z + B_PARENT);
-            }
+        const uint32_t side = p == a.ld(g + B_LEFT) ? B_LEFT : B_RIGHT;  // p's side under g
+        const uint32_t other = opposite(side);
+        uint32_t u = a.ld(g + other);
+        if (red(u)) {
             a.st(p + B_COLOR, BLACK);
+            a.st(u + B_COLOR, BLACK);
             a.st(g + B_COLOR, RED);
-            _rotateRight(g);
-        } else {
-            uint32_t u = a.ld(g + B_LEFT);
-            if (red(u)) {
-                a.st(p + B_COLOR, BLACK);
-                a.st(u + B_COLOR, BLACK);
-                a.st(g + B_COLOR, RED);
-                z = g;
-                continue;
-            }
-            if (z == a.ld(p + B_LEFT)) {
-                z = p;
-                _rotateRight(z);
-                p = a.ld(z + B_PARENT);
-            }
-            a.st(p + B_COLOR, BLACK);
-            a.st(g + B_COLOR, RED);
-            _rotateLeft(g);
+            z = g;
+            continue;
         }
+        if (z == a.ld(p + other)) {
+            z = p;
+            _rotate(z, side);
+            p = a.ld(z + B_PARENT);
+        }
+        a.st(p + B_COLOR, BLACK);
+        a.st(g + B_COLOR, RED);
+        _rotate(g, other);
     }
     a.st(m_root + B_COLOR, BLACK);
 }
@@ -538,59 +513,34 @@ void CvkHeapTrace::_treeRemove(uint32_t z) {
         setColor(y, colorOf(z));
     }
     if (removedColor == BLACK) {
+        auto child = [&](uint32_t n, uint32_t side) { return a.ld(n + side); };
         while (x != m_root && colorOf(x) == BLACK) {
-            if (x == leftOf(xParent)) {
-                uint32_t w = rightOf(xParent);
-                if (colorOf(w) == RED) {
-                    setColor(w, BLACK);
-                    setColor(xParent, RED);
-                    _rotateLeft(xParent);
-                    w = rightOf(xParent);
-                }
-                if (colorOf(leftOf(w)) == BLACK && colorOf(rightOf(w)) == BLACK) {
-                    setColor(w, RED);
-                    x = xParent;
-                    xParent = parentOf(x);
-                } else {
-                    if (colorOf(rightOf(w)) == BLACK) {
-                        setColor(leftOf(w), BLACK);
-                        setColor(w, RED);
-                        _rotateRight(w);
-                        w = rightOf(xParent);
-                    }
-                    setColor(w, colorOf(xParent));
-                    setColor(xParent, BLACK);
-                    setColor(rightOf(w), BLACK);
-                    _rotateLeft(xParent);
-                    x = m_root;
-                    break;
-                }
+            const uint32_t side = x == leftOf(xParent) ? B_LEFT : B_RIGHT;  // x's side under its parent
+            const uint32_t other = opposite(side);
+            uint32_t w = child(xParent, other);
+            if (colorOf(w) == RED) {
+                setColor(w, BLACK);
+                setColor(xParent, RED);
+                _rotate(xParent, side);
+                w = child(xParent, other);
+            }
+            if (colorOf(child(w, side)) == BLACK && colorOf(child(w, other)) == BLACK) {
+                setColor(w, RED);
+                x = xParent;
+                xParent = parentOf(x);
             } else {
-                uint32_t w = leftOf(xParent);
-                if (colorOf(w) == RED) {
-                    setColor(w, BLACK);
-                    setColor(xParent, RED);
-                    _rotateRight(xParent);
-                    w = leftOf(xParent);
-                }
-                if (colorOf(leftOf(w)) == BLACK && colorOf(rightOf(w)) == BLACK) {
+                if (colorOf(child(w, other)) == BLACK) {
+                    setColor(child(w, side), BLACK);
                     setColor(w, RED);
-                    x = xParent;
-                    xParent = parentOf(x);
-                } else {
-                    if (colorOf(leftOf(w)) == BLACK) {
-                        setColor(rightOf(w), BLACK);
-                        setColor(w, RED);
-                        _rotateLeft(w);
-                        w = leftOf(xParent);
-                    }
-                    setColor(w, colorOf(xParent));
-                    setColor(xParent, BLACK);
-                    setColor(leftOf(w), BLACK);
-                    _rotateRight(xParent);
-                    x = m_root;
-                    break;
+                    _rotate(w, other);
+                    w = child(xParent, other);
                 }
+                setColor(w, colorOf(xParent));
+                setColor(xParent, BLACK);
+                setColor(child(w, other), BLACK);
+                _rotate(xParent, side);
+                x = m_root;
+                break;
             }
         }
         if (x) setColor(x, BLACK);

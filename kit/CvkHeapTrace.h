@@ -57,8 +57,7 @@ private:
     void _freeRemove(uint32_t block);
     void _treeInsert(uint32_t block, uint32_t parent, bool left);
     void _treeRemove(uint32_t block);
-    void _rotateLeft(uint32_t node);
-    void _rotateRight(uint32_t node);
+    void _rotate(uint32_t node, uint32_t side);
     void _logFileLine(const char* fileName, int line);
 
     uint8_t* m_base;        // the area while it is formatted, else null
