@@ -11,14 +11,14 @@ enum : uint32_t {
     B_TAG = 0,
     B_FILE = 4,
     B_LINE = 8,
-    B_LPREV = 12,   // free or used list
+    B_LPREV = 12, // free or used list
     B_LNEXT = 16,
-    B_APREV = 20,   // address order
+    B_APREV = 20, // address order
     B_ANEXT = 24,
     B_AREA = 28,
     B_SIZE = 32,
     B_ALIGN = 36,
-    B_SERIAL = 40,  // 64-bit
+    B_SERIAL = 40, // 64-bit
     // Reserved bytes 48..71; in free blocks they hold the index links.
     B_LEFT = 48,
     B_RIGHT = 52,
@@ -38,7 +38,7 @@ enum : uint32_t {
     H_FREECOUNT = 28,
     H_USEDCOUNT = 32,
     H_BLOCKCOUNT = 36,
-    H_SERIAL = 40,  // 64-bit
+    H_SERIAL = 40, // 64-bit
 };
 
 const uint32_t HDR = CvkHeapTrace::HEADER_SIZE;
@@ -47,7 +47,7 @@ const uint32_t AREA_HDR = CvkHeapTrace::AREA_HEADER_SIZE;
 const uint32_t TAG_FREE = 0x004B5643u;
 const uint32_t TAG_USED = 0x804B5643u;
 const uint32_t TAG_MASK = 0x00FFFFFFu;
-const uint32_t MAGIC = 0x4C485A49u;  // "IZHL"
+const uint32_t MAGIC = 0x4C485A49u; // "IZHL"
 const uint32_t RED = 1;
 const uint32_t BLACK = 0;
 
@@ -61,11 +61,12 @@ const char kMsgIllegalBlock[] = "[CVK]Illegal heap block.\n";
 const char kMsgIllegalFree[] = "[CVK]Illegal Free call.\n";
 const char kMsgTooSmall[] = "[CVK]Too small heap area.\n";
 
-inline uintptr_t alignDown(uintptr_t value, uint32_t alignment) {
+inline uintptr_t alignDown(uintptr_t value, uint32_t alignment)
+{
     if ((alignment & (alignment - 1)) == 0) return value & ~static_cast<uintptr_t>(alignment - 1);
     return value - value % alignment;
 }
-}  // namespace
+} // namespace
 
 // Field access through memcpy: the caller's area need not be word aligned.
 #define LD(off) _ld(off)
@@ -74,26 +75,29 @@ inline uintptr_t alignDown(uintptr_t value, uint32_t alignment) {
 namespace {
 struct Area {
     uint8_t* base;
-    uint32_t ld(uint32_t off) const {
+    uint32_t ld(uint32_t off) const
+    {
         uint32_t v;
         std::memcpy(&v, base + off, 4);
         return v;
     }
     void st(uint32_t off, uint32_t v) const { std::memcpy(base + off, &v, 4); }
-    uint64_t ld64(uint32_t off) const {
+    uint64_t ld64(uint32_t off) const
+    {
         uint64_t v;
         std::memcpy(&v, base + off, 8);
         return v;
     }
     void st64(uint32_t off, uint64_t v) const { std::memcpy(base + off, &v, 8); }
 };
-}  // namespace
+} // namespace
 
 #undef LD
 #undef ST
 
-CvkHeapTrace::CvkHeapTrace(void* area, uint32_t size, uint32_t alignment)
-    : CvkHeap(nullptr, size, alignment ? alignment : 8), m_base(nullptr), m_root(0) {
+CvkHeapTrace::CvkHeapTrace(void* area, uint32_t size, uint32_t alignment) :
+    CvkHeap(nullptr, size, alignment ? alignment : 8), m_base(nullptr), m_root(0)
+{
     uint32_t align = m_alignment;
     uintptr_t top = reinterpret_cast<uintptr_t>(area);
     uint32_t pad = static_cast<uint32_t>((align - (top + AREA_HDR + HDR) % align) % align);
@@ -128,21 +132,25 @@ CvkHeapTrace::~CvkHeapTrace() = default;
 
 void* CvkHeapTrace::Alloc(uint32_t size) { return CvkHeapTrace::AllocAlign(size, 0, nullptr, 0); }
 
-void* CvkHeapTrace::Alloc(uint32_t size, const char* fileName, int line) {
+void* CvkHeapTrace::Alloc(uint32_t size, const char* fileName, int line)
+{
     return CvkHeapTrace::AllocAlign(size, 0, fileName, line);
 }
 
-void* CvkHeapTrace::AllocAlign(uint32_t size, uint32_t alignment) {
+void* CvkHeapTrace::AllocAlign(uint32_t size, uint32_t alignment)
+{
     return CvkHeapTrace::AllocAlign(size, alignment, nullptr, 0);
 }
 
 void CvkHeapTrace::Free(void* pointer) { CvkHeapTrace::Free(pointer, nullptr, 0); }
 
-void CvkHeapTrace::_logFileLine(const char* fileName, int line) {
+void CvkHeapTrace::_logFileLine(const char* fileName, int line)
+{
     if (fileName) CvkLogPrint("%s(%d):\n", fileName, line);
 }
 
-bool CvkHeapTrace::_checkArea() {
+bool CvkHeapTrace::_checkArea()
+{
     if (m_base) {
         Area a{m_base};
         if (a.ld(H_MAGIC) == MAGIC) return true;
@@ -156,7 +164,8 @@ bool CvkHeapTrace::_checkArea() {
 // fall below the block's own data, and a block taken whole must already be
 // aligned: otherwise an over-aligned request would overwrite the block below
 // or return misaligned memory.
-uint32_t CvkHeapTrace::_fit(uint32_t block, uint32_t size, uint32_t alignment, uint32_t* dataStart) {
+uint32_t CvkHeapTrace::_fit(uint32_t block, uint32_t size, uint32_t alignment, uint32_t* dataStart)
+{
     Area a{m_base};
     uint32_t blockSize = a.ld(block + B_SIZE);
     if (blockSize < size) return 0;
@@ -174,7 +183,8 @@ uint32_t CvkHeapTrace::_fit(uint32_t block, uint32_t size, uint32_t alignment, u
     return 1;
 }
 
-void* CvkHeapTrace::AllocAlign(uint32_t size, uint32_t alignment, const char* fileName, int line) {
+void* CvkHeapTrace::AllocAlign(uint32_t size, uint32_t alignment, const char* fileName, int line)
+{
     if (!m_base) return nullptr;
     Area a{m_base};
     if (a.ld(H_MAGIC) != MAGIC) {
@@ -264,7 +274,8 @@ void* CvkHeapTrace::AllocAlign(uint32_t size, uint32_t alignment, const char* fi
 
 // The offset of the block header of `pointer` when it lies inside the area,
 // else 0.
-uint32_t CvkHeapTrace::_blockOf(const void* pointer) {
+uint32_t CvkHeapTrace::_blockOf(const void* pointer)
+{
     if (!m_base || !pointer) return 0;
     uintptr_t p = reinterpret_cast<uintptr_t>(pointer);
     uintptr_t base = reinterpret_cast<uintptr_t>(m_base);
@@ -275,7 +286,8 @@ uint32_t CvkHeapTrace::_blockOf(const void* pointer) {
 // Whether `block` is a used block that really is part of this heap: a used
 // tag alone could be caller data that happens to look like one, so the
 // neighbours in address order and in the used list must point back at it.
-bool CvkHeapTrace::_isUsedBlock(uint32_t block) {
+bool CvkHeapTrace::_isUsedBlock(uint32_t block)
+{
     Area a{m_base};
     if (!block || a.ld(block + B_TAG) != TAG_USED) return false;
     auto inArea = [&](uint32_t off) { return off >= AREA_HDR && off <= m_areaSize - HDR; };
@@ -303,7 +315,8 @@ bool CvkHeapTrace::_isUsedBlock(uint32_t block) {
     return true;
 }
 
-void CvkHeapTrace::Free(void* pointer, const char* fileName, int line) {
+void CvkHeapTrace::Free(void* pointer, const char* fileName, int line)
+{
     // Releasing null is a no-op, as with the C run-time.
     if (!pointer) return;
     if (m_base && !_checkArea()) {
@@ -330,8 +343,10 @@ void CvkHeapTrace::Free(void* pointer, const char* fileName, int line) {
     a.st(block + B_TAG, TAG_FREE);
     uint32_t listPrev = a.ld(block + B_LPREV);
     uint32_t listNext = a.ld(block + B_LNEXT);
-    if (listPrev) a.st(listPrev + B_LNEXT, listNext);
-    else a.st(H_USED, listNext);
+    if (listPrev)
+        a.st(listPrev + B_LNEXT, listNext);
+    else
+        a.st(H_USED, listNext);
     if (listNext) a.st(listNext + B_LPREV, listPrev);
     a.st(H_USEDCOUNT, a.ld(H_USEDCOUNT) - 1);
     uint32_t freeCount = a.ld(H_FREECOUNT) + 1;
@@ -356,8 +371,10 @@ void CvkHeapTrace::Free(void* pointer, const char* fileName, int line) {
         // when its list successor is already that large (or it has none), it
         // stays where it is.
         uint32_t succ = a.ld(prev + B_LNEXT);
-        if (!succ || a.ld(succ + B_SIZE) >= grown) listed = true;
-        else _freeRemove(prev);
+        if (!succ || a.ld(succ + B_SIZE) >= grown)
+            listed = true;
+        else
+            _freeRemove(prev);
         uint32_t after = a.ld(block + B_ANEXT);
         a.st(prev + B_SIZE, grown);
         a.st(prev + B_ANEXT, after);
@@ -379,7 +396,8 @@ void CvkHeapTrace::Free(void* pointer, const char* fileName, int line) {
 // block (before the first block at least as large) and the best fit of a
 // request (the first block at least as large) are found in O(log n).
 
-void CvkHeapTrace::_freeInsert(uint32_t block) {
+void CvkHeapTrace::_freeInsert(uint32_t block)
+{
     Area a{m_base};
     uint32_t size = a.ld(block + B_SIZE);
     uint32_t parent = 0, pred = 0, succ = 0;
@@ -398,25 +416,31 @@ void CvkHeapTrace::_freeInsert(uint32_t block) {
     }
     a.st(block + B_LPREV, pred);
     a.st(block + B_LNEXT, succ);
-    if (pred) a.st(pred + B_LNEXT, block);
-    else a.st(H_FREE, block);
+    if (pred)
+        a.st(pred + B_LNEXT, block);
+    else
+        a.st(H_FREE, block);
     if (succ) a.st(succ + B_LPREV, block);
     _treeInsert(block, parent, left);
 }
 
-void CvkHeapTrace::_freeRemove(uint32_t block) {
+void CvkHeapTrace::_freeRemove(uint32_t block)
+{
     Area a{m_base};
     uint32_t prev = a.ld(block + B_LPREV);
     uint32_t next = a.ld(block + B_LNEXT);
-    if (prev) a.st(prev + B_LNEXT, next);
-    else a.st(H_FREE, next);
+    if (prev)
+        a.st(prev + B_LNEXT, next);
+    else
+        a.st(H_FREE, next);
     if (next) a.st(next + B_LPREV, prev);
     _treeRemove(block);
 }
 
 // Turns x down to its `side` (B_LEFT or B_RIGHT): its child on the other
 // side takes its place, and that child's inner subtree moves over to x.
-void CvkHeapTrace::_rotate(uint32_t x, uint32_t side) {
+void CvkHeapTrace::_rotate(uint32_t x, uint32_t side)
+{
     Area a{m_base};
     const uint32_t other = opposite(side);
     uint32_t y = a.ld(x + other);
@@ -425,28 +449,34 @@ void CvkHeapTrace::_rotate(uint32_t x, uint32_t side) {
     if (inner) a.st(inner + B_PARENT, x);
     uint32_t xp = a.ld(x + B_PARENT);
     a.st(y + B_PARENT, xp);
-    if (!xp) m_root = y;
-    else if (a.ld(xp + side) == x) a.st(xp + side, y);
-    else a.st(xp + other, y);
+    if (!xp)
+        m_root = y;
+    else if (a.ld(xp + side) == x)
+        a.st(xp + side, y);
+    else
+        a.st(xp + other, y);
     a.st(y + side, x);
     a.st(x + B_PARENT, y);
 }
 
-void CvkHeapTrace::_treeInsert(uint32_t z, uint32_t parent, bool left) {
+void CvkHeapTrace::_treeInsert(uint32_t z, uint32_t parent, bool left)
+{
     Area a{m_base};
     a.st(z + B_LEFT, 0);
     a.st(z + B_RIGHT, 0);
     a.st(z + B_PARENT, parent);
     a.st(z + B_COLOR, RED);
-    if (!parent) m_root = z;
-    else a.st(parent + (left ? B_LEFT : B_RIGHT), z);
+    if (!parent)
+        m_root = z;
+    else
+        a.st(parent + (left ? B_LEFT : B_RIGHT), z);
 
     auto red = [&](uint32_t n) { return n && a.ld(n + B_COLOR) == RED; };
     while (true) {
         uint32_t p = a.ld(z + B_PARENT);
         if (!red(p)) break;
-        uint32_t g = a.ld(p + B_PARENT);  // p is red, so not the root
-        const uint32_t side = p == a.ld(g + B_LEFT) ? B_LEFT : B_RIGHT;  // p's side under g
+        uint32_t g = a.ld(p + B_PARENT);                                // p is red, so not the root
+        const uint32_t side = p == a.ld(g + B_LEFT) ? B_LEFT : B_RIGHT; // p's side under g
         const uint32_t other = opposite(side);
         uint32_t u = a.ld(g + other);
         if (red(u)) {
@@ -468,7 +498,8 @@ void CvkHeapTrace::_treeInsert(uint32_t z, uint32_t parent, bool left) {
     a.st(m_root + B_COLOR, BLACK);
 }
 
-void CvkHeapTrace::_treeRemove(uint32_t z) {
+void CvkHeapTrace::_treeRemove(uint32_t z)
+{
     Area a{m_base};
     auto parentOf = [&](uint32_t n) { return a.ld(n + B_PARENT); };
     auto leftOf = [&](uint32_t n) { return a.ld(n + B_LEFT); };
@@ -478,9 +509,12 @@ void CvkHeapTrace::_treeRemove(uint32_t z) {
     // Puts v (maybe none) where u was under u's parent.
     auto transplant = [&](uint32_t u, uint32_t v) {
         uint32_t up = parentOf(u);
-        if (!up) m_root = v;
-        else if (leftOf(up) == u) a.st(up + B_LEFT, v);
-        else a.st(up + B_RIGHT, v);
+        if (!up)
+            m_root = v;
+        else if (leftOf(up) == u)
+            a.st(up + B_LEFT, v);
+        else
+            a.st(up + B_RIGHT, v);
         if (v) a.st(v + B_PARENT, up);
     };
 
@@ -515,7 +549,7 @@ void CvkHeapTrace::_treeRemove(uint32_t z) {
     if (removedColor == BLACK) {
         auto child = [&](uint32_t n, uint32_t side) { return a.ld(n + side); };
         while (x != m_root && colorOf(x) == BLACK) {
-            const uint32_t side = x == leftOf(xParent) ? B_LEFT : B_RIGHT;  // x's side under its parent
+            const uint32_t side = x == leftOf(xParent) ? B_LEFT : B_RIGHT; // x's side under its parent
             const uint32_t other = opposite(side);
             uint32_t w = child(xParent, other);
             if (colorOf(w) == RED) {
@@ -550,7 +584,8 @@ void CvkHeapTrace::_treeRemove(uint32_t z) {
 
 // ---- queries -------------------------------------------------------------
 
-uint32_t CvkHeapTrace::GetBlockSize(void* pointer, const char* fileName, int line) {
+uint32_t CvkHeapTrace::GetBlockSize(void* pointer, const char* fileName, int line)
+{
     if (!pointer) return 0;
     uint32_t block = _blockOf(pointer);
     Area a{m_base};
@@ -562,7 +597,8 @@ uint32_t CvkHeapTrace::GetBlockSize(void* pointer, const char* fileName, int lin
     return a.ld(block + B_SIZE);
 }
 
-uint32_t CvkHeapTrace::GetFileLine(void* pointer, const char* fileName, int line) {
+uint32_t CvkHeapTrace::GetFileLine(void* pointer, const char* fileName, int line)
+{
     if (!pointer) return 0;
     uint32_t block = _blockOf(pointer);
     Area a{m_base};
@@ -574,7 +610,8 @@ uint32_t CvkHeapTrace::GetFileLine(void* pointer, const char* fileName, int line
     return a.ld(block + B_LINE);
 }
 
-const char* CvkHeapTrace::GetFileName(void* pointer, const char* fileName, int line) {
+const char* CvkHeapTrace::GetFileName(void* pointer, const char* fileName, int line)
+{
     if (!pointer) return nullptr;
     uint32_t block = _blockOf(pointer);
     Area a{m_base};
@@ -587,7 +624,8 @@ const char* CvkHeapTrace::GetFileName(void* pointer, const char* fileName, int l
     return nullptr;
 }
 
-uint32_t CvkHeapTrace::GetSize() {
+uint32_t CvkHeapTrace::GetSize()
+{
     if (!_checkArea()) {
         CvkLogPrint("%s", kMsgNotHeap);
         return 0;
@@ -595,7 +633,8 @@ uint32_t CvkHeapTrace::GetSize() {
     return Area{m_base}.ld(H_SIZE);
 }
 
-uint32_t CvkHeapTrace::GetAlign() {
+uint32_t CvkHeapTrace::GetAlign()
+{
     if (!_checkArea()) {
         CvkLogPrint("%s", kMsgNotHeap);
         return 0;
@@ -603,7 +642,8 @@ uint32_t CvkHeapTrace::GetAlign() {
     return Area{m_base}.ld(H_ALIGN);
 }
 
-uint32_t CvkHeapTrace::GetStatus(CvkHeapStatus* status) {
+uint32_t CvkHeapTrace::GetStatus(CvkHeapStatus* status)
+{
     if (!status) return 0;
     *status = CvkHeapStatus();
     if (!_checkArea()) {
@@ -614,8 +654,7 @@ uint32_t CvkHeapTrace::GetStatus(CvkHeapStatus* status) {
     status->areaSize = a.ld(H_SIZE);
     // Walk in address order; the bounds keep a damaged chain from running away.
     uint32_t limit = m_areaSize / HDR + 1;
-    for (uint32_t block = a.ld(H_FIRST); block && block <= m_areaSize - HDR && limit--;
-         block = a.ld(block + B_ANEXT)) {
+    for (uint32_t block = a.ld(H_FIRST); block && block <= m_areaSize - HDR && limit--; block = a.ld(block + B_ANEXT)) {
         uint32_t size = a.ld(block + B_SIZE);
         ++status->blockCount;
         if (a.ld(block + B_TAG) == TAG_USED) {
@@ -634,17 +673,17 @@ uint32_t CvkHeapTrace::GetStatus(CvkHeapStatus* status) {
     return 1;
 }
 
-void CvkHeapTrace::LogUseInfo() {
+void CvkHeapTrace::LogUseInfo()
+{
     if (!_checkArea()) {
         CvkLogPrint("%s", kMsgNotHeap);
         return;
     }
     Area a{m_base};
     uint32_t limit = m_areaSize / HDR + 1;
-    for (uint32_t block = a.ld(H_USED); block && block <= m_areaSize - HDR && limit--;
-         block = a.ld(block + B_LNEXT)) {
+    for (uint32_t block = a.ld(H_USED); block && block <= m_areaSize - HDR && limit--; block = a.ld(block + B_LNEXT)) {
         uintptr_t data = reinterpret_cast<uintptr_t>(m_base + block + HDR);
-        CvkLogPrint("Addr=0x%08" PRIxPTR ", Size=%d, Align=%d\n", data,
-                    static_cast<int>(a.ld(block + B_SIZE)), static_cast<int>(a.ld(block + B_ALIGN)));
+        CvkLogPrint("Addr=0x%08" PRIxPTR ", Size=%d, Align=%d\n", data, static_cast<int>(a.ld(block + B_SIZE)),
+                    static_cast<int>(a.ld(block + B_ALIGN)));
     }
 }
