@@ -1,5 +1,7 @@
 // The lumivor atr front end: pack, unpack and reform through files, exit
 // codes, and no output file left behind on failure.
+#include "platform/tests/ScratchDir.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -15,34 +17,24 @@ namespace {
 
 class CliAtr : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/lumivor-cli-atr-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
-    }
-    void TearDown() override { fs::remove_all(dir); }
+    void SetUp() override { ASSERT_FALSE(dir.Path().empty()); }
 
     // Runs "lumivor atr ARGS" in the temporary folder; the exit status, with
     // standard output in `out`.
     int Run(const std::string& args)
     {
-        const std::string log = (dir / "stdout.log").string();
+        const std::string log = dir.File("stdout.log");
         const std::string command =
-            "cd '" + dir.string() + "' && '" + LUMIVOR_PATH + "' atr " + args + " >'" + log + "' 2>/dev/null";
+            "cd '" + dir.Path() + "' && '" + LUMIVOR_PATH + "' atr " + args + " >'" + log + "' 2>/dev/null";
         const int status = std::system(command.c_str());
         out = Read("stdout.log");
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
-    void Write(const char* name, const std::string& text) { std::ofstream(dir / name, std::ios::binary) << text; }
-    std::string Read(const char* name)
-    {
-        std::ifstream in(dir / name, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    bool Exists(const char* name) { return fs::exists(dir / name); }
+    void Write(const char* name, const std::string& text) { dir.Write(name, text); }
+    std::string Read(const char* name) { return dir.Read(name); }
+    bool Exists(const char* name) { return fs::exists(dir.File(name)); }
 
-    fs::path dir;
+    ScratchDir dir{"lumivor-cli-atr"};
     std::string out;
 };
 

@@ -1,6 +1,8 @@
 // lumivor script as a process: exit status 0 with an image, 1 on compile
 // errors with the log on standard error and no image, 2 for bad arguments
 // (and for an output that would overwrite the source); --dump lists images.
+#include "platform/tests/ScratchDir.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -16,25 +18,10 @@ namespace {
 
 class CliScriptTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/cli-script-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = std::string(pattern) + "/";
-    }
-    void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
+    void SetUp() override { ASSERT_FALSE(scratch.Path().empty()); }
 
-    void Write(const std::string& name, const std::string& text) const
-    {
-        std::ofstream(dir + name, std::ios::binary) << text;
-    }
-    std::string Read(const std::string& name) const
-    {
-        std::ifstream in(dir + name, std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
+    void Write(const std::string& name, const std::string& text) const { scratch.Write(name, text); }
+    std::string Read(const std::string& name) const { return scratch.Read(name); }
     bool Exists(const std::string& name) const
     {
         struct stat st;
@@ -51,7 +38,8 @@ protected:
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
-    std::string dir;
+    ScratchDir scratch{"cli-script"};
+    std::string dir = scratch.Path() + "/";
     std::string out;
     std::string err;
 };

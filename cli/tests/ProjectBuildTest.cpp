@@ -2,6 +2,8 @@
 // with nothing changed runs no edge, touching one input reruns exactly the
 // edges that read it (an included script, an embedded file, an image), and
 // the outputs are the very bytes of the tools run one by one.
+#include "platform/tests/ScratchDir.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -24,9 +26,7 @@ class ProjectBuildTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/project-build-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
+        ASSERT_FALSE(dir.empty());
         ASSERT_EQ(Shell("cp -r '" LUMIVOR_SOURCE_DIR "/examples/project/.' '" + dir + "/'"), 0);
         ASSERT_EQ(Shell("rm -rf '" + dir + "/build'"), 0);
     }
@@ -34,7 +34,6 @@ protected:
     {
         for (const char* pidFile : {"watch.pid", "serve.pid"})
             if (Alive(pidFile)) kill(std::atoi(Read(dir + "/" + pidFile).c_str()), SIGTERM);
-        Shell("rm -rf '" + dir + "'");
     }
 
     static int Shell(const std::string& command)
@@ -76,7 +75,8 @@ protected:
         return !pid.empty() && kill(std::atoi(pid.c_str()), 0) == 0;
     }
 
-    std::string dir;
+    ScratchDir scratch{"project-build"};
+    std::string dir = scratch.Path();
     std::string log;
 };
 

@@ -4,6 +4,7 @@
 // other side of a conversation.
 
 #include "kit/tests/CountingTestHeap.h"
+#include "platform/tests/ScratchDir.h"
 
 #include <gtest/gtest.h>
 
@@ -23,20 +24,17 @@ protected:
     void SetUp() override
     {
         KitHeapTest::SetUp();
-        char pattern[] = "/tmp/lumivor-commu-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_runtimeDir = pattern;
+        ASSERT_FALSE(m_runtimeDir.empty());
         setenv("XDG_RUNTIME_DIR", m_runtimeDir.c_str(), 1);
     }
     void TearDown() override
     {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_runtimeDir, ignored);
         unsetenv("XDG_RUNTIME_DIR");
         KitHeapTest::TearDown();
     }
 
-    std::string m_runtimeDir;
+    ScratchDir m_runtime{"lumivor-commu-test"};
+    std::string m_runtimeDir = m_runtime.Path();
 };
 
 // A forked child running body; its exit status is body's result. The child

@@ -13,6 +13,7 @@
 #include "kit/CvkHeap.h"
 #include "kit/CvkHeapSimple.h"
 #include "kit/CvkSystem.h"
+#include "platform/tests/ScratchDir.h"
 
 #include <gtest/gtest.h>
 
@@ -33,21 +34,15 @@ protected:
         CvkHeapSetSystem(&heap);
         CvkInitCorvantaSystem();
         CvkEnvGet()->GetFileServer()->AttachCurrentProtocol(CvkFcpCurrent::SetUp, CvkFcpCurrent::CheckEnableControl);
-        char pattern[] = "/tmp/drs-compiler-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = std::string(pattern) + "/";
+        ASSERT_FALSE(scratch.Path().empty());
     }
     void TearDown() override
     {
         CvkExitCorvantaSystem();
         CvkHeapSetSystem(nullptr);
-        std::system(("rm -rf '" + dir + "'").c_str());
     }
 
-    void Write(const std::string& name, const std::string& text) const
-    {
-        std::ofstream(dir + name, std::ios::binary) << text;
-    }
+    void Write(const std::string& name, const std::string& text) const { scratch.Write(name, text); }
     std::string Read(const std::string& path) const
     {
         std::ifstream in(path, std::ios::binary);
@@ -83,7 +78,8 @@ protected:
     }
 
     CvkHeapSimple heap{nullptr, 0, 16};
-    std::string dir;
+    ScratchDir scratch{"drs-compiler"};
+    std::string dir = scratch.Path() + "/";
 };
 
 TEST_F(DrsCompilerTest, ReadsTheBinaryTableBeforeTheTextTable)

@@ -2,6 +2,7 @@
 // built-in constants and the error entries of bad input.
 #include "dresser/DrsConstantTable.h"
 #include "dresser/tests/DresserTestKit.h"
+#include "platform/tests/ScratchDir.h"
 
 #include <gtest/gtest.h>
 
@@ -304,22 +305,8 @@ TEST_F(DrsLexerTest, BuiltInTable)
 namespace {
 
 // A temporary directory of script files, removed at the end of the test.
-class ScriptDir {
-public:
-    ScriptDir()
-    {
-        char pattern[] = "/tmp/drs_lexer_XXXXXX";
-        m_path = mkdtemp(pattern);
-    }
-    ~ScriptDir() { std::filesystem::remove_all(m_path); }
-    void Write(const std::string& name, const std::string& text) const
-    {
-        std::ofstream(m_path + "/" + name, std::ios::binary) << text;
-    }
-    const std::string& Path() const { return m_path; }
-
-private:
-    std::string m_path;
+struct ScriptDir : ScratchDir {
+    ScriptDir() : ScratchDir("drs_lexer") {}
 };
 
 TEST_F(DrsLexerTest, IncludedTokensCarryLineZero)

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "audio/decoder/ZafDecoder.h"
+#include "platform/tests/ScratchDir.h"
 
 using namespace zafdec;
 
@@ -31,20 +32,9 @@ const char* const kDecoder = ZAFDECODE_PATH;
 const char* const kEmulator = LUMIVOR_EMULATOR;
 
 // A private folder for the files of this run, removed at exit.
-struct ScratchDir {
-  std::string path;
-  ScratchDir() {
-    char pattern[] = "/tmp/zafdec_roundtrip_XXXXXX";
-    if (const char* made = mkdtemp(pattern)) path = made;
-  }
-  ~ScratchDir() {
-    if (!path.empty()) std::system(("rm -rf '" + path + "'").c_str());
-  }
-};
-
 std::string TempDir() {
-  static ScratchDir dir;
-  return dir.path.empty() ? "/tmp" : dir.path;
+  static ScratchDir dir("zafdec_roundtrip");
+  return dir.Path().empty() ? "/tmp" : dir.Path();
 }
 
 std::string Quote(const std::string& s) { return "'" + s + "'"; }
