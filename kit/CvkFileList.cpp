@@ -3,6 +3,7 @@
 #include "kit/CvChunk.h"
 #include "kit/CvkFile.h"
 #include "kit/CvkHeap.h"
+#include "platform/PlatformBytes.h"
 
 #include <cstring>
 
@@ -14,20 +15,6 @@ constexpr unsigned TAG_FLNM = CvChunkMakeTag("FLNM");
 
 uint64_t AlignUp(uint64_t x, uint32_t a) { return (x + a - 1) / a * a; }
 
-void Put32(uint8_t* p, uint32_t v)
-{
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-    p[2] = static_cast<uint8_t>(v >> 16);
-    p[3] = static_cast<uint8_t>(v >> 24);
-}
-
-uint32_t Get32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
-}
-
 // A chunk header: tag in reading order, the other words little-endian.
 void PutHeader(uint8_t* p, unsigned tag, uint32_t size, uint32_t headSize, uint32_t child, uint32_t sibling)
 {
@@ -36,10 +23,10 @@ void PutHeader(uint8_t* p, unsigned tag, uint32_t size, uint32_t headSize, uint3
     p[1] = static_cast<uint8_t>(tag >> 16);
     p[2] = static_cast<uint8_t>(tag >> 8);
     p[3] = static_cast<uint8_t>(tag);
-    Put32(p + 4, size);
-    Put32(p + 8, headSize);
-    Put32(p + 20, child);
-    Put32(p + 24, sibling);
+    PlatformPutLe32(p + 4, size);
+    PlatformPutLe32(p + 8, headSize);
+    PlatformPutLe32(p + 20, child);
+    PlatformPutLe32(p + 24, sibling);
 }
 
 struct Header {
@@ -55,10 +42,10 @@ bool GetHeader(const uint8_t* image, uint64_t limit, uint64_t offset, Header& h)
     }
     const uint8_t* p = image + offset;
     h.tag = (unsigned(p[0]) << 24) | (unsigned(p[1]) << 16) | (unsigned(p[2]) << 8) | unsigned(p[3]);
-    h.size = Get32(p + 4);
-    h.headSize = Get32(p + 8);
-    h.child = Get32(p + 20);
-    h.sibling = Get32(p + 24);
+    h.size = PlatformGetLe32(p + 4);
+    h.headSize = PlatformGetLe32(p + 8);
+    h.child = PlatformGetLe32(p + 20);
+    h.sibling = PlatformGetLe32(p + 24);
     return true;
 }
 
@@ -361,10 +348,10 @@ const void* CvkFileList::CreateChunk()
 
     PutHeader(image, TAG_FILS, static_cast<uint32_t>(files), static_cast<uint32_t>(rootHead),
               static_cast<uint32_t>(rootHead), static_cast<uint32_t>(rootHead + files));
-    Put32(image + 32, static_cast<uint32_t>(m_count));
-    Put32(image + 36, static_cast<uint32_t>(m_minusOne));
-    Put32(image + 40, m_align);
-    Put32(image + 44, static_cast<uint32_t>(m_zero));
+    PlatformPutLe32(image + 32, static_cast<uint32_t>(m_count));
+    PlatformPutLe32(image + 36, static_cast<uint32_t>(m_minusOne));
+    PlatformPutLe32(image + 40, m_align);
+    PlatformPutLe32(image + 44, static_cast<uint32_t>(m_zero));
 
     uint64_t at = rootHead;
     for (const Entry* e = m_first; e != nullptr; e = e->next) {
@@ -418,8 +405,8 @@ void CvkFileList::_load(const void* source, uint32_t size)
         SetError();
         return;
     }
-    const uint32_t count = Get32(in + 32);
-    const uint32_t align = Get32(in + 40);
+    const uint32_t count = PlatformGetLe32(in + 32);
+    const uint32_t align = PlatformGetLe32(in + 40);
     // The names chunk, then the end chunk, as siblings.
     const uint64_t namesAt = root.sibling;
     if (count > static_cast<uint32_t>(CVK_FILELIST_MAX_ENTRIES) || align == 0 || align > CVK_FILELIST_MAX_ALIGN ||

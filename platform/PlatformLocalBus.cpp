@@ -1,4 +1,5 @@
 #include "platform/PlatformLocalBus.h"
+#include "platform/PlatformBytes.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -60,19 +61,6 @@ bool SocketAddress(const char* name, sockaddr_un* address, std::string* path)
 int NewSocket()
 {
     return socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-}
-
-void PutLe32(uint8_t* out, uint32_t value)
-{
-    out[0] = static_cast<uint8_t>(value);
-    out[1] = static_cast<uint8_t>(value >> 8);
-    out[2] = static_cast<uint8_t>(value >> 16);
-    out[3] = static_cast<uint8_t>(value >> 24);
-}
-
-uint32_t GetLe32(const uint8_t* in)
-{
-    return in[0] | (in[1] << 8) | (in[2] << 16) | (static_cast<uint32_t>(in[3]) << 24);
 }
 
 // Opens and locks the lock file. A server removes its lock file when it
@@ -262,8 +250,8 @@ std::string PlatformExecutableBaseName()
 void PlatformBusAppendFrame(std::vector<uint8_t>& out, uint32_t kind, const void* body, size_t size)
 {
     uint8_t header[PLATFORM_BUS_HEADER_SIZE];
-    PutLe32(header, kind);
-    PutLe32(header + 4, static_cast<uint32_t>(size));
+    PlatformPutLe32(header, kind);
+    PlatformPutLe32(header + 4, static_cast<uint32_t>(size));
     out.insert(out.end(), header, header + sizeof(header));
     const auto* bytes = static_cast<const uint8_t*>(body);
     out.insert(out.end(), bytes, bytes + size);
@@ -277,7 +265,7 @@ bool PlatformBusPeer::Fill()
         m_inStart = 0;
     }
     for (;;) {
-        if (m_in.size() >= PLATFORM_BUS_HEADER_SIZE && GetLe32(m_in.data() + 4) > PLATFORM_BUS_MAX_BODY) {
+        if (m_in.size() >= PLATFORM_BUS_HEADER_SIZE && PlatformGetLe32(m_in.data() + 4) > PLATFORM_BUS_MAX_BODY) {
             return false;
         }
         uint8_t chunk[65536];
@@ -303,11 +291,11 @@ bool PlatformBusPeer::NextFrame(uint32_t* kind, std::vector<uint8_t>* body)
         return false;
     }
     const uint8_t* header = m_in.data() + m_inStart;
-    const uint32_t size = GetLe32(header + 4);
+    const uint32_t size = PlatformGetLe32(header + 4);
     if (size > PLATFORM_BUS_MAX_BODY || available - PLATFORM_BUS_HEADER_SIZE < size) {
         return false;
     }
-    *kind = GetLe32(header);
+    *kind = PlatformGetLe32(header);
     body->assign(header + PLATFORM_BUS_HEADER_SIZE, header + PLATFORM_BUS_HEADER_SIZE + size);
     m_inStart += PLATFORM_BUS_HEADER_SIZE + size;
     return true;
@@ -367,8 +355,8 @@ bool PlatformBusWriteAll(int fd, const void* data, size_t size, int stallLimitMs
 bool PlatformBusWriteFrame(int fd, uint32_t kind, const void* body, size_t size, int stallLimitMs)
 {
     uint8_t header[PLATFORM_BUS_HEADER_SIZE];
-    PutLe32(header, kind);
-    PutLe32(header + 4, static_cast<uint32_t>(size));
+    PlatformPutLe32(header, kind);
+    PlatformPutLe32(header + 4, static_cast<uint32_t>(size));
     iovec parts[2] = {{header, sizeof(header)}, {const_cast<void*>(body), size}};
     msghdr message{};
     message.msg_iov = parts;

@@ -1,28 +1,11 @@
 #include "qr/QrBitmap.h"
 
+#include "platform/PlatformBytes.h"
 #include "qr/QrEncoder.h"
 
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
-
-namespace {
-
-void Put16(uint8_t* p, uint32_t v)
-{
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-
-void Put32(uint8_t* p, uint32_t v)
-{
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-    p[2] = static_cast<uint8_t>(v >> 16);
-    p[3] = static_cast<uint8_t>(v >> 24);
-}
-
-} // namespace
 
 std::vector<uint8_t> QrBitmapImage(const QrEncoder& encoder)
 {
@@ -32,18 +15,18 @@ std::vector<uint8_t> QrBitmapImage(const QrEncoder& encoder)
     uint8_t* h = image.data();
     h[0] = 'B';
     h[1] = 'M';
-    Put32(h + 2, QR_BMP_HEADER_SIZE + pixelBytes);
-    Put32(h + 10, QR_BMP_HEADER_SIZE);
-    Put32(h + 14, 40);
-    Put32(h + 18, n);
-    Put32(h + 22, n);
-    Put16(h + 26, 1);
-    Put16(h + 28, 32);
-    Put32(h + 34, pixelBytes);
+    PlatformPutLe32(h + 2, QR_BMP_HEADER_SIZE + pixelBytes);
+    PlatformPutLe32(h + 10, QR_BMP_HEADER_SIZE);
+    PlatformPutLe32(h + 14, 40);
+    PlatformPutLe32(h + 18, n);
+    PlatformPutLe32(h + 22, n);
+    PlatformPutLe16(h + 26, 1);
+    PlatformPutLe16(h + 28, 32);
+    PlatformPutLe32(h + 34, pixelBytes);
     uint8_t* p = h + QR_BMP_HEADER_SIZE;
     for (uint32_t x = 0; x < n; ++x)
         for (uint32_t y = 0; y < n; ++y, p += 4)
-            Put32(p, encoder.IsDark(static_cast<int>(x), static_cast<int>(y)) ? QR_BMP_DARK : QR_BMP_LIGHT);
+            PlatformPutLe32(p, encoder.IsDark(static_cast<int>(x), static_cast<int>(y)) ? QR_BMP_DARK : QR_BMP_LIGHT);
     return image;
 }
 

@@ -4,6 +4,7 @@
 #include "kit/CvkFileServer.h"
 
 #include "KitFileTest.h"
+#include "platform/PlatformBytes.h"
 
 #include <gtest/gtest.h>
 
@@ -18,8 +19,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-uint32_t Word(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24); }
-void SetWord(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); } // little-endian host
 std::string Tag(const uint8_t* p) { return std::string(reinterpret_cast<const char*>(p), 4); }
 
 class CvkFileListTest : public KitFileTest {
@@ -46,20 +45,20 @@ TEST_F(CvkFileListTest, ThreeEntryLayoutAndRoundTrip)
     ASSERT_EQ(image.size(), 48u + 48 + 32 + 80 + 64 + 32);
     const uint8_t* p = image.data();
     EXPECT_EQ(Tag(p), "FILS");
-    EXPECT_EQ(Word(p + 4), 48u + 32 + 80);  // size: the FILE chunks
-    EXPECT_EQ(Word(p + 8), 48u);            // headSize
-    EXPECT_EQ(Word(p + 20), 48u);           // child
-    EXPECT_EQ(Word(p + 24), 48u + 160);     // sibling: FLNM
-    EXPECT_EQ(Word(p + 32), 3u);
-    EXPECT_EQ(Word(p + 36), 0xFFFFFFFFu);
-    EXPECT_EQ(Word(p + 40), 16u);
+    EXPECT_EQ(PlatformGetLe32(p + 4), 48u + 32 + 80);  // size: the FILE chunks
+    EXPECT_EQ(PlatformGetLe32(p + 8), 48u);            // headSize
+    EXPECT_EQ(PlatformGetLe32(p + 20), 48u);           // child
+    EXPECT_EQ(PlatformGetLe32(p + 24), 48u + 160);     // sibling: FLNM
+    EXPECT_EQ(PlatformGetLe32(p + 32), 3u);
+    EXPECT_EQ(PlatformGetLe32(p + 36), 0xFFFFFFFFu);
+    EXPECT_EQ(PlatformGetLe32(p + 40), 16u);
     EXPECT_EQ(Tag(p + 48), "FILE");
-    EXPECT_EQ(Word(p + 48 + 4), 5u);
-    EXPECT_EQ(Word(p + 48 + 24), 48u);
+    EXPECT_EQ(PlatformGetLe32(p + 48 + 4), 5u);
+    EXPECT_EQ(PlatformGetLe32(p + 48 + 24), 48u);
     EXPECT_EQ(std::memcmp(p + 48 + 32, "hello\0\0\0", 8), 0);
     EXPECT_EQ(Tag(p + 208), "FLNM");
-    EXPECT_EQ(Word(p + 208 + 24), 64u);
-    EXPECT_EQ(Word(p + 208 + 4), 32u);
+    EXPECT_EQ(PlatformGetLe32(p + 208 + 24), 64u);
+    EXPECT_EQ(PlatformGetLe32(p + 208 + 4), 32u);
     EXPECT_EQ(std::memcmp(p + 240, "alpha\0\0\0\0\0\0\0gamma.bin\0\0\0", 24), 0);
     EXPECT_EQ(Tag(p + 272), "EOFC");
 
@@ -168,7 +167,7 @@ TEST_F(CvkFileListTest, MalformedImagesAreRefused)
         SCOPED_TRACE(c.what);
         std::vector<uint8_t> bad = good;
         if (c.offset != SIZE_MAX) {
-            SetWord(bad.data() + c.offset, c.value);
+            PlatformPutLe32(bad.data() + c.offset, c.value);
         }
         const size_t n = c.keep != 0 || c.offset != SIZE_MAX ? (c.keep != 0 ? c.keep : bad.size()) : 0;
         // Exactly the given bytes, so ASan sees any read beyond them.
