@@ -59,6 +59,51 @@ struct CharClassTable {
 
 constexpr CharClassTable kCharClass;
 
+// What a byte begins where a token is expected.
+enum : uint8_t {
+    TS_OTHER,        // nothing: an error
+    TS_END,          // NUL
+    TS_BLANK,        // blanks before the token
+    TS_LINE_COMMENT, // '
+    TS_SLASH,        // a comment, or "/>"
+    TS_ANGLE,        // <
+    TS_TAG_END,      // >
+    TS_QUESTION,     // "?>"
+    TS_NAME,         // name-start
+    TS_QUOTE,        // "
+    TS_NUMBER,       // digit or sign
+};
+
+struct TokenStartTable {
+    uint8_t c[256];
+    constexpr TokenStartTable() : c()
+    {
+        for (int i = 0; i < 256; ++i) {
+            const uint8_t k = kCharClass.c[i];
+            uint8_t v = TS_OTHER;
+            if (i == 0) {
+                v = TS_END;
+            } else if (k & CC_BLANK) {
+                v = TS_BLANK;
+            } else if (k & CC_NAME_START) {
+                v = TS_NAME;
+            } else if (k & CC_QUOTE) {
+                v = TS_QUOTE;
+            } else if (k & (CC_DIGIT | CC_SIGN)) {
+                v = TS_NUMBER;
+            }
+            c[i] = v;
+        }
+        c[static_cast<unsigned char>('\'')] = TS_LINE_COMMENT;
+        c[static_cast<unsigned char>('/')] = TS_SLASH;
+        c[static_cast<unsigned char>('<')] = TS_ANGLE;
+        c[static_cast<unsigned char>('>')] = TS_TAG_END;
+        c[static_cast<unsigned char>('?')] = TS_QUESTION;
+    }
+};
+
+constexpr TokenStartTable kTokenStart;
+
 inline uint8_t Cls(char ch) { return kCharClass.c[static_cast<unsigned char>(ch)]; }
 
 // Quoted texts are searched sixteen bytes at a time for their end: one
@@ -112,34 +157,25 @@ void AtrTextLexer::CountLines(const char* begin, const char* end)
     }
 }
 
-// Blanks and comments before a token.
-ATR_LEX_INLINE void AtrTextLexer::Skip()
+// A "'" or "//" comment up to and including its line feed (or the end).
+void AtrTextLexer::SkipLineComment()
 {
-    for (;;) {
-        m_p = SkipBlanks(m_p);
-        const char ch = *m_p;
-        if (ch == '\'' || (ch == '/' && m_p[1] == '/')) {
-            const void* lf = memchr(m_p, '\n', static_cast<size_t>(m_textEnd - m_p));
-            if (lf == nullptr) {
-                m_p = m_textEnd;
-                return;
-            }
-            ++m_line;
-            m_p = static_cast<const char*>(lf) + 1;
-        } else if (ch == '/' && m_p[1] == '*') {
-            const char* close =
-                static_cast<const char*>(memmem(m_p + 2, static_cast<size_t>(m_textEnd - m_p - 2), "*/", 2));
-            if (close == nullptr) {
-                CountLines(m_p, m_textEnd);
-                m_p = m_textEnd;
-                return;
-            }
-            CountLines(m_p, close);
-            m_p = close + 2;
-        } else {
-            return;
-        }
+    const void* lf = memchr(m_p, '\n', static_cast<size_t>(m_textEnd - m_p));
+    if (lf == nullptr) {
+        m_p = m_textEnd;
+        return;
     }
+    ++m_line;
+    m_p = static_cast<const char*>(lf) + 1;
+}
+
+// A "/* ... */" comment (or the rest of the text when it is not closed).
+void AtrTextLexer::SkipBlockComment()
+{
+    const char* close = static_cast<const char*>(memmem(m_p + 2, static_cast<size_t>(m_textEnd - m_p - 2), "*/", 2));
+    const char* end = close != nullptr ? close + 2 : m_textEnd;
+    CountLines(m_p, close != nullptr ? close : m_textEnd);
+    m_p = end;
 }
 
 // Blanks only (inside tags around names); line feeds counted.
@@ -163,44 +199,50 @@ ATR_LEX_INLINE void AtrTextLexer::SkipValueTail()
     }
 }
 
+// One token: blanks and comments before it are skipped in the same
+// dispatch on the byte at hand.
 AtrTextLexer::Token AtrTextLexer::Next()
 {
-    Skip();
     Token t;
-    t.begin = t.end = m_p;
-    const char ch = *m_p;
-    const uint8_t cls = Cls(ch);
-    if (ch == 0) {
-        t.type = TK_END;
-        return t;
-    }
-    if (ch == '<') {
-        LexAngle(t);
-        return t;
-    }
-    if (ch == '>' || (ch == '?' && m_p[1] == '>')) {
-        m_p += ch == '>' ? 1 : 2;
-        t.type = TK_TAG_END;
-        return t;
-    }
-    if (ch == '/') {
-        LexEmptyClose(t);
-        if (t.type == TK_CLOSE) {
+    for (;;) {
+        t.begin = t.end = m_p;
+        switch (kTokenStart.c[static_cast<unsigned char>(*m_p)]) {
+        case TS_END: t.type = TK_END; return t;
+        case TS_BLANK: m_p = SkipBlanks(m_p); continue;
+        case TS_LINE_COMMENT: SkipLineComment(); continue;
+        case TS_SLASH:
+            if (m_p[1] == '/') {
+                SkipLineComment();
+                continue;
+            }
+            if (m_p[1] == '*') {
+                SkipBlockComment();
+                continue;
+            }
+            LexEmptyClose(t);
+            if (t.type != TK_CLOSE) {
+                t.error = AtrTextErrorKind::BadToken;
+            }
             return t;
+        case TS_ANGLE: LexAngle(t); return t;
+        case TS_TAG_END:
+            ++m_p;
+            t.type = TK_TAG_END;
+            return t;
+        case TS_QUESTION:
+            if (m_p[1] == '>') {
+                m_p += 2;
+                t.type = TK_TAG_END;
+            } else {
+                t.error = AtrTextErrorKind::BadToken;
+            }
+            return t;
+        case TS_NAME: LexName(t); return t;
+        case TS_QUOTE: LexQuoted(t); return t;
+        case TS_NUMBER: LexNumber(t); return t;
+        default: t.error = AtrTextErrorKind::BadToken; return t; // a byte that begins no token
         }
-    } else if (cls & CC_NAME_START) {
-        LexName(t);
-        return t;
-    } else if (cls & CC_QUOTE) {
-        LexQuoted(t);
-        return t;
-    } else if (cls & (CC_DIGIT | CC_SIGN)) {
-        LexNumber(t);
-        return t;
     }
-    // A byte that begins no token.
-    t.error = AtrTextErrorKind::BadToken;
-    return t;
 }
 
 // "<!--", "<?" name, "</" name ">" or "<" name; anything else after '<' is

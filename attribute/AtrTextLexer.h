@@ -68,7 +68,8 @@ private:
     void LexQuoted(Token& t);
     void LexNumber(Token& t);
     void TextUpTo(const char* begin, bool stopAtTagEnd, Token& t);
-    void Skip();
+    void SkipLineComment();
+    void SkipBlockComment();
     const char* SkipBlanks(const char* q);
     void SkipValueTail();
     void CountLines(const char* begin, const char* end);
