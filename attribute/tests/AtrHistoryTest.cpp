@@ -58,7 +58,11 @@ TEST_F(AtrHistoryTest, EveryChangeIsUndoneAndRedoneExactly)
         {"insert subtree first", [](AtrNode* r, auto&) { r->AddChild(Parse("<d y = 2><e>\"t\"</e></d>"), 0); }},
         {"destroy subtree", [](AtrNode* r, auto&) { AtrNode::Destroy(r->GetChild("a"), "DEL"); }},
         {"delete child", [](AtrNode* r, auto&) { r->DeleteChild("b"); }},
-        {"cut", [](AtrNode* r, auto& keep) { keep.push_back(r->GetChild("a")); keep.back()->Cut(); }},
+        {"cut",
+         [](AtrNode* r, auto& keep) {
+             keep.push_back(r->GetChild("a"));
+             keep.back()->Cut();
+         }},
         {"attribute at front", [](AtrNode* r, auto&) { r->GetChild("a")->AddAttribute("w", AtrData(5), 0); }},
         {"set attribute", [](AtrNode* r, auto&) { r->GetChild("a")->SetAttribute("x", "text"); }},
         {"delete middle attribute", [](AtrNode* r, auto&) { r->GetChild("c")->DeleteAttribute("q"); }},
@@ -86,7 +90,7 @@ TEST_F(AtrHistoryTest, EveryChangeIsUndoneAndRedoneExactly)
                 history.Redo(1);
                 EXPECT_EQ(State(root), after);
             }
-            EXPECT_EQ(history.GetActionListCount(), 1);   // undo and redo record nothing
+            EXPECT_EQ(history.GetActionListCount(), 1); // undo and redo record nothing
             EXPECT_EQ(history.CheckError(), 0u);
         }
         AtrNode::Destroy(root);
@@ -120,7 +124,7 @@ TEST_F(AtrHistoryTest, TheListIsBoundedAndANewChangeDropsTheRedoBranch)
         FourChanges(root);
         EXPECT_EQ(history.GetActionListCount(), 3);
         history.Undo(10);
-        EXPECT_EQ(X(root), 2);   // the first change is out of reach
+        EXPECT_EQ(X(root), 2); // the first change is out of reach
         history.Redo(10);
         EXPECT_EQ(X(root), 5);
 
@@ -133,7 +137,7 @@ TEST_F(AtrHistoryTest, TheListIsBoundedAndANewChangeDropsTheRedoBranch)
 
         history.Undo(2);
         EXPECT_EQ(X(root), 2);
-        history.Redo(10);   // both, then Undo(1) takes back the last
+        history.Redo(10); // both, then Undo(1) takes back the last
         EXPECT_EQ(X(root), 9);
         history.Undo(1);
         EXPECT_EQ(X(root), 3);
@@ -195,7 +199,7 @@ TEST_F(AtrHistoryTest, ADeletedSubtreeComesBackWithItsIdsAtItsPlace)
         EXPECT_EQ(history.GetLastNode(), a);
         // The restored nodes record again, under their old ids.
         a->GetChild(1)->SetAttribute("k", "w");
-        EXPECT_EQ(history.GetActionListCount(), 1);   // the deletion was dropped as a redo branch
+        EXPECT_EQ(history.GetActionListCount(), 1); // the deletion was dropped as a redo branch
         EXPECT_EQ(history.GetAction()->GetHistoryId(), ids[2]);
     }
     AtrNode::Destroy(root);
@@ -269,7 +273,7 @@ TEST_F(AtrHistoryTest, ANodeDestroyedBehindItsBackStopsTheHistory)
     {
         AtrHistoryManager history(nullptr, 8);
         history.SetRootNode(root, 1);
-        root->GetChild("b")->SetAttribute("n", 1);   // nothing: b has no n
+        root->GetChild("b")->SetAttribute("n", 1); // nothing: b has no n
         root->GetChild("b")->AddAttribute("n", 1);
         root->GetChild("c")->SetAttribute("p", 2);
         // The caller destroys b without recording.
@@ -280,7 +284,7 @@ TEST_F(AtrHistoryTest, ANodeDestroyedBehindItsBackStopsTheHistory)
         EXPECT_NE(history.CheckError(), 0u);
         int32_t p = 0;
         root->GetChild("c")->GetAttributeParam("p", p);
-        EXPECT_EQ(p, 1);   // the step before the failure stands
+        EXPECT_EQ(p, 1); // the step before the failure stands
         // From now on nothing is recorded or applied.
         root->GetChild("c")->SetAttribute("p", 3);
         EXPECT_EQ(history.GetActionListCount(), 2);
@@ -299,12 +303,13 @@ TEST_F(AtrHistoryTest, AnActionThatCannotBeAllocatedStopsTheHistory)
         history.SetRootNode(root, 1);
         root->SetFlag(~0u, ATR_NODE_FLAG_LEFT_OUT);
         systemHeap.refuse = 1;
-        root->SetFlag(~0u, ATR_NODE_FLAG_NO_STRUCT);   // the change stands; its action cannot be made
+        root->SetFlag(~0u, ATR_NODE_FLAG_NO_STRUCT); // the change stands; its action cannot be made
         systemHeap.refuse = 0;
         EXPECT_NE(history.CheckError(), 0u);
         EXPECT_EQ(history.GetActionListCount(), 1);
         history.Undo(1);
-        EXPECT_EQ(root->GetFlag() & (ATR_NODE_FLAG_LEFT_OUT | ATR_NODE_FLAG_NO_STRUCT), ATR_NODE_FLAG_LEFT_OUT | ATR_NODE_FLAG_NO_STRUCT);
+        EXPECT_EQ(root->GetFlag() & (ATR_NODE_FLAG_LEFT_OUT | ATR_NODE_FLAG_NO_STRUCT),
+                  ATR_NODE_FLAG_LEFT_OUT | ATR_NODE_FLAG_NO_STRUCT);
     }
     AtrNode::Destroy(root);
 }
@@ -314,7 +319,7 @@ TEST_F(AtrHistoryTest, ASubtreeOfAHundredThousandLevels)
 #if defined(__x86_64__)
     constexpr int kDepth = 100000;
 #else
-    constexpr int kDepth = 20000;   // the emulated 32-bit run is many times slower
+    constexpr int kDepth = 20000; // the emulated 32-bit run is many times slower
 #endif
     // Counts live blocks only: the deep case makes a million allocations.
     atrtest::LiveCountHeap heap;

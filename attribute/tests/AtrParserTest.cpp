@@ -28,27 +28,7 @@
 
 namespace {
 
-class AtrParserTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        CvkHeapSetSystem(&systemHeap);
-        CvkHeapSetMain(&mainHeap);
-        CvkHeapSetBuffer(&bufferHeap);
-    }
-    void TearDown() override
-    {
-        EXPECT_EQ(systemHeap.live.load(), 0) << "system heap blocks leaked";
-        EXPECT_EQ(mainHeap.live.load(), 0) << "main heap blocks leaked";
-        EXPECT_EQ(bufferHeap.live.load(), 0) << "buffer heap blocks leaked";
-        CvkHeapSetSystem(nullptr);
-        CvkHeapSetMain(nullptr);
-        CvkHeapSetBuffer(nullptr);
-    }
-    atrtest::LiveCountHeap systemHeap;
-    atrtest::LiveCountHeap mainHeap;
-    atrtest::LiveCountHeap bufferHeap;
-};
+class AtrParserTest : public atrtest::LiveHeapTest {};
 
 std::string Sjis(const char* utf8) { return PlatformUtf8ToCp932(utf8); }
 

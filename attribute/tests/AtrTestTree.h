@@ -1,7 +1,8 @@
 #pragma once
-// Helpers shared by the tests of the converter, the file helpers and the
-// reformer: a kit set up with counting heaps and the current-directory file
-// protocol, a temporary folder, and a compact dump of trees.
+// Helpers shared by the attribute tests: a heap that counts live blocks
+// (fast enough for documents of a million nodes), a fixture that installs it
+// in the three slots, a kit set up on it with the current-directory file
+// protocol and a temporary folder, and a compact dump of trees.
 #include "attribute/AtrNode.h"
 #include "attribute/AtrParser.h"
 #include "kit/CvkEnv.h"
@@ -49,15 +50,38 @@ public:
     long refuseFrom = -1; // allocations from this count on fail (-1: none)
 };
 
-// The kit started on counting heaps, with files of the current directory,
-// and a fresh temporary folder; leaks are reported at the end.
-class KitTest : public ::testing::Test {
+// Installs a counting heap in each of the system, main and buffer slots and
+// checks that every test gives back what it took.
+class LiveHeapTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         CvkHeapSetSystem(&systemHeap);
         CvkHeapSetMain(&mainHeap);
         CvkHeapSetBuffer(&bufferHeap);
+    }
+    void TearDown() override
+    {
+        EXPECT_EQ(systemHeap.live.load(), 0) << "system heap blocks leaked";
+        EXPECT_EQ(mainHeap.live.load(), 0) << "main heap blocks leaked";
+        EXPECT_EQ(bufferHeap.live.load(), 0) << "buffer heap blocks leaked";
+        CvkHeapSetSystem(nullptr);
+        CvkHeapSetMain(nullptr);
+        CvkHeapSetBuffer(nullptr);
+    }
+
+    LiveCountHeap systemHeap;
+    LiveCountHeap mainHeap;
+    LiveCountHeap bufferHeap;
+};
+
+// The kit started on counting heaps, with files of the current directory,
+// and a fresh temporary folder; leaks are reported at the end.
+class KitTest : public LiveHeapTest {
+protected:
+    void SetUp() override
+    {
+        LiveHeapTest::SetUp();
         CvkInitCorvantaSystem();
         CvkEnvGet()->GetFileServer()->AttachCurrentProtocol(CvkFcpCurrent::SetUp, CvkFcpCurrent::CheckEnableControl);
         char pattern[] = "/tmp/lumivor-atr-XXXXXX";
@@ -70,15 +94,10 @@ protected:
         CvkExitCorvantaSystem();
         std::error_code ec;
         std::filesystem::remove_all(dir, ec);
-        EXPECT_EQ(systemHeap.live.load(), 0) << "system heap blocks leaked";
-        EXPECT_EQ(mainHeap.live.load(), 0) << "main heap blocks leaked";
-        EXPECT_EQ(bufferHeap.live.load(), 0) << "buffer heap blocks leaked";
+        LiveHeapTest::TearDown();
     }
     std::string Path(const char* name) const { return dir + "/" + name; }
 
-    LiveCountHeap systemHeap;
-    LiveCountHeap mainHeap;
-    LiveCountHeap bufferHeap;
     std::string dir;
 };
 
@@ -88,17 +107,12 @@ inline std::string DumpValue(const AtrData* d)
 {
     char buffer[64];
     switch (d->GetType()) {
-    case CVK_VARIANT_TYPE_SINT:
-        std::snprintf(buffer, sizeof buffer, "S:%d", d->GetS32());
-        return buffer;
-    case CVK_VARIANT_TYPE_UINT:
-        std::snprintf(buffer, sizeof buffer, "U:%u", d->GetU32());
-        return buffer;
+    case CVK_VARIANT_TYPE_SINT: std::snprintf(buffer, sizeof buffer, "S:%d", d->GetS32()); return buffer;
+    case CVK_VARIANT_TYPE_UINT: std::snprintf(buffer, sizeof buffer, "U:%u", d->GetU32()); return buffer;
     case CVK_VARIANT_TYPE_FLOAT:
         std::snprintf(buffer, sizeof buffer, "F:%g", static_cast<double>(d->GetF32()));
         return buffer;
-    case CVK_VARIANT_TYPE_STRING:
-        return "T:" + Str(d->GetCvString());
+    case CVK_VARIANT_TYPE_STRING: return "T:" + Str(d->GetCvString());
     case CVK_VARIANT_TYPE_BUF: {
         std::string out = "B:";
         const uint8_t* p = static_cast<const uint8_t*>(d->GetBuffer());
@@ -108,8 +122,7 @@ inline std::string DumpValue(const AtrData* d)
         }
         return out;
     }
-    default:
-        return "?";
+    default: return "?";
     }
 }
 
