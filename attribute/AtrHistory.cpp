@@ -23,7 +23,7 @@ AtrNode* NextPreOrder(AtrNode* n, const AtrNode* top)
 int32_t DataPosition(const AtrNode* node, const AtrData* data)
 {
     if (data != nullptr && data == node->GetDataBtm()) {
-        return node->GetDataSize() - 1;   // the usual case: just appended
+        return node->GetDataSize() - 1; // the usual case: just appended
     }
     int32_t i = 0;
     for (const AtrData* d = node->GetData(0); d != nullptr; d = d->GetNext(), ++i) {
@@ -38,10 +38,9 @@ int32_t DataPosition(const AtrNode* node, const AtrData* data)
 
 // ---------------------------------------------------------------------------
 
-AtrAction::AtrAction()
-    : prev(nullptr), next(nullptr), type(ATR_ACTION_NONE), historyId(-1), parentHistoryId(-1), index(-1)
-{
-}
+AtrAction::AtrAction() :
+    prev(nullptr), next(nullptr), type(ATR_ACTION_NONE), historyId(-1), parentHistoryId(-1), index(-1)
+{}
 
 AtrAction::~AtrAction() = default;
 
@@ -49,9 +48,9 @@ AtrAction::~AtrAction() = default;
 
 AtrHistoryManager::AtrHistoryManager() : AtrHistoryManager(nullptr, 128) {}
 
-AtrHistoryManager::AtrHistoryManager(AtrNode* root_, int32_t maximum_)
-    : root(nullptr), lastNode(nullptr), parser(new AtrParser), head(new AtrAction), current(head), last(head),
-      nextHistoryId(0), maximum(maximum_ > 0 ? maximum_ : 1), count(0), m_keepIds(false)
+AtrHistoryManager::AtrHistoryManager(AtrNode* root_, int32_t maximum_) :
+    root(nullptr), lastNode(nullptr), parser(new AtrParser), head(new AtrAction), current(head), last(head),
+    nextHistoryId(0), maximum(maximum_ > 0 ? maximum_ : 1), count(0), m_keepIds(false)
 {
     SetTag(0x41545248); // "ATRH"
     if (parser == nullptr || head == nullptr) {
@@ -94,10 +93,7 @@ void AtrHistoryManager::SetRootNode(AtrNode* node, int32_t record)
     }
 }
 
-int32_t AtrHistoryManager::PublishHistoryId()
-{
-    return nextHistoryId++;
-}
+int32_t AtrHistoryManager::PublishHistoryId() { return nextHistoryId++; }
 
 // ---------------------------------------------------------------------------
 // The action list.
@@ -241,71 +237,68 @@ int32_t AtrHistoryManager::CutNode(AtrNode* node, const char* label)
 
 int32_t AtrHistoryManager::AddAttribute(AtrNode* node, AtrAttribute* attribute, const char* label)
 {
-    AtrAction* action = attribute != nullptr ? _addAction(ATR_ACTION_ADD_ATTRIBUTE, node, label) : nullptr;
-    if (action == nullptr) {
-        return 0;
-    }
-    action->newParam.Set(attribute->GetName(), *attribute->GetData());
-    action->index = _attributePosition(node, attribute);
-    return 1;
+    return _recordAttribute(ATR_ACTION_ADD_ATTRIBUTE, node, attribute, nullptr, label);
 }
 
 int32_t AtrHistoryManager::DeleteAttribute(AtrNode* node, AtrAttribute* attribute, const char* label)
 {
-    AtrAction* action = attribute != nullptr ? _addAction(ATR_ACTION_DELETE_ATTRIBUTE, node, label) : nullptr;
-    if (action == nullptr) {
-        return 0;
-    }
-    action->oldParam.Set(attribute->GetName(), *attribute->GetData());
-    action->index = _attributePosition(node, attribute);
-    return 1;
+    return _recordAttribute(ATR_ACTION_DELETE_ATTRIBUTE, node, attribute, nullptr, label);
 }
 
 int32_t AtrHistoryManager::SetAttribute(AtrNode* node, AtrAttribute* attribute, const AtrData& newData,
                                         const char* label)
 {
-    AtrAction* action = attribute != nullptr ? _addAction(ATR_ACTION_SET_ATTRIBUTE, node, label) : nullptr;
-    if (action == nullptr) {
-        return 0;
-    }
-    action->oldParam.Set(attribute->GetName(), *attribute->GetData());
-    action->newParam.Set(attribute->GetName(), newData);
-    action->index = _attributePosition(node, attribute);
-    return 1;
+    return _recordAttribute(ATR_ACTION_SET_ATTRIBUTE, node, attribute, &newData, label);
 }
 
 int32_t AtrHistoryManager::AddData(AtrNode* node, AtrData* data, const char* label)
 {
-    AtrAction* action = data != nullptr ? _addAction(ATR_ACTION_ADD_DATA, node, label) : nullptr;
-    if (action == nullptr) {
-        return 0;
-    }
-    action->newParam.SetData(*data);
-    action->index = DataPosition(node, data);
-    return 1;
+    return _recordData(ATR_ACTION_ADD_DATA, node, data, -1, nullptr, label);
 }
 
 int32_t AtrHistoryManager::DeleteData(AtrNode* node, AtrData* data, const char* label)
 {
-    AtrAction* action = data != nullptr ? _addAction(ATR_ACTION_DELETE_DATA, node, label) : nullptr;
-    if (action == nullptr) {
-        return 0;
-    }
-    action->oldParam.SetData(*data);
-    action->index = DataPosition(node, data);
-    return 1;
+    return _recordData(ATR_ACTION_DELETE_DATA, node, data, -1, nullptr, label);
 }
 
 int32_t AtrHistoryManager::SetData(AtrNode* node, int32_t index, const AtrData& newData, const char* label)
 {
     const AtrData* old = node != nullptr && index >= 0 ? node->GetData(index) : nullptr;
-    AtrAction* action = old != nullptr ? _addAction(ATR_ACTION_SET_DATA, node, label) : nullptr;
+    return _recordData(ATR_ACTION_SET_DATA, node, old, index, &newData, label);
+}
+
+// The attribute as it stands is the new value of an addition and the old
+// value of a deletion or a change; a change's new value comes beside it.
+int32_t AtrHistoryManager::_recordAttribute(AtrActionType type, AtrNode* node, const AtrAttribute* attribute,
+                                            const AtrData* newData, const char* label)
+{
+    AtrAction* action = attribute != nullptr ? _addAction(type, node, label) : nullptr;
     if (action == nullptr) {
         return 0;
     }
-    action->oldParam.SetData(*old);
-    action->newParam.SetData(newData);
-    action->index = index;
+    AtrAttribute& standing = type == ATR_ACTION_ADD_ATTRIBUTE ? action->newParam : action->oldParam;
+    standing.Set(attribute->GetName(), *attribute->GetData());
+    if (newData != nullptr) {
+        action->newParam.Set(attribute->GetName(), *newData);
+    }
+    action->index = _attributePosition(node, attribute);
+    return 1;
+}
+
+// The same for a data value; `index` is its position, or -1 to look it up.
+int32_t AtrHistoryManager::_recordData(AtrActionType type, AtrNode* node, const AtrData* data, int32_t index,
+                                       const AtrData* newData, const char* label)
+{
+    AtrAction* action = data != nullptr ? _addAction(type, node, label) : nullptr;
+    if (action == nullptr) {
+        return 0;
+    }
+    AtrAttribute& standing = type == ATR_ACTION_ADD_DATA ? action->newParam : action->oldParam;
+    standing.SetData(*data);
+    if (newData != nullptr) {
+        action->newParam.SetData(*newData);
+    }
+    action->index = index >= 0 ? index : DataPosition(node, data);
     return 1;
 }
 
@@ -334,10 +327,7 @@ int32_t AtrHistoryManager::_attributePosition(const AtrNode* node, const AtrAttr
 // ---------------------------------------------------------------------------
 // What the tree reports.
 
-int32_t AtrHistoryManager::NewHistoryId()
-{
-    return m_keepIds ? -1 : PublishHistoryId();
-}
+int32_t AtrHistoryManager::NewHistoryId() { return m_keepIds ? -1 : PublishHistoryId(); }
 
 void AtrHistoryManager::NodeAdded(AtrNode* node, const char* label) { AddNode(node, label); }
 void AtrHistoryManager::NodeCut(AtrNode* node, const char* label) { CutNode(node, label); }
@@ -364,7 +354,4 @@ void AtrHistoryManager::DataChanged(AtrNode* node, AtrData* data, const AtrData&
 {
     SetData(node, DataPosition(node, data), newValue, label);
 }
-void AtrHistoryManager::DataDeleted(AtrNode* node, AtrData* data, const char* label)
-{
-    DeleteData(node, data, label);
-}
+void AtrHistoryManager::DataDeleted(AtrNode* node, AtrData* data, const char* label) { DeleteData(node, data, label); }

@@ -161,8 +161,7 @@ public:
     virtual void AttributeAdded(AtrNode* node, AtrAttribute* attribute, const char* label);
     // Before: `attribute` still holds its old value; `newValue` is what it
     // gets.
-    virtual void AttributeChanged(AtrNode* node, AtrAttribute* attribute, const AtrData& newValue,
-                                  const char* label);
+    virtual void AttributeChanged(AtrNode* node, AtrAttribute* attribute, const AtrData& newValue, const char* label);
     // Before: `attribute` is about to be unlinked and deleted.
     virtual void AttributeDeleted(AtrNode* node, AtrAttribute* attribute, const char* label);
     // After: `data` was inserted into node's data list.
@@ -176,6 +175,12 @@ private:
     // A new action behind the current one (the redo branch discarded, the
     // oldest dropped beyond the maximum); null when none can be added.
     AtrAction* _addAction(AtrActionType type, AtrNode* node, const char* label);
+    // Records a change of one attribute or data value of `node`: the value as
+    // it stands, the new value of a change (null otherwise) and the position.
+    int32_t _recordAttribute(AtrActionType type, AtrNode* node, const AtrAttribute* attribute, const AtrData* newData,
+                             const char* label);
+    int32_t _recordData(AtrActionType type, AtrNode* node, const AtrData* data, int32_t index, const AtrData* newData,
+                        const char* label);
     void _destroyAfter(AtrAction* action);
     void _removeOldest();
     bool _inTree(const AtrNode* node) const;
@@ -210,5 +215,5 @@ private:
     int32_t nextHistoryId;
     int32_t maximum;
     int32_t count;
-    bool m_keepIds;   // restoring a subtree: its nodes bring their own ids
+    bool m_keepIds; // restoring a subtree: its nodes bring their own ids
 };

@@ -34,6 +34,22 @@ AtrAttribute* FindAttribute(AtrNode* node, int32_t index, const CvString& name)
     return node->GetAttribute(name.GetBuffer(), 0);
 }
 
+// Applies one change to `node` while its recording is silenced; a node that
+// took the change becomes `touched`. 0 without a node or when the change fails.
+template <typename Change>
+int32_t ChangeQuietly(AtrNode* node, AtrNode*& touched, Change change)
+{
+    if (node == nullptr) {
+        return 0;
+    }
+    Quiet quiet(node);
+    if (!change(*node)) {
+        return 0;
+    }
+    touched = node;
+    return 1;
+}
+
 } // namespace
 
 void AtrHistoryManager::Undo(int32_t steps)
@@ -71,7 +87,7 @@ int32_t AtrHistoryManager::_undo(AtrAction* action)
     case ATR_ACTION_DELETE_DATA: return _insertData(action, action->oldParam);
     case ATR_ACTION_SET_DATA: return _setData(action, action->oldParam);
     case ATR_ACTION_SET_FLAG: return _setFlags(action, action->oldParam);
-    default: return 1;   // unknown kinds are stepped over
+    default: return 1; // unknown kinds are stepped over
     }
 }
 
@@ -162,39 +178,28 @@ int32_t AtrHistoryManager::_removeSubtree(AtrAction* action)
 
 int32_t AtrHistoryManager::_insertAttribute(AtrAction* action, const AtrAttribute& value)
 {
-    AtrNode* node = _find(action->historyId);
-    if (node == nullptr) {
-        return 0;
-    }
-    Quiet quiet(node);
-    // Back at its former position (the end when that is gone).
-    const int32_t index = action->index <= node->GetAttributeSize() ? action->index : -1;
-    if (node->AddAttribute(value.GetName(), *value.GetData(), index) == nullptr) {
-        return 0;
-    }
-    lastNode = node;
-    return 1;
+    return ChangeQuietly(_find(action->historyId), lastNode, [&](AtrNode& node) {
+        // Back at its former position (the end when that is gone).
+        const int32_t index = action->index <= node.GetAttributeSize() ? action->index : -1;
+        return node.AddAttribute(value.GetName(), *value.GetData(), index) != nullptr;
+    });
 }
 
 int32_t AtrHistoryManager::_removeAttribute(AtrAction* action, AtrAttribute* saveTo)
 {
-    AtrNode* node = _find(action->historyId);
-    if (node == nullptr) {
-        return 0;
-    }
-    const CvString& name = action->type == ATR_ACTION_ADD_ATTRIBUTE ? action->newParam.GetName()
-                                                                    : action->oldParam.GetName();
-    AtrAttribute* a = FindAttribute(node, action->index, name);
-    if (a == nullptr) {
-        return 0;
-    }
-    if (saveTo != nullptr) {
-        saveTo->Set(a->GetName(), *a->GetData());
-    }
-    Quiet quiet(node);
-    node->DeleteAttribute(_attributePosition(node, a));
-    lastNode = node;
-    return 1;
+    const CvString& name =
+        action->type == ATR_ACTION_ADD_ATTRIBUTE ? action->newParam.GetName() : action->oldParam.GetName();
+    return ChangeQuietly(_find(action->historyId), lastNode, [&](AtrNode& node) {
+        AtrAttribute* a = FindAttribute(&node, action->index, name);
+        if (a == nullptr) {
+            return false;
+        }
+        if (saveTo != nullptr) {
+            saveTo->Set(a->GetName(), *a->GetData());
+        }
+        node.DeleteAttribute(_attributePosition(&node, a));
+        return true;
+    });
 }
 
 int32_t AtrHistoryManager::_setAttribute(AtrAction* action, const AtrAttribute& value)
@@ -211,53 +216,35 @@ int32_t AtrHistoryManager::_setAttribute(AtrAction* action, const AtrAttribute& 
 
 int32_t AtrHistoryManager::_insertData(AtrAction* action, const AtrAttribute& value)
 {
-    AtrNode* node = _find(action->historyId);
-    if (node == nullptr || action->index < 0 || action->index > node->GetDataSize()) {
-        return 0;
-    }
-    Quiet quiet(node);
-    if (node->AddData(*value.GetData(), action->index) == nullptr) {
-        return 0;
-    }
-    lastNode = node;
-    return 1;
+    return ChangeQuietly(_find(action->historyId), lastNode, [&](AtrNode& node) {
+        return action->index >= 0 && action->index <= node.GetDataSize() &&
+               node.AddData(*value.GetData(), action->index) != nullptr;
+    });
 }
 
 int32_t AtrHistoryManager::_deleteData(AtrAction* action)
 {
-    AtrNode* node = _find(action->historyId);
-    if (node == nullptr || action->index < 0 || action->index >= node->GetDataSize()) {
-        return 0;
-    }
-    Quiet quiet(node);
-    node->DeleteData(action->index);
-    lastNode = node;
-    return 1;
+    return ChangeQuietly(_find(action->historyId), lastNode, [&](AtrNode& node) {
+        if (action->index < 0 || action->index >= node.GetDataSize()) {
+            return false;
+        }
+        node.DeleteData(action->index);
+        return true;
+    });
 }
 
 int32_t AtrHistoryManager::_setData(AtrAction* action, const AtrAttribute& value)
 {
-    AtrNode* node = _find(action->historyId);
-    if (node == nullptr || action->index < 0) {
-        return 0;
-    }
-    Quiet quiet(node);
-    if (node->SetData(action->index, *value.GetData()) == 0) {
-        return 0;
-    }
-    lastNode = node;
-    return 1;
+    return ChangeQuietly(_find(action->historyId), lastNode, [&](AtrNode& node) {
+        return action->index >= 0 && node.SetData(action->index, *value.GetData()) != 0;
+    });
 }
 
 int32_t AtrHistoryManager::_setFlags(AtrAction* action, const AtrAttribute& value)
 {
-    AtrNode* node = _find(action->historyId);
-    if (node == nullptr) {
-        return 0;
-    }
-    Quiet quiet(node);
-    // Only the recorded bits change; the bookkeeping bits stay the node's.
-    node->SetFlag(~ATR_NODE_FLAG_RECORDED_MASK, value.GetU32() & ATR_NODE_FLAG_RECORDED_MASK);
-    lastNode = node;
-    return 1;
+    return ChangeQuietly(_find(action->historyId), lastNode, [&](AtrNode& node) {
+        // Only the recorded bits change; the bookkeeping bits stay the node's.
+        node.SetFlag(~ATR_NODE_FLAG_RECORDED_MASK, value.GetU32() & ATR_NODE_FLAG_RECORDED_MASK);
+        return true;
+    });
 }
