@@ -21,12 +21,8 @@ void AstSockClient::_init(const char* host, int32_t port)
 {
     m_socket = PLATFORM_SOCKET_INVALID;
     m_state = AST_SOCK_CLIENT_STARTED;
-    m_sendState = AST_SOCK_SEND_IDLE;
     m_host = host;
     m_port = port;
-    m_sent = 0;
-    m_sendStartTime = 0;
-    m_sendProgressTime = 0;
     m_socketError = 0;
     m_error = AST_SOCK_ERROR_NONE;
     m_connectStartTime = 0;
@@ -78,20 +74,15 @@ void AstSockClient::MainProc()
         return;
     }
     switch (m_state) {
-    case AST_SOCK_CLIENT_STARTED:
-        _startConnect();
-        break;
-    case AST_SOCK_CLIENT_CONNECTING:
-        _waitConnect();
-        break;
+    case AST_SOCK_CLIENT_STARTED: _startConnect(); break;
+    case AST_SOCK_CLIENT_CONNECTING: _waitConnect(); break;
     case AST_SOCK_CLIENT_CONNECTED:
         _sendProc();
         if (!CheckError()) {
             _recvProc();
         }
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -117,11 +108,10 @@ void AstSockClient::_startConnect()
         _socketFailed("Input host name is Not Found.", PlatformSocketLastError());
         return;
     }
-    if (m_port < 0 || m_port > 65535 ||
-        !PlatformSocketConnect(m_socket, address, static_cast<uint16_t>(m_port))) {
-        _socketFailed("It failed in the socket connection.\n", m_port < 0 || m_port > 65535
-                                                                  ? 10049 // no such address
-                                                                  : PlatformSocketLastError());
+    const bool validPort = AstSockIsPort(m_port);
+    if (!validPort || !PlatformSocketConnect(m_socket, address, static_cast<uint16_t>(m_port))) {
+        _socketFailed("It failed in the socket connection.\n",
+                      validPort ? PlatformSocketLastError() : PLATFORM_SOCKET_ERROR_ADDRESS_NOT_AVAILABLE);
         return;
     }
     AstSockGUILog("接続中：%s:%d", m_host.GetBuffer(), m_port);
@@ -155,47 +145,19 @@ void AstSockClient::_waitConnect()
 
 int32_t AstSockClient::SendData(uint32_t type, const void* data, uint32_t size)
 {
-    if (m_sendState == AST_SOCK_SEND_SENDING) {
-        return 0; // the frame on the wire must not be replaced halfway
-    }
-    if (!m_send.SetData(type, data, size)) {
-        return 0;
-    }
-    m_sendState = AST_SOCK_SEND_SET;
-    return 1;
+    return m_sender.SetData(type, data, size);
 }
 
 void AstSockClient::_sendProc()
 {
-    const uint64_t now = CvkGetTimer();
-    if (m_sendState == AST_SOCK_SEND_SET && !m_send.IsEmpty()) {
-        m_sendStartTime = now;
-        m_sendProgressTime = now;
-        m_sent = 0;
-        m_sendState = AST_SOCK_SEND_SENDING;
-        AstSockGUILog("送信中…");
-    }
-    if (m_sendState != AST_SOCK_SEND_SENDING) {
-        return;
-    }
-    int32_t error = 0;
-    if (m_send.SendPending(m_socket, &m_sent, &error) > 0) {
-        m_sendProgressTime = now;
-    }
-    if (m_sent == m_send.GetSize()) {
-        m_sendState = AST_SOCK_SEND_DONE;
-        return;
-    }
-    if (error != PLATFORM_SOCKET_ERROR_WOULD_BLOCK) {
-        m_sendState = AST_SOCK_SEND_ERROR;
-        _socketFailed("", error);
-        return;
-    }
-    if (now - m_sendProgressTime > m_ioLimit) {
+    switch (m_sender.Step(m_socket, CvkGetTimer(), m_ioLimit)) {
+    case AST_SOCK_SEND_STEP_FAILED: _socketFailed("", m_sender.GetSocketError()); break;
+    case AST_SOCK_SEND_STEP_TIMED_OUT:
         m_error = AST_SOCK_ERROR_TIMEOUT;
         m_socketError = PLATFORM_SOCKET_ERROR_TIMED_OUT;
-        m_sendState = AST_SOCK_SEND_ERROR;
         SetError();
+        break;
+    default: break;
     }
 }
 
@@ -215,40 +177,20 @@ void AstSockClient::_recvProc()
     SetError();
 }
 
-int32_t AstSockClient::IsEnableRecv() const
-{
-    return PlatformSocketReadable(m_socket);
-}
+int32_t AstSockClient::IsEnableRecv() const { return PlatformSocketReadable(m_socket); }
 
-int32_t AstSockClient::IsEnableSend() const
-{
-    return PlatformSocketWritable(m_socket);
-}
+int32_t AstSockClient::IsEnableSend() const { return PlatformSocketWritable(m_socket); }
 
 int32_t AstSockClient::IsSameConnect(const char* host, int32_t port) const
 {
     return m_host == (host != nullptr ? host : "") && m_port == port;
 }
 
-void AstSockClient::RestartRecv()
-{
-    if (m_reader.GetState() == AST_SOCK_RECV_COMPLETE) {
-        m_reader.Restart();
-    }
-}
-
-void AstSockClient::DestroyRecvData()
-{
-    if (m_reader.GetState() == AST_SOCK_RECV_COMPLETE) {
-        m_reader.DestroyFrame();
-    }
-}
-
 void AstSockClient::ResetSendError()
 {
-    if (IsConnected() && CheckError() && m_sendState == AST_SOCK_SEND_ERROR) {
+    if (IsConnected() && CheckError() && m_sender.GetState() == AST_SOCK_SEND_ERROR) {
         ResetError();
-        m_sendState = AST_SOCK_SEND_IDLE;
+        m_sender.SetIdle();
         m_socketError = 0;
         m_error = AST_SOCK_ERROR_NONE;
     }
@@ -287,8 +229,8 @@ int32_t AstSockClient::IsErrorOtherTimeout() const
 
 int32_t AstSockClient::IsExecSend() const
 {
-    return m_sendState != AST_SOCK_SEND_IDLE && m_sendState != AST_SOCK_SEND_DONE &&
-           m_sendState != AST_SOCK_SEND_ERROR;
+    const int32_t state = m_sender.GetState();
+    return state != AST_SOCK_SEND_IDLE && state != AST_SOCK_SEND_DONE && state != AST_SOCK_SEND_ERROR;
 }
 
 int32_t AstSockClient::IsExecRecv() const

@@ -13,7 +13,7 @@
 
 #include "commu/AstSockFrame.h"
 #include "commu/AstSockLog.h"
-#include "commu/AstSockSendData.h"
+#include "commu/AstSockSender.h"
 #include "kit/CvString.h"
 #include "kit/CvkBase.h"
 #include "platform/PlatformExport.h"
@@ -31,20 +31,11 @@ enum AstSockVersion : int32_t {
 // Connection states of the client.
 enum : int32_t {
     AST_SOCK_CLIENT_NOT_STARTED = 0,
-    AST_SOCK_CLIENT_TIMED_OUT = 1,   // waiting for RetryConnect
+    AST_SOCK_CLIENT_TIMED_OUT = 1, // waiting for RetryConnect
     AST_SOCK_CLIENT_STARTED = 3,
-    AST_SOCK_CLIENT_SOCKET = 4,      // socket created
+    AST_SOCK_CLIENT_SOCKET = 4, // socket created
     AST_SOCK_CLIENT_CONNECTING = 5,
     AST_SOCK_CLIENT_CONNECTED = 6,
-};
-
-// Send states (client and server).
-enum : int32_t {
-    AST_SOCK_SEND_IDLE = 0,
-    AST_SOCK_SEND_SET = 1,      // a frame is waiting
-    AST_SOCK_SEND_SENDING = 2,
-    AST_SOCK_SEND_DONE = 4,
-    AST_SOCK_SEND_ERROR = -1,
 };
 
 // Limits of the client in microseconds of the kit timer.
@@ -75,14 +66,14 @@ public:
     // The client was made for this host and port.
     int32_t IsSameConnect(const char* host, int32_t port) const;
 
-    int32_t CheckSendFinish() const { return m_sendState == AST_SOCK_SEND_DONE; }
-    int32_t CheckSendError() const { return m_sendState == AST_SOCK_SEND_ERROR; }
+    int32_t CheckSendFinish() const { return m_sender.GetState() == AST_SOCK_SEND_DONE; }
+    int32_t CheckSendError() const { return m_sender.GetState() == AST_SOCK_SEND_ERROR; }
     int32_t CheckRecvFinish() const { return m_reader.GetState() == AST_SOCK_RECV_COMPLETE; }
     int32_t CheckRecvError() const { return m_reader.GetState() == AST_SOCK_RECV_ERROR; }
     // A complete frame: wait for the next one (the payload is kept until then).
-    void RestartRecv();
+    void RestartRecv() { m_reader.RestartAfterFrame(); }
     // Frees the received frame and waits for the next one.
-    void DestroyRecvData();
+    void DestroyRecvData() { m_reader.DestroyCompleteFrame(); }
     // Only while connected and in error: clear the Error flag, the state and
     // the socket error.
     void ResetSendError();
@@ -104,7 +95,7 @@ public:
     int32_t GetSocketError() const { return m_socketError; }
 
     int32_t GetState() const { return m_state; }
-    int32_t GetSendState() const { return m_sendState; }
+    int32_t GetSendState() const { return m_sender.GetState(); }
     int32_t GetRecvState() const { return m_reader.GetState(); }
     const CvString& GetHostName() const { return m_host; }
     int32_t GetPortNo() const { return m_port; }
@@ -134,14 +125,10 @@ private:
 
     PlatformSocket m_socket;
     int32_t m_state;
-    int32_t m_sendState;
     CvString m_host;
     int32_t m_port;
-    AstSockSendData m_send;
-    uint32_t m_sent;
+    AstSockSender m_sender;
     AstSockFrameReader m_reader;
-    uint64_t m_sendStartTime;
-    uint64_t m_sendProgressTime;
     int32_t m_socketError;
     int32_t m_error;
     uint64_t m_connectStartTime;

@@ -33,8 +33,8 @@ AstSockFrameReader::AstSockFrameReader()
       m_length(0),
       m_payload(nullptr),
       m_maxPayload(AST_SOCK_DEFAULT_MAX_PAYLOAD),
-      m_tagLimit(1000000),
-      m_payloadLimit(30000000),
+      m_tagLimit(AST_SOCK_DEFAULT_TAG_LIMIT),
+      m_payloadLimit(AST_SOCK_DEFAULT_PAYLOAD_LIMIT),
       m_lastProgress(0),
       m_endTime(0)
 {

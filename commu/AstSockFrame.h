@@ -26,13 +26,20 @@ constexpr uint32_t AST_SOCK_HEADER_SIZE = 12;       // begin tag, type, length
 constexpr uint32_t AST_SOCK_FRAME_OVERHEAD = 16;    // header and end tag
 
 // Frame types.
-constexpr uint32_t AST_SOCK_TYPE_NONE = 0xFFFFFFFF;  // no frame (never sent)
-constexpr uint32_t AST_SOCK_TYPE_FILE_NAME = 1;      // output file name, text
-constexpr uint32_t AST_SOCK_TYPE_FILE_DATA = 2;      // the whole file
-constexpr uint32_t AST_SOCK_TYPE_COMMAND = 3;        // command text
+constexpr uint32_t AST_SOCK_TYPE_NONE = 0xFFFFFFFF; // no frame (never sent)
+constexpr uint32_t AST_SOCK_TYPE_FILE_NAME = 1;     // output file name, text
+constexpr uint32_t AST_SOCK_TYPE_FILE_DATA = 2;     // the whole file
+constexpr uint32_t AST_SOCK_TYPE_COMMAND = 3;       // command text
 
 // Largest payload a receiver accepts unless told otherwise.
 constexpr uint32_t AST_SOCK_DEFAULT_MAX_PAYLOAD = 256u << 20;
+// A reader's limits unless told otherwise, in microseconds without progress:
+// tags and header, payload (the server's limits).
+constexpr uint64_t AST_SOCK_DEFAULT_TAG_LIMIT = 1000000;
+constexpr uint64_t AST_SOCK_DEFAULT_PAYLOAD_LIMIT = 30000000;
+
+// True for a port number a socket can use (0 to 65535).
+inline bool AstSockIsPort(int32_t port) { return port >= 0 && port <= 65535; }
 
 // Receive states.
 enum : int32_t {
@@ -48,8 +55,8 @@ enum : int32_t {
 enum : int32_t {
     AST_SOCK_ERROR_NONE = 0,
     AST_SOCK_ERROR_TIMEOUT = 1,
-    AST_SOCK_ERROR_BAD_TAG = 2,  // a tag, type, length or text that breaks the frame rules
-    AST_SOCK_ERROR_MEMORY = 3,   // payload too large or out of memory
+    AST_SOCK_ERROR_BAD_TAG = 2, // a tag, type, length or text that breaks the frame rules
+    AST_SOCK_ERROR_MEMORY = 3,  // payload too large or out of memory
 };
 
 // A non-blocking byte source: Read returns the bytes it copied (at least 1),
@@ -100,6 +107,16 @@ public:
     void Restart();
     // Frees the payload and waits for the next frame.
     void DestroyFrame();
+    // The same, only when a frame is complete (the owners' RestartRecv and
+    // DestroyRecvData).
+    void RestartAfterFrame()
+    {
+        if (m_state == AST_SOCK_RECV_COMPLETE) Restart();
+    }
+    void DestroyCompleteFrame()
+    {
+        if (m_state == AST_SOCK_RECV_COMPLETE) DestroyFrame();
+    }
     // Frees the payload and goes to the idle state.
     void Reset();
     // True in the begin state before any byte of a frame has come.
@@ -120,7 +137,7 @@ private:
     bool m_sourceFailed;
     uint8_t m_head[AST_SOCK_HEADER_SIZE];
     uint8_t m_tail[4];
-    uint32_t m_have;        // bytes of the current piece (header, payload or end tag) read so far
+    uint32_t m_have; // bytes of the current piece (header, payload or end tag) read so far
     uint32_t m_type;
     uint32_t m_length;
     uint8_t* m_payload;

@@ -22,12 +22,8 @@ void AstSockServer::_init(int32_t port)
     m_client = PLATFORM_SOCKET_INVALID;
     m_listen = PLATFORM_SOCKET_INVALID;
     m_state = AST_SOCK_SERVER_CREATE;
-    m_sendState = AST_SOCK_SEND_IDLE;
     m_port = port;
     m_boundPort = 0;
-    m_sent = 0;
-    m_sendStartTime = 0;
-    m_sendProgressTime = 0;
     m_lastActivity = 0;
     m_socketError = 0;
     m_error = AST_SOCK_ERROR_NONE;
@@ -39,13 +35,20 @@ void AstSockServer::_init(int32_t port)
 
 AstSockServer::~AstSockServer()
 {
-    if (m_client != PLATFORM_SOCKET_INVALID) {
-        PlatformSocketShutdown(m_client);
-        if (!PlatformSocketClose(m_client)) {
-            CvkLogPrint("Error Socket Closed\n");
-        }
-    }
+    _closeClient();
     _closeListen();
+}
+
+void AstSockServer::_closeClient()
+{
+    if (m_client == PLATFORM_SOCKET_INVALID) {
+        return;
+    }
+    PlatformSocketShutdown(m_client);
+    if (!PlatformSocketClose(m_client)) {
+        CvkLogPrint("Error Socket Closed\n");
+    }
+    m_client = PLATFORM_SOCKET_INVALID;
 }
 
 void AstSockServer::_closeListen()
@@ -85,17 +88,14 @@ void AstSockServer::MainProc()
     if (m_state == AST_SOCK_SERVER_BIND) _bind();
     if (m_state == AST_SOCK_SERVER_LISTEN) _listen();
     switch (m_state) {
-    case AST_SOCK_SERVER_ACCEPT:
-        _accept();
-        break;
+    case AST_SOCK_SERVER_ACCEPT: _accept(); break;
     case AST_SOCK_SERVER_CONNECTED:
         _sendProc();
         if (m_state == AST_SOCK_SERVER_CONNECTED) {
             _recvProc();
         }
         break;
-    default:
-        break;
+    default: break;
     }
     if (m_state == AST_SOCK_SERVER_DROP) {
         _drop();
@@ -130,7 +130,7 @@ void AstSockServer::_create()
 
 void AstSockServer::_bind()
 {
-    if (m_port < 0 || m_port > 65535 || !PlatformSocketBindAny(m_listen, static_cast<uint16_t>(m_port))) {
+    if (!AstSockIsPort(m_port) || !PlatformSocketBindAny(m_listen, static_cast<uint16_t>(m_port))) {
         _setupFailed("bind()に失敗\n");
         return;
     }
@@ -158,7 +158,7 @@ void AstSockServer::_accept()
     }
     m_client = peer;
     m_reader.DestroyFrame();
-    m_sendState = AST_SOCK_SEND_IDLE;
+    m_sender.SetIdle();
     m_error = AST_SOCK_ERROR_NONE;
     m_socketError = 0;
     m_timeout = 0;
@@ -175,35 +175,22 @@ void AstSockServer::DropPeer()
 
 void AstSockServer::_drop()
 {
-    if (m_client != PLATFORM_SOCKET_INVALID) {
-        PlatformSocketShutdown(m_client);
-        if (!PlatformSocketClose(m_client)) {
-            CvkLogPrint("Error Socket Closed\n");
-        }
-        m_client = PLATFORM_SOCKET_INVALID;
-    }
+    _closeClient();
     m_reader.DestroyFrame();
-    m_send.Release();
-    m_sendState = AST_SOCK_SEND_IDLE;
+    m_sender.Release();
+    m_sender.SetIdle();
     m_state = AST_SOCK_SERVER_ACCEPT;
     _onDrop();
 }
 
 int32_t AstSockServer::SendData(uint32_t type, const void* data, uint32_t size)
 {
-    if (m_state != AST_SOCK_SERVER_CONNECTED || m_sendState == AST_SOCK_SEND_SENDING) {
-        return 0;
-    }
-    if (!m_send.SetData(type, data, size)) {
-        return 0;
-    }
-    m_sendState = AST_SOCK_SEND_SET;
-    return 1;
+    return m_state == AST_SOCK_SERVER_CONNECTED ? m_sender.SetData(type, data, size) : 0;
 }
 
 int32_t AstSockServer::SendDataDirect(const void* data, uint32_t size)
 {
-    if (m_state != AST_SOCK_SERVER_CONNECTED || m_sendState == AST_SOCK_SEND_SENDING || data == nullptr) {
+    if (m_state != AST_SOCK_SERVER_CONNECTED || m_sender.GetState() == AST_SOCK_SEND_SENDING || data == nullptr) {
         return 0;
     }
     const uint8_t* bytes = static_cast<const uint8_t*>(data);
@@ -232,38 +219,24 @@ int32_t AstSockServer::SendDataDirect(const void* data, uint32_t size)
 
 void AstSockServer::_sendProc()
 {
+    if (m_sender.GetState() == AST_SOCK_SEND_SET) {
+        m_timeout = 0; // a new frame starts
+    }
     const uint64_t now = CvkGetTimer();
-    if (m_sendState == AST_SOCK_SEND_SET && !m_send.IsEmpty()) {
-        m_sendStartTime = now;
-        m_sendProgressTime = now;
-        m_sent = 0;
-        m_timeout = 0;
-        m_sendState = AST_SOCK_SEND_SENDING;
-        AstSockGUILog("送信中…");
-    }
-    if (m_sendState != AST_SOCK_SEND_SENDING) {
-        return;
-    }
-    int32_t error = 0;
-    if (m_send.SendPending(m_client, &m_sent, &error) > 0) {
-        m_sendProgressTime = now;
+    const AstSockSendStep step = m_sender.Step(m_client, now, m_sendLimit);
+    if (m_sender.Wrote()) {
         m_lastActivity = now;
     }
-    if (m_sent == m_send.GetSize()) {
-        m_send.Release();
-        m_sendState = AST_SOCK_SEND_DONE;
-        return;
+    if (step == AST_SOCK_SEND_STEP_DONE) {
+        m_sender.Release();
+    } else if (step == AST_SOCK_SEND_STEP_FAILED || step == AST_SOCK_SEND_STEP_TIMED_OUT) {
+        // A frame that cannot go out is not reported as sent: the peer is
+        // dropped, with the time-out flag telling why.
+        m_timeout = step == AST_SOCK_SEND_STEP_TIMED_OUT;
+        m_socketError = m_timeout ? PLATFORM_SOCKET_ERROR_TIMED_OUT : m_sender.GetSocketError();
+        AstSockPrintError(m_socketError);
+        m_state = AST_SOCK_SERVER_DROP;
     }
-    if (error == PLATFORM_SOCKET_ERROR_WOULD_BLOCK && now - m_sendProgressTime <= m_sendLimit) {
-        return;
-    }
-    // A frame that cannot go out is not reported as sent: the peer is
-    // dropped, with the time-out flag telling why.
-    m_timeout = error == PLATFORM_SOCKET_ERROR_WOULD_BLOCK;
-    m_socketError = m_timeout ? PLATFORM_SOCKET_ERROR_TIMED_OUT : error;
-    AstSockPrintError(m_socketError);
-    m_sendState = AST_SOCK_SEND_ERROR;
-    m_state = AST_SOCK_SERVER_DROP;
 }
 
 void AstSockServer::_recvProc()
@@ -285,7 +258,7 @@ void AstSockServer::_recvProc()
     }
     // Only a peer that owes us the next frame can be silent; one waiting for
     // our answer or for the owner to take a frame is not.
-    if (!m_reader.IsBetweenFrames() || m_sendState == AST_SOCK_SEND_SENDING) {
+    if (!m_reader.IsBetweenFrames() || m_sender.GetState() == AST_SOCK_SEND_SENDING) {
         m_lastActivity = now;
     } else if (now - m_lastActivity > m_silentLimit) {
         AstSockLogPrint("silent peer dropped after %u s\n", static_cast<unsigned>(m_silentLimit / 1000000));
@@ -293,23 +266,9 @@ void AstSockServer::_recvProc()
     }
 }
 
-void AstSockServer::RestartRecv()
-{
-    if (m_reader.GetState() == AST_SOCK_RECV_COMPLETE) {
-        m_reader.Restart();
-    }
-}
-
-void AstSockServer::DestroyRecvData()
-{
-    if (m_reader.GetState() == AST_SOCK_RECV_COMPLETE) {
-        m_reader.DestroyFrame();
-    }
-}
-
 void AstSockServer::WaitEvent(int32_t timeoutMs) const
 {
     const PlatformSocket socket = m_state == AST_SOCK_SERVER_CONNECTED ? m_client : m_listen;
-    const bool write = m_state == AST_SOCK_SERVER_CONNECTED && m_sendState == AST_SOCK_SEND_SENDING;
+    const bool write = m_state == AST_SOCK_SERVER_CONNECTED && m_sender.GetState() == AST_SOCK_SEND_SENDING;
     PlatformSocketWait(&socket, &write, 1, timeoutMs);
 }

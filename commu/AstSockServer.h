@@ -14,7 +14,7 @@
 #include "commu/AstSockClient.h"
 #include "commu/AstSockFrame.h"
 #include "commu/AstSockLog.h"
-#include "commu/AstSockSendData.h"
+#include "commu/AstSockSender.h"
 #include "kit/CvkBase.h"
 #include "platform/PlatformExport.h"
 #include "platform/PlatformSocket.h"
@@ -32,8 +32,8 @@ enum : int32_t {
 };
 
 // Limits of the server in microseconds of the kit timer.
-constexpr uint64_t AST_SOCK_SERVER_TAG_LIMIT = 1000000;
-constexpr uint64_t AST_SOCK_SERVER_PAYLOAD_LIMIT = 30000000;
+constexpr uint64_t AST_SOCK_SERVER_TAG_LIMIT = AST_SOCK_DEFAULT_TAG_LIMIT;
+constexpr uint64_t AST_SOCK_SERVER_PAYLOAD_LIMIT = AST_SOCK_DEFAULT_PAYLOAD_LIMIT;
 constexpr uint64_t AST_SOCK_SERVER_SEND_LIMIT = 30000000;
 constexpr uint64_t AST_SOCK_SERVER_SILENT_LIMIT = 30000000;
 
@@ -57,11 +57,11 @@ public:
     int32_t SendDataDirect(const void* data, uint32_t size);
 
     // A complete frame: wait for the next one (the payload is kept until then).
-    void RestartRecv();
+    void RestartRecv() { m_reader.RestartAfterFrame(); }
     // Frees the received frame and waits for the next one.
-    void DestroyRecvData();
+    void DestroyRecvData() { m_reader.DestroyCompleteFrame(); }
     int32_t CheckRecvFinish() const { return m_reader.GetState() == AST_SOCK_RECV_COMPLETE; }
-    int32_t CheckSendFinish() const { return m_sendState == AST_SOCK_SEND_DONE; }
+    int32_t CheckSendFinish() const { return m_sender.GetState() == AST_SOCK_SEND_DONE; }
     // A peer is connected (state 5).
     int32_t IsConnecting() const { return m_state == AST_SOCK_SERVER_CONNECTED; }
     // Listening or connected (the port is bound).
@@ -76,7 +76,7 @@ public:
     int32_t IsTimeout() const { return m_timeout; }
 
     int32_t GetState() const { return m_state; }
-    int32_t GetSendState() const { return m_sendState; }
+    int32_t GetSendState() const { return m_sender.GetState(); }
     int32_t GetRecvState() const { return m_reader.GetState(); }
     int32_t GetPortNo() const { return m_port; }
     // The port actually bound (the chosen one when the port is 0), 0 before.
@@ -111,19 +111,16 @@ private:
     void _sendProc();
     void _recvProc();
     void _setupFailed(const char* message);
+    void _closeClient();
     void _closeListen();
 
     PlatformSocket m_client;
     PlatformSocket m_listen;
     int32_t m_state;
-    int32_t m_sendState;
     int32_t m_port;
     int32_t m_boundPort;
-    AstSockSendData m_send;
-    uint32_t m_sent;
+    AstSockSender m_sender;
     AstSockFrameReader m_reader;
-    uint64_t m_sendStartTime;
-    uint64_t m_sendProgressTime;
     uint64_t m_lastActivity;
     int32_t m_socketError;
     int32_t m_error;

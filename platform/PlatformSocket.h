@@ -17,6 +17,8 @@ constexpr int32_t PLATFORM_SOCKET_ERROR_TIMED_OUT = 10060;
 constexpr int32_t PLATFORM_SOCKET_ERROR_REFUSED = 10061;
 constexpr int32_t PLATFORM_SOCKET_ERROR_DISCONNECTED = 10101;
 constexpr int32_t PLATFORM_SOCKET_ERROR_HOST_NOT_FOUND = 11001;
+// The number callers give a port outside 0 to 65535.
+constexpr int32_t PLATFORM_SOCKET_ERROR_ADDRESS_NOT_AVAILABLE = 10049;
 
 // The table's number for an errno value (0 for 0).
 int32_t PlatformSocketMapErrno(int error);
