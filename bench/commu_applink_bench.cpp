@@ -111,43 +111,47 @@ void ServeSink(int readyFd)
     }
 }
 
+// A sink service in a child process, a client of it and the command it is
+// poked with.
+struct SinkLink {
+    Heaps& heaps = TheHeaps();
+    Child sink{ServeSink};
+    bool ready = sink.ReadNumber() == 1;
+    std::string text = CommandText(0, "");
+    AstDdeClient client;
+};
+
 void BM_LocalPokes(benchmark::State& state)
 {
-    TheHeaps();
-    Child sink(ServeSink);
-    if (sink.ReadNumber() != 1) {
+    SinkLink link;
+    if (!link.ready) {
         state.SkipWithError("no sink service");
         return;
     }
-    const std::string text = CommandText(0, "");
-    AstDdeClient client;
     int64_t delivered = 0;
     for (auto _ : state) {
-        delivered += client.Poke("bench-sink", text.c_str());
+        delivered += link.client.Poke("bench-sink", link.text.c_str());
     }
     // Every poke is answered: wait for the last answer so the time counts
     // the sink's work, not just the bytes handed to the socket.
-    while (client.WaitPokeResult(200) != AST_DDE_POKE_NO_ANSWER) {
+    while (link.client.WaitPokeResult(200) != AST_DDE_POKE_NO_ANSWER) {
     }
     state.SetItemsProcessed(delivered);
-    state.counters["bytes"] = static_cast<double>(text.size() + 1);
+    state.counters["bytes"] = static_cast<double>(link.text.size() + 1);
 }
 BENCHMARK(BM_LocalPokes)->UseRealTime()->MinTime(2.0);
 
 void BM_LocalRoundTrips(benchmark::State& state)
 {
-    TheHeaps();
-    Child sink(ServeSink);
-    if (sink.ReadNumber() != 1) {
+    SinkLink link;
+    if (!link.ready) {
         state.SkipWithError("no sink service");
         return;
     }
-    const std::string text = CommandText(0, "");
-    AstDdeClient client;
     int64_t answered = 0;
     for (auto _ : state) {
-        client.Poke("bench-sink", text.c_str());
-        answered += client.WaitPokeResult(5000) == AST_DDE_POKE_PROCESSED;
+        link.client.Poke("bench-sink", link.text.c_str());
+        answered += link.client.WaitPokeResult(5000) == AST_DDE_POKE_PROCESSED;
     }
     state.SetItemsProcessed(answered);
 }

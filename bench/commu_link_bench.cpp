@@ -51,6 +51,14 @@ bool TakeCommand(AstSockClient* client, AstSockServerForMorrin& server)
     return false;
 }
 
+// One command sent and taken by the server.
+bool DeliverCommand(AstSockClient& client, AstSockServerForMorrin& server)
+{
+    return SendFrame(client, server, AST_SOCK_TYPE_COMMAND, kCommand.c_str(),
+                     static_cast<uint32_t>(kCommand.size() + 1)) &&
+           TakeCommand(&client, server);
+}
+
 AstSockServerForMorrin& Server()
 {
     static AstSockServerForMorrin* server = [] {
@@ -67,9 +75,7 @@ void BM_CommandPerConnection(benchmark::State& state)
     AstSockServerForMorrin& server = Server();
     for (auto _ : state) {
         AstSockClient client(AST_SOCK_VERSION_2_2, "127.0.0.1", server.GetBoundPort());
-        if (!SendFrame(client, server, AST_SOCK_TYPE_COMMAND, kCommand.c_str(),
-                       static_cast<uint32_t>(kCommand.size() + 1)) ||
-            !TakeCommand(&client, server)) {
+        if (!DeliverCommand(client, server)) {
             state.SkipWithError("command not delivered");
             break;
         }
@@ -83,9 +89,7 @@ void BM_CommandKeptConnection(benchmark::State& state)
     AstSockServerForMorrin& server = Server();
     AstSockClient client(AST_SOCK_VERSION_2_2, "127.0.0.1", server.GetBoundPort());
     for (auto _ : state) {
-        if (!SendFrame(client, server, AST_SOCK_TYPE_COMMAND, kCommand.c_str(),
-                       static_cast<uint32_t>(kCommand.size() + 1)) ||
-            !TakeCommand(&client, server)) {
+        if (!DeliverCommand(client, server)) {
             state.SkipWithError("command not delivered");
             break;
         }
@@ -106,9 +110,7 @@ void BM_File100MB(benchmark::State& state)
         AstSockClient client(AST_SOCK_VERSION_2_2, "127.0.0.1", server.GetBoundPort());
         if (!SendFrame(client, server, AST_SOCK_TYPE_FILE_NAME, name.c_str(), static_cast<uint32_t>(name.size() + 1)) ||
             !SendFrame(client, server, AST_SOCK_TYPE_FILE_DATA, content.data(), static_cast<uint32_t>(content.size())) ||
-            !SendFrame(client, server, AST_SOCK_TYPE_COMMAND, kCommand.c_str(),
-                       static_cast<uint32_t>(kCommand.size() + 1)) ||
-            !TakeCommand(&client, server)) {
+            !DeliverCommand(client, server)) {
             state.SkipWithError("file not delivered");
             break;
         }
