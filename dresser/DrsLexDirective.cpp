@@ -138,85 +138,91 @@ static int32_t QuotedName(const char* p, int32_t i, int32_t* start)
     return i - *start;
 }
 
+// A directive that cannot be carried out marks the lexer in error; the scan
+// goes on.
+int32_t DrsLexScan::_directiveFailed(int32_t code, int32_t line, const char* text)
+{
+    Report(code, line, text);
+    m_lexer.SetError();
+    return 0;
+}
+
 int32_t DrsLexScan::Include(const char* p)
 {
     if (!_allDepthsZero()) {
-        Report(DRS_LOG_SYNTAX, Line(), nullptr);
-        Stop();
-        return 0;
+        return Fail(DRS_LOG_SYNTAX);
     }
     int32_t start = 0;
     const int32_t length = QuotedName(p, 8, &start);
     if (length < 0) {
-        Report(DRS_LOG_BAD_INCLUDE, Line(), "#include");
-        m_lexer.SetError();
-        return 0;
+        return _directiveFailed(DRS_LOG_BAD_INCLUDE, Line(), "#include");
     }
     const CvString name(p + start, p + start + length);
     if (m_lexer.m_includeDepth + 1 >= DRS_INCLUDE_DEPTH_MAX) {
-        Report(DRS_LOG_BAD_INCLUDE, Line(), name.GetBuffer());
-        m_lexer.SetError();
-        return 0;
+        return _directiveFailed(DRS_LOG_BAD_INCLUDE, Line(), name.GetBuffer());
     }
     FileText file;
     if (!FindFile(m_tables.includePaths, name, file)) {
-        Report(DRS_LOG_FILE_NOT_FOUND, Line(), name.GetBuffer());
-        m_lexer.SetError();
-        return 0;
+        return _directiveFailed(DRS_LOG_FILE_NOT_FOUND, Line(), name.GetBuffer());
     }
     Report(DRS_LOG_INCLUDE, 0, name.GetBuffer());
     const int32_t errorsBefore = ErrorCount();
+    if (!_lexIncluded(file.text)) {
+        return _directiveFailed(DRS_LOG_NO_MEMORY, Line(), nullptr);
+    }
+    if (ErrorCount() > errorsBefore) {
+        return _directiveFailed(DRS_LOG_INCLUDE_ERRORS, 0, name.GetBuffer());
+    }
+    return start + length + 1;
+}
+
+// Lexes an included text with a lexer of its own and appends its tokens to
+// this lexer's chain; false when that lexer cannot be made.
+bool DrsLexScan::_lexIncluded(const char* text)
+{
     auto* child = new DrsLexer(&m_lexer);
     if (child == nullptr || child->CheckError()) {
         delete child;
-        Report(DRS_LOG_NO_MEMORY, Line(), nullptr);
-        m_lexer.SetError();
-        return 0;
+        return false;
     }
     // The included text's reals take the same form as the includer's: a
     // fixed-point script must not get float constants from its includes.
     const DrsCompileOption childOption{0, m_lexer.m_fixedShift, 0, 0};
-    child->CreateToken(file.text, &childOption);
+    child->CreateToken(text, &childOption);
     if (m_lexer.m_first == nullptr) {
         m_lexer.m_first = child->m_first;
     }
     m_lexer.m_last = child->m_last;
     delete child;
-    if (ErrorCount() > errorsBefore) {
-        Report(DRS_LOG_INCLUDE_ERRORS, 0, name.GetBuffer());
-        m_lexer.SetError();
-        return 0;
-    }
-    return start + length + 1;
+    return true;
 }
 
 int32_t DrsLexScan::InstDef(const char* p)
 {
     if (!_allDepthsZero()) {
-        Report(DRS_LOG_SYNTAX, Line(), nullptr);
-        Stop();
-        return 0;
+        return Fail(DRS_LOG_SYNTAX);
     }
     int32_t start = 0;
     const int32_t length = QuotedName(p, 8, &start);
-    bool done = false;
-    if (length >= 0) {
-        const CvString name(p + start, p + start + length);
-        FileText file;
-        if (!FindFile(m_tables.includePaths, name, file)) {
-            Report(DRS_LOG_FILE_NOT_FOUND, Line(), name.GetBuffer());
-        } else {
-            AtrNode* tree = ReadDefinitionTree(file);
-            done = m_lexer.RegistInstruction(tree) != 0;
-            AtrNodeDestroyChain(tree);
-        }
-    }
-    if (!done) {
-        Report(DRS_LOG_INSTDEF_FAILED, Line(), nullptr);
-        m_lexer.SetError();
-        return 0;
+    if (length < 0 || !_registerInstructions(CvString(p + start, p + start + length))) {
+        return _directiveFailed(DRS_LOG_INSTDEF_FAILED, Line(), nullptr);
     }
     return start + length + 1;
+}
+
+// Reads an instruction definition file (converter image or attribute text)
+// and registers its instructions; a file that is not found is reported.
+bool DrsLexScan::_registerInstructions(const CvString& name)
+{
+    FileText file;
+    if (!FindFile(m_tables.includePaths, name, file)) {
+        Report(DRS_LOG_FILE_NOT_FOUND, Line(), name.GetBuffer());
+        return false;
+    }
+    AtrNode* tree = ReadDefinitionTree(file);
+    const bool done = m_lexer.RegistInstruction(tree) != 0;
+    AtrNodeDestroyChain(tree);
+    return done;
 }
 
 // #define NAME VALUE: the value runs to the end of the line or to a comment,
@@ -224,9 +230,7 @@ int32_t DrsLexScan::InstDef(const char* p)
 int32_t DrsLexScan::Define(const char* p)
 {
     if (!_allDepthsZero()) {
-        Report(DRS_LOG_SYNTAX, Line(), nullptr);
-        Stop();
-        return 0;
+        return Fail(DRS_LOG_SYNTAX);
     }
     const int32_t nameStart = SkipSpaces(p, 7);
     int32_t i = nameStart;
@@ -244,14 +248,10 @@ int32_t DrsLexScan::Define(const char* p)
         --valueEnd;
     }
     if (nameLength == 0 || valueEnd == valueStart) {
-        Report(DRS_LOG_SYNTAX, Line(), nullptr);
-        Stop();
-        return 0;
+        return Fail(DRS_LOG_SYNTAX);
     }
     if (!AddDefine(p + nameStart, nameLength, p + valueStart, valueEnd - valueStart)) {
-        Report(DRS_LOG_NO_MEMORY, Line(), nullptr);
-        Stop();
-        return 0;
+        return Fail(DRS_LOG_NO_MEMORY);
     }
     // The line break that ends the directive is part of it.
     if (p[i] == '\r' && p[i + 1] == '\n') {
@@ -270,8 +270,8 @@ bool DrsLexScan::AddDefine(const char* name, int32_t nameLength, const char* val
     if (place == nullptr) {
         return false;
     }
-    auto* entry = new (place) _drsDefineList{CvString(name, name + nameLength), CvString(value, value + valueLength),
-                                             m_tables.defines};
+    auto* entry = new (place)
+        _drsDefineList{CvString(name, name + nameLength), CvString(value, value + valueLength), m_tables.defines};
     if (entry->name.GetLength() != nameLength || entry->value.GetLength() != valueLength ||
         !m_tables.defineNames.Insert(entry->name.GetBuffer(), entry, true)) {
         entry->~_drsDefineList();
@@ -286,9 +286,7 @@ int32_t DrsLexScan::NameDirective(const char* p)
 {
     (void)p;
     if (!_allDepthsZero()) {
-        Report(DRS_LOG_SYNTAX, Line(), nullptr);
-        Stop();
-        return 0;
+        return Fail(DRS_LOG_SYNTAX);
     }
     AddToken(DRS_TOKEN_NAME_DIRECTIVE);
     return 5;
@@ -341,9 +339,7 @@ static int32_t SkipEnumBlanks(DrsLexScan& scan, const char* p, int32_t i)
 int32_t DrsLexScan::Enum(const char* p)
 {
     if (m_lexer.m_parenDepth != 0 || m_lexer.m_bracketDepth != 0) {
-        Report(DRS_LOG_SYNTAX, Line(), nullptr);
-        Stop();
-        return 0;
+        return Fail(DRS_LOG_SYNTAX);
     }
     int32_t i = SkipEnumBlanks(*this, p, 4);
     if (i < 0 || p[i] != '{') {
@@ -369,10 +365,8 @@ int32_t DrsLexScan::Enum(const char* p)
         char text[16];
         const int32_t textLength = std::snprintf(text, sizeof(text), "%d", static_cast<int32_t>(counter));
         if (!AddDefine(p + nameStart, nameLength, text, textLength)) {
-            Report(DRS_LOG_NO_MEMORY, Line(), nullptr);
-            Stop();
             --m_lexer.m_braceDepth;
-            return 0;
+            return Fail(DRS_LOG_NO_MEMORY);
         }
         ++counter;
         i = SkipEnumBlanks(*this, p, i);
@@ -421,7 +415,5 @@ int32_t DrsLexScan::_enumFailed(bool missingSemicolon)
     if (missingSemicolon) {
         Report(DRS_LOG_EXPECTED, Line(), ";");
     }
-    Report(DRS_LOG_BAD_ENUM, Line(), nullptr);
-    Stop();
-    return 0;
+    return Fail(DRS_LOG_BAD_ENUM);
 }

@@ -132,6 +132,13 @@ void DrsLexScan::Report(int32_t code, int32_t line, const char* text)
     DrsSetErrorInfo(code, line, text);
 }
 
+int32_t DrsLexScan::Fail(int32_t code, const char* text)
+{
+    Report(code, Line(), text);
+    Stop();
+    return 0;
+}
+
 void DrsLexScan::ReportName(int32_t code, const char* name, int32_t length)
 {
     CvString text(name, name + length);
@@ -231,8 +238,7 @@ void DrsLexScan::Run()
             return;
         }
         if (n == 0) {
-            Report(DRS_LOG_SYNTAX, Line(), nullptr);
-            Stop();
+            Fail(DRS_LOG_SYNTAX);
             return;
         }
         m_pos += n;
@@ -274,9 +280,7 @@ int32_t DrsLexScan::_blockComment(const char* p)
     for (;;) {
         const char c = p[i];
         if (c == '\0') {
-            Report(DRS_LOG_UNTERMINATED_COMMENT, Line(), nullptr);
-            Stop();
-            return 0;
+            return Fail(DRS_LOG_UNTERMINATED_COMMENT);
         }
         if (c == '/' && p[i + 1] == '*') {
             ++depth;
@@ -376,8 +380,7 @@ void DrsLexScan::_registerModule(const char* name, int32_t length)
     auto* module = new LexFunctionList(m_tables.moduleCount, text.GetBuffer(), 0, 0);
     if (module == nullptr || module->CheckError() || !m_tables.moduleNames.Insert(module->GetName(), module, false)) {
         delete module;
-        Report(DRS_LOG_NO_MEMORY, Line(), nullptr);
-        Stop();
+        Fail(DRS_LOG_NO_MEMORY);
         return;
     }
     (m_tables.modulesTail != nullptr ? m_tables.modulesTail->SetNext(module) : void(m_tables.modules = module));
@@ -597,8 +600,7 @@ DrsToken* DrsLexScan::AddNameToken(uint16_t code, int32_t value, const char* nam
     // Equal names and texts share one string.
     const CvString* text = m_tables.Intern(name, length, hash);
     if (text == nullptr) {
-        Report(DRS_LOG_NO_MEMORY, Line(), nullptr);
-        Stop();
+        Fail(DRS_LOG_NO_MEMORY);
         return nullptr;
     }
     return _addToken(code, value, text);
@@ -608,8 +610,7 @@ DrsToken* DrsLexScan::_addToken(uint16_t code, int32_t value, const CvString* te
 {
     DrsToken* token = m_tables.tokens.New(code, m_lexer.m_include ? 0 : Line());
     if (token == nullptr) {
-        Report(DRS_LOG_NO_MEMORY, Line(), nullptr);
-        Stop();
+        Fail(DRS_LOG_NO_MEMORY);
         return nullptr;
     }
     token->SetTokenFlag(0, DrsTokenFlagsOf(code));

@@ -3,8 +3,8 @@
 // for DrsLexer. Internal to the lexer: DrsLexer.cpp drives it, the scanners
 // are in DrsLexScan.cpp and the directives in DrsLexDirective.cpp.
 
-#include "dresser/DrsLexer.h"
 #include "dresser/DrsLexTables.h"
+#include "dresser/DrsLexer.h"
 
 #include <cstdint>
 
@@ -24,6 +24,9 @@ struct DrsLexScan {
     void Report(int32_t code, int32_t line, const char* text);
     void ReportName(int32_t code, const char* name, int32_t length);
     void Stop() { m_lexer.m_stop = 1; }
+    // Reports at the current line and stops the scan; 0 for the scanner to
+    // return (nothing consumed).
+    int32_t Fail(int32_t code, const char* text = nullptr);
     // True when an error has been counted (by the log, or by the lexers
     // when there is no log).
     bool ErrorCounted() const;
@@ -67,6 +70,9 @@ private:
     void _link(DrsToken* token);
     void _removeLast();
     bool _allDepthsZero() const;
+    int32_t _directiveFailed(int32_t code, int32_t line, const char* text);
+    bool _lexIncluded(const char* text);
+    bool _registerInstructions(const CvString& name);
     int32_t _enumValue(const char* p, int32_t i, uint32_t* counter);
     int32_t _enumFailed(bool missingSemicolon);
 };

@@ -15,6 +15,13 @@
 
 namespace {
 
+// Whole texts (not inside a module body): the tokens they leave and the log.
+struct TextCase {
+    std::string source;
+    const char* tokens;
+    const char* log;
+};
+
 class DrsLexerTest : public DresserTest {
 protected:
     void SetUp() override
@@ -53,14 +60,28 @@ protected:
         DrsGetErrorInfo()->SetMessageTree(TestMessageTree());
     }
 
+    // Each case lexed by a fresh lexer (searching `includePath` when given):
+    // its tokens, unless the case leaves them out, and its log.
+    void ExpectCases(const std::vector<TextCase>& cases, const char* includePath = nullptr)
+    {
+        for (const TextCase& c : cases) {
+            Fresh();
+            if (includePath != nullptr) {
+                lexer->AddIncludePath(includePath);
+            }
+            const std::string tokens = Lex(c.source);
+            if (c.tokens != nullptr) {
+                EXPECT_EQ(tokens, c.tokens) << c.source;
+            }
+            EXPECT_EQ(Log(), c.log) << c.source;
+        }
+    }
+
     DrsLexer* lexer = nullptr;
 };
 
 // Inside a module body, where names, calls and labels are all allowed.
-std::string Body(const std::string& statements)
-{
-    return "module m(){\n" + statements + "\n}\n";
-}
+std::string Body(const std::string& statements) { return "module m(){\n" + statements + "\n}\n"; }
 const std::string kBodyPrefix = "51 59=0:m 64 65 66 ";
 const std::string kBodySuffix = " 67";
 
@@ -94,15 +115,15 @@ TEST_F(DrsLexerTest, TokensOfExpressions)
         {"a = MY_KEY;", 0, "36:a 0 36:MY_KEY 62", ""},
         {"a = b << 2 >> 1 & 3 | 4;", 0, "36:a 0 36:b 10 31=2 11 31=1 12 31=3 13 31=4 62", ""},
         {"if (a == 1 && b != 2 || c <= 3 || d >= 4 || e < 5 || f > 6) { }", 0,
-         "22 64 36:a 16 31=1 20 36:b 17 31=2 21 36:c 18 31=3 21 36:d 19 31=4 21 36:e 14 31=5 21 36:f 15 31=6 65 66 67", ""},
+         "22 64 36:a 16 31=1 20 36:b 17 31=2 21 36:c 18 31=3 21 36:d 19 31=4 21 36:e 14 31=5 21 36:f 15 31=6 65 66 67",
+         ""},
         {"a = (!b) * c / d % e;", 0, "36:a 0 64 1 36:b 65 4 36:c 5 36:d 6 36:e 62", ""},
         {"a = !b;", 0, "36:a 0 1 36:b 62", "0002 E12\n"}, // only negation may follow an operator
         {"x[i] = f(\"hi\", 2);", 0, "37:x 68 36:i 69 0 29:f 64 35:hi 63 31=2 65 62", ""},
         {"s = \"\";", 0, "36:s 0 35 62", ""},
         {"top: goto top;", 0, "54:top 61 26 55:top 62", ""},
         {"variant v; variant w[3];", 0, "50 57:v 62 50 58:w 68 31=3 69 62", ""},
-        {"switch (k) { case 1: break; default: return; }", 0,
-         "23 64 36:k 65 66 48 31=1 61 52 62 49 61 27 62 67", ""},
+        {"switch (k) { case 1: break; default: return; }", 0, "23 64 36:k 65 66 48 31=1 61 52 62 49 61 27 62 67", ""},
         {"loop { synch(); continue; }", 0, "25 66 28 64 65 62 53 62 67", ""},
         {"while (a) { } ", 0, "24 64 36:a 65 66 67", ""},
         {"if (a) { } else { }", 0, "22 64 36:a 65 66 67 47 66 67", ""},
@@ -113,14 +134,6 @@ TEST_F(DrsLexerTest, TokensOfExpressions)
         EXPECT_EQ(Log(), c.log) << c.source;
     }
 }
-
-
-// Whole texts (not inside a module body): the tokens they leave and the log.
-struct TextCase {
-    std::string source;
-    const char* tokens;
-    const char* log;
-};
 
 TEST_F(DrsLexerTest, BadInputIsReported)
 {
@@ -159,14 +172,7 @@ TEST_F(DrsLexerTest, BadInputIsReported)
         {"module m(){\nx = (1) [2];\n}\n", nullptr, "0002 E0\n"},
         {"{\n", "66", "0001 E0\n"},
     };
-    for (const TextCase& c : cases) {
-        Fresh();
-        const std::string tokens = Lex(c.source);
-        if (c.tokens != nullptr) {
-            EXPECT_EQ(tokens, c.tokens) << c.source;
-        }
-        EXPECT_EQ(Log(), c.log) << c.source;
-    }
+    ExpectCases(cases);
 }
 
 TEST_F(DrsLexerTest, NamesUpToFortySevenCharacters)
@@ -208,11 +214,7 @@ TEST_F(DrsLexerTest, BadDefines)
         {"#define X X\nmodule m(){\na = X;\n}\n", "51 59=0:m 64 65 66 36:a 0", "0003 E0\n"},
         {"#define X Y\n#define Y X\nmodule m(){\na = X;\n}\n", "51 59=0:m 64 65 66 36:a 0", "0004 E0\n"},
     };
-    for (const TextCase& c : cases) {
-        Fresh();
-        EXPECT_EQ(Lex(c.source), c.tokens) << c.source;
-        EXPECT_EQ(Log(), c.log) << c.source;
-    }
+    ExpectCases(cases);
 }
 
 TEST_F(DrsLexerTest, Enumerations)
@@ -232,14 +234,7 @@ TEST_F(DrsLexerTest, Enumerations)
         {"enum { A", "", "0001 E45\n"},
         {"module m(){\nf(enum {A};);\n}\n", nullptr, "0002 E0\n"},
     };
-    for (const TextCase& c : cases) {
-        Fresh();
-        const std::string tokens = Lex(c.source);
-        if (c.tokens != nullptr) {
-            EXPECT_EQ(tokens, c.tokens) << c.source;
-        }
-        EXPECT_EQ(Log(), c.log) << c.source;
-    }
+    ExpectCases(cases);
 }
 
 TEST_F(DrsLexerTest, NameDirective)
@@ -265,15 +260,33 @@ TEST_F(DrsLexerTest, BuiltInTable)
 {
     ASSERT_EQ(DrsGetBuiltinConstantCount(), 457);
     const std::pair<const char*, int32_t> samples[] = {
-        {"DRS_PAD_UP", 0},           {"DRS_PAD_START", 17},      {"DRS_PAD_ANALOG2_Y", 3},
-        {"DRS_MOUSE_C", 2},          {"DRS_KEY_9", 9},           {"DRS_KEY_NUM_0", 10},
-        {"DRS_KEY_A", 20},           {"DRS_KEY_Z", 45},          {"DRS_KEY_RETURN", 50},
-        {"DRS_KEY_PGDOWN", 66},      {"DRS_VKEY_POWER", 256},    {"DRS_VKEY_No0", 287},
-        {"DRS_VKEY_UP", 304},        {"DRS_VKEY_NETFLIX", 461},  {"DRS_VKEY_CH_20", 539},
-        {"DRS_SOUND_FLAG_PLAY_PRIMARY", 32}, {"DRS_SOUND_FLAG_WAVE", 0x100000}, {"GLM_PARENT", 4},
-        {"ACS_CUT_EXEC", 4},         {"VG_CLOSE_PATH", 0},       {"VG_MOVE_TO", 2},
-        {"VG_LCWARC_TO_ABS", 24},    {"VG_MOVE_TO_REL", 3},      {"VG_LCWARC_TO_REL", 25},
-        {"VG_FILL_PATH", 2},         {"VG_BLEND_ADDITIVE", 9},   {"DRS_FL_NETEVT_RECV_STOP_CONTENT_REQ", 6},
+        {"DRS_PAD_UP", 0},
+        {"DRS_PAD_START", 17},
+        {"DRS_PAD_ANALOG2_Y", 3},
+        {"DRS_MOUSE_C", 2},
+        {"DRS_KEY_9", 9},
+        {"DRS_KEY_NUM_0", 10},
+        {"DRS_KEY_A", 20},
+        {"DRS_KEY_Z", 45},
+        {"DRS_KEY_RETURN", 50},
+        {"DRS_KEY_PGDOWN", 66},
+        {"DRS_VKEY_POWER", 256},
+        {"DRS_VKEY_No0", 287},
+        {"DRS_VKEY_UP", 304},
+        {"DRS_VKEY_NETFLIX", 461},
+        {"DRS_VKEY_CH_20", 539},
+        {"DRS_SOUND_FLAG_PLAY_PRIMARY", 32},
+        {"DRS_SOUND_FLAG_WAVE", 0x100000},
+        {"GLM_PARENT", 4},
+        {"ACS_CUT_EXEC", 4},
+        {"VG_CLOSE_PATH", 0},
+        {"VG_MOVE_TO", 2},
+        {"VG_LCWARC_TO_ABS", 24},
+        {"VG_MOVE_TO_REL", 3},
+        {"VG_LCWARC_TO_REL", 25},
+        {"VG_FILL_PATH", 2},
+        {"VG_BLEND_ADDITIVE", 9},
+        {"DRS_FL_NETEVT_RECV_STOP_CONTENT_REQ", 6},
         {"DRS_FL_NETSTATE_STOP_TO_PLAY_CONTENT", 7},
     };
     for (const auto& [name, value] : samples) {
@@ -350,15 +363,7 @@ TEST_F(DrsLexerTest, IncludeFailures)
         {"#include \"bad\n.drs\"\n", "", "0001 #includeE35\n0001 E0\n"},
         {"module m(){\n#include \"bad.drs\"\n}\n", nullptr, "0002 E0\n"},
     };
-    for (const TextCase& c : cases) {
-        Fresh();
-        lexer->AddIncludePath(dir.Path().c_str());
-        const std::string tokens = Lex(c.source);
-        if (c.tokens != nullptr) {
-            EXPECT_EQ(tokens, c.tokens) << c.source;
-        }
-        EXPECT_EQ(Log(), c.log) << c.source;
-    }
+    ExpectCases(cases, dir.Path().c_str());
 
     // A file including itself is refused at the include depth limit.
     Fresh();
@@ -384,19 +389,18 @@ TEST_F(DrsLexerTest, IncludePathsJoinAndDoNotRepeat)
 }
 
 // An instruction table: two groups, the second with explicit codes.
-const char* const kInstructionTable =
-    "<DresserInstruction>\n"
-    "  <Basic Start=\"100\">\n"
-    "    <Print Min=\"1\" Max=\"3\"/>\n"
-    "    <Wait Min=\"1\"/>\n"
-    "    <Beep/>\n"
-    "  </Basic>\n"
-    "  <Sound Start=\"200\">\n"
-    "    <Play Code=\"250\" Max=\"2\"/>\n"
-    "    <Stop/>\n"
-    "    <Print/>\n"
-    "  </Sound>\n"
-    "</DresserInstruction>\n";
+const char* const kInstructionTable = "<DresserInstruction>\n"
+                                      "  <Basic Start=\"100\">\n"
+                                      "    <Print Min=\"1\" Max=\"3\"/>\n"
+                                      "    <Wait Min=\"1\"/>\n"
+                                      "    <Beep/>\n"
+                                      "  </Basic>\n"
+                                      "  <Sound Start=\"200\">\n"
+                                      "    <Play Code=\"250\" Max=\"2\"/>\n"
+                                      "    <Stop/>\n"
+                                      "    <Print/>\n"
+                                      "  </Sound>\n"
+                                      "</DresserInstruction>\n";
 
 TEST_F(DrsLexerTest, InstructionTablesRegister)
 {
