@@ -19,11 +19,11 @@ struct Keyword {
 };
 
 const Keyword kKeywords[] = {
-    {"if", 2, DRS_TOKEN_IF},          {"switch", 6, DRS_TOKEN_SWITCH},     {"while", 5, DRS_TOKEN_WHILE},
-    {"loop", 4, DRS_TOKEN_LOOP},      {"goto", 4, DRS_TOKEN_GOTO},         {"return", 6, DRS_TOKEN_RETURN},
-    {"synch", 5, DRS_TOKEN_SYNCH},    {"else", 4, DRS_TOKEN_ELSE},         {"case", 4, DRS_TOKEN_CASE},
-    {"default", 7, DRS_TOKEN_DEFAULT}, {"variant", 7, DRS_TOKEN_VARIANT}, {"module", 6, DRS_TOKEN_MODULE},
-    {"break", 5, DRS_TOKEN_BREAK},    {"continue", 8, DRS_TOKEN_CONTINUE},
+    {"if", 2, DRS_TOKEN_IF},           {"switch", 6, DRS_TOKEN_SWITCH},     {"while", 5, DRS_TOKEN_WHILE},
+    {"loop", 4, DRS_TOKEN_LOOP},       {"goto", 4, DRS_TOKEN_GOTO},         {"return", 6, DRS_TOKEN_RETURN},
+    {"synch", 5, DRS_TOKEN_SYNCH},     {"else", 4, DRS_TOKEN_ELSE},         {"case", 4, DRS_TOKEN_CASE},
+    {"default", 7, DRS_TOKEN_DEFAULT}, {"variant", 7, DRS_TOKEN_VARIANT},   {"module", 6, DRS_TOKEN_MODULE},
+    {"break", 5, DRS_TOKEN_BREAK},     {"continue", 8, DRS_TOKEN_CONTINUE},
 };
 
 uint16_t KeywordCode(const char* p, int32_t length)
@@ -52,15 +52,9 @@ struct NameChars {
 };
 const NameChars kNameChars;
 
-bool IsSymbol(char c)
-{
-    return kNameChars.symbol[static_cast<uint8_t>(c)];
-}
+bool IsSymbol(char c) { return kNameChars.symbol[static_cast<uint8_t>(c)]; }
 
-bool IsNameStart(char c)
-{
-    return CvkCharIsAlphabet(c) || c == '_';
-}
+bool IsNameStart(char c) { return CvkCharIsAlphabet(c) || c == '_'; }
 
 int32_t NameLength(const char* p)
 {
@@ -76,10 +70,7 @@ uint16_t CodeOf(const DrsToken* token)
     return token != nullptr ? token->GetCode() : static_cast<uint16_t>(DRS_TOKEN_NONE);
 }
 
-bool IsOperatorCode(uint16_t code)
-{
-    return code <= DRS_TOKEN_LOR;
-}
+bool IsOperatorCode(uint16_t code) { return code <= DRS_TOKEN_LOR; }
 
 bool IsBitOperator(uint16_t code)
 {
@@ -87,10 +78,7 @@ bool IsBitOperator(uint16_t code)
 }
 
 // Value of an integer constant as its token code.
-uint16_t IntegerCode(int32_t v)
-{
-    return v >= -32768 && v <= 32767 ? DRS_TOKEN_INT16 : DRS_TOKEN_INT32;
-}
+uint16_t IntegerCode(int32_t v) { return v >= -32768 && v <= 32767 ? DRS_TOKEN_INT16 : DRS_TOKEN_INT32; }
 
 // round(value x 2^shift), half away from zero, saturated to 32 bits.
 int32_t FixedValue(float value, int32_t shift)
@@ -106,12 +94,57 @@ int32_t FixedValue(float value, int32_t shift)
     return static_cast<int32_t>(scaled);
 }
 
+// The digits of a number as written: their value without sign, the count
+// of digits after a '.' (-1 without one), the characters taken, and whether
+// an 'f' suffix was misplaced (the scan then ends just after it).
+struct NumberText {
+    uint32_t integer = 0;
+    int32_t fraction = -1;
+    int32_t length = 0;
+    bool bad = false;
+};
+
+NumberText ReadNumber(const char* p)
+{
+    NumberText n;
+    int32_t i = 0;
+    if (p[0] == '0' && p[1] == 'x') {
+        for (i = 2; CvkCharIsHexadecimal(p[i]) && p[i] != 'x' && p[i] != 'X'; ++i) {
+            const char c = p[i];
+            const uint32_t digit = c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
+            n.integer = n.integer * 16 + digit;
+        }
+        n.length = i;
+        return n;
+    }
+    bool suffix = false;
+    for (;; ++i) {
+        const char c = p[i];
+        if (CvkCharIsNumber(c)) {
+            n.integer = n.integer * 10 + static_cast<uint32_t>(c - '0');
+            n.fraction += n.fraction >= 0 ? 1 : 0;
+        } else if (c == '.' && n.fraction < 0) {
+            n.fraction = 0;
+        } else if (c == 'f') {
+            if (n.fraction < 0 || suffix) {
+                n.bad = true;
+                ++i;
+                break;
+            }
+            suffix = true;
+        } else {
+            break;
+        }
+    }
+    n.length = i;
+    return n;
+}
+
 } // namespace
 
-DrsLexScan::DrsLexScan(DrsLexer* lexer, const char* text)
-    : m_lexer(*lexer), m_tables(*lexer->m_tables), m_text(text), m_pos(0)
-{
-}
+DrsLexScan::DrsLexScan(DrsLexer* lexer, const char* text) :
+    m_lexer(*lexer), m_tables(*lexer->m_tables), m_text(text), m_pos(0)
+{}
 
 int32_t DrsLexScan::ErrorCount() const
 {
@@ -119,10 +152,7 @@ int32_t DrsLexScan::ErrorCount() const
     return logged >= 0 ? logged : m_tables.errorCount;
 }
 
-bool DrsLexScan::ErrorCounted() const
-{
-    return ErrorCount() > 0;
-}
+bool DrsLexScan::ErrorCounted() const { return ErrorCount() > 0; }
 
 void DrsLexScan::Report(int32_t code, int32_t line, const char* text)
 {
@@ -165,10 +195,10 @@ void DrsLexScan::SkipLeadingBlanks()
 // What a character can start, in the order the scanners are tried.
 enum StartClass : uint8_t {
     START_NONE,
-    START_COMMENT,         // '
-    START_SLASH,           // a comment or the operator /
-    START_DIRECTIVE,       // #
-    START_E,               // "enum" or a name
+    START_COMMENT,   // '
+    START_SLASH,     // a comment or the operator /
+    START_DIRECTIVE, // #
+    START_E,         // "enum" or a name
     START_NAME,
     START_NUMBER,
     START_OPERATOR,
@@ -186,9 +216,9 @@ struct StartClasses {
         for (int c = 0; c < 256; ++c) {
             const char ch = static_cast<char>(c);
             of[c] = CvkCharIsAlphabet(ch) || ch == '_' ? START_NAME
-                  : CvkCharIsNumber(ch)                ? START_NUMBER
-                  : CvkCharIsOperator(ch)              ? START_OPERATOR
-                  : CvkCharIsSeparator(ch)             ? START_SEPARATOR
+                    : CvkCharIsNumber(ch)              ? START_NUMBER
+                    : CvkCharIsOperator(ch)            ? START_OPERATOR
+                    : CvkCharIsSeparator(ch)           ? START_SEPARATOR
                                                        : START_NONE;
         }
         of[static_cast<uint8_t>('\'')] = START_COMMENT;
@@ -410,35 +440,9 @@ int32_t DrsLexScan::Number(const char* p)
     if (!CvkCharIsNumber(*p)) {
         return 0;
     }
-    uint32_t integer = 0;
-    int32_t fraction = -1; // digits after the '.', -1 without one
-    bool suffix = false;
-    int32_t i = 0;
-    if (p[0] == '0' && p[1] == 'x') {
-        for (i = 2; CvkCharIsHexadecimal(p[i]) && p[i] != 'x' && p[i] != 'X'; ++i) {
-            const char c = p[i];
-            const uint32_t digit = c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
-            integer = integer * 16 + digit;
-        }
-    } else {
-        for (;; ++i) {
-            const char c = p[i];
-            if (CvkCharIsNumber(c)) {
-                integer = integer * 10 + static_cast<uint32_t>(c - '0');
-                fraction += fraction >= 0 ? 1 : 0;
-            } else if (c == '.' && fraction < 0) {
-                fraction = 0;
-            } else if (c == 'f') {
-                if (fraction < 0 || suffix) {
-                    Report(DRS_LOG_BAD_NUMBER, Line(), nullptr);
-                    ++i;
-                    break;
-                }
-                suffix = true;
-            } else {
-                break;
-            }
-        }
+    const NumberText number = ReadNumber(p);
+    if (number.bad) {
+        Report(DRS_LOG_BAD_NUMBER, Line(), nullptr);
     }
     // A negation just before the number becomes its sign (only one this
     // lexer made itself: an include lexer leaves its parent's tokens alone).
@@ -447,11 +451,19 @@ int32_t DrsLexScan::Number(const char* p)
         _removeLast();
         negative = true;
     }
-    const int32_t value = static_cast<int32_t>(negative ? 0u - integer : integer);
-    if (fraction < 0) {
+    const int32_t value = static_cast<int32_t>(negative ? 0u - number.integer : number.integer);
+    if (number.fraction < 0) {
         AddToken(IntegerCode(value), value);
-        return i;
+    } else {
+        _addReal(value, number.fraction);
     }
+    return number.length;
+}
+
+// A real of `fraction` decimals whose digits make `value`: a float, or a
+// fixed-point number when the compile option asks for one.
+void DrsLexScan::_addReal(int32_t value, int32_t fraction)
+{
     if (CodeOf(m_lexer.m_last) == DRS_TOKEN_MOD) {
         Report(DRS_LOG_BAD_OPERATOR, Line(), nullptr);
     }
@@ -468,7 +480,6 @@ int32_t DrsLexScan::Number(const char* p)
     } else {
         AddToken(DRS_TOKEN_FIXED, FixedValue(real, m_lexer.m_fixedShift));
     }
-    return i;
 }
 
 // ---- operators and separators ----
@@ -478,7 +489,7 @@ int32_t DrsLexScan::Operator(const char* p)
     const DrsToken* prev = m_lexer.m_last;
     const uint16_t prevCode = CodeOf(prev);
     const bool afterOperand = (prev != nullptr && prev->CheckTokenFlag(DRS_TOKEN_FLAG_INTEGER | DRS_TOKEN_FLAG_REAL |
-                                                                      DRS_TOKEN_FLAG_VARIABLE)) ||
+                                                                       DRS_TOKEN_FLAG_VARIABLE)) ||
                               prevCode == DRS_TOKEN_RPAREN || prevCode == DRS_TOKEN_RBRACKET;
     uint16_t code;
     int32_t n = 1;
@@ -499,11 +510,8 @@ int32_t DrsLexScan::Operator(const char* p)
             return 2;
         }
         break;
-    case '-':
-        code = !afterOperand ? DRS_TOKEN_NEG : p[1] == '-' ? (n = 2, DRS_TOKEN_DEC) : DRS_TOKEN_SUB;
-        break;
-    default:
-        return 0;
+    case '-': code = !afterOperand ? DRS_TOKEN_NEG : p[1] == '-' ? (n = 2, DRS_TOKEN_DEC) : DRS_TOKEN_SUB; break;
+    default: return 0;
     }
     if (p[n] == '=') {
         // Comparisons; there are no compound assignments.
@@ -533,12 +541,39 @@ int32_t DrsLexScan::Separator(const char* p)
     int32_t underflow = 0;
     uint16_t code;
     switch (*p) {
-    case '(': code = DRS_TOKEN_LPAREN; depth = &m_lexer.m_parenDepth; step = 1; break;
-    case ')': code = DRS_TOKEN_RPAREN; depth = &m_lexer.m_parenDepth; step = -1; underflow = DRS_LOG_UNMATCHED_PAREN; break;
-    case '{': code = DRS_TOKEN_LBRACE; depth = &m_lexer.m_braceDepth; step = 1; break;
-    case '}': code = DRS_TOKEN_RBRACE; depth = &m_lexer.m_braceDepth; step = -1; underflow = DRS_LOG_UNMATCHED_BRACE; break;
-    case '[': code = DRS_TOKEN_LBRACKET; depth = &m_lexer.m_bracketDepth; step = 1; break;
-    case ']': code = DRS_TOKEN_RBRACKET; depth = &m_lexer.m_bracketDepth; step = -1; underflow = DRS_LOG_UNMATCHED_BRACKET; break;
+    case '(':
+        code = DRS_TOKEN_LPAREN;
+        depth = &m_lexer.m_parenDepth;
+        step = 1;
+        break;
+    case ')':
+        code = DRS_TOKEN_RPAREN;
+        depth = &m_lexer.m_parenDepth;
+        step = -1;
+        underflow = DRS_LOG_UNMATCHED_PAREN;
+        break;
+    case '{':
+        code = DRS_TOKEN_LBRACE;
+        depth = &m_lexer.m_braceDepth;
+        step = 1;
+        break;
+    case '}':
+        code = DRS_TOKEN_RBRACE;
+        depth = &m_lexer.m_braceDepth;
+        step = -1;
+        underflow = DRS_LOG_UNMATCHED_BRACE;
+        break;
+    case '[':
+        code = DRS_TOKEN_LBRACKET;
+        depth = &m_lexer.m_bracketDepth;
+        step = 1;
+        break;
+    case ']':
+        code = DRS_TOKEN_RBRACKET;
+        depth = &m_lexer.m_bracketDepth;
+        step = -1;
+        underflow = DRS_LOG_UNMATCHED_BRACKET;
+        break;
     case ',': code = DRS_TOKEN_COMMA; break;
     case ':': code = DRS_TOKEN_COLON; break;
     case ';': code = DRS_TOKEN_SEMICOLON; break;
@@ -671,12 +706,14 @@ int32_t DrsLexScan::_checkSequence(const DrsToken* token)
     } else if (code == DRS_TOKEN_RPAREN) {
         if (p == DRS_TOKEN_COMMA) error = DRS_LOG_SYNTAX;
     } else if (code == DRS_TOKEN_LBRACE) {
-        if (p != DRS_TOKEN_ASSIGN && p != DRS_TOKEN_LOOP && p != DRS_TOKEN_ELSE && p != DRS_TOKEN_RPAREN) error = DRS_LOG_SYNTAX;
+        if (p != DRS_TOKEN_ASSIGN && p != DRS_TOKEN_LOOP && p != DRS_TOKEN_ELSE && p != DRS_TOKEN_RPAREN)
+            error = DRS_LOG_SYNTAX;
     } else if (code == DRS_TOKEN_LBRACKET) {
         if (!prevVariable && !prevDeclared) error = DRS_LOG_SYNTAX;
     } else if (code == DRS_TOKEN_RBRACE) {
         if (prev == nullptr || p == DRS_TOKEN_LPAREN || p == DRS_TOKEN_RPAREN || p == DRS_TOKEN_LBRACKET ||
-            p == DRS_TOKEN_RBRACKET) error = DRS_LOG_SYNTAX;
+            p == DRS_TOKEN_RBRACKET)
+            error = DRS_LOG_SYNTAX;
     }
     if (error < 0 && IsOperatorCode(code) && IsOperatorCode(p) && code != DRS_TOKEN_NEG && p != DRS_TOKEN_INC &&
         p != DRS_TOKEN_DEC) {

@@ -64,6 +64,7 @@ private:
     int32_t _lineComment(const char* p);
     int32_t _classifyName(const char* p, int32_t length, uint32_t hash);
     DrsToken* _addToken(uint16_t code, int32_t value, const CvString* text);
+    void _addReal(int32_t value, int32_t fraction);
     int32_t _expandDefine(const _drsDefineList* define, const char* p, int32_t length);
     void _registerModule(const char* name, int32_t length);
     int32_t _checkSequence(const DrsToken* token);

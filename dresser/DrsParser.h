@@ -160,6 +160,8 @@ private:
     // or -1 after an error. With assignTo the expression is the right side of
     // an assignment to that operand (already emitted).
     int32_t _expression(bool start, bool endAtBrace = false, bool assignTo = false);
+    int32_t _expressionToken(const DrsToken* first, bool endAtBrace, int32_t* operands);
+    int32_t _closeExpression(uint16_t code, bool ends, int32_t operands, const DrsToken* t);
     bool _operand();
     bool _variable(const DrsToken* token);
     bool _arrayElement(const DrsToken* token);

@@ -50,6 +50,13 @@ DrsParser::Operator DrsParser::_priority(uint16_t code)
     }
 }
 
+namespace {
+
+// What one token of an expression answers while the expression goes on.
+constexpr int32_t EXPRESSION_GOES_ON = -2;
+
+} // namespace
+
 // expr -> operands and operators up to ';', ',', ']' (consumed) or the ')'
 // of an enclosing parenthesis (left in place); with endAtBrace also '}'
 // (consumed), for the elements of an initializer list.
@@ -65,70 +72,83 @@ int32_t DrsParser::_expression(bool start, bool endAtBrace, bool assignTo)
         operands = 1;
         m_operators.push_back(_priority(DRS_TOKEN_ASSIGN));
     }
-    int32_t result = -1;
-    while (!m_stop) {
+    int32_t result = EXPRESSION_GOES_ON;
+    while (result == EXPRESSION_GOES_ON && !m_stop) {
         if (_atEnd()) {
             _fail(DRS_LOG_BAD_EXPRESSION, first);
-            break;
+        } else {
+            result = _expressionToken(first, endAtBrace, &operands);
         }
-        const DrsToken* t = m_token;
-        const uint16_t code = t->GetCode();
-        if (t->CheckTokenFlag(DRS_TOKEN_FLAG_OPERAND)) {
-            if (!_operand()) break;
-            if (++operands > DRS_PARSER_OPERAND_LIMIT) {
-                _fail(DRS_LOG_EXPRESSION_DEPTH, first);
-                break;
-            }
-            continue;
-        }
-        if (code == DRS_TOKEN_SEMICOLON && m_argDepth > 0) {
-            _fail(DRS_LOG_SEMICOLON_IN_ARGS, t);
-            break;
-        }
-        if (code == DRS_TOKEN_COLON) {
-            _fail(DRS_LOG_MISPLACED, t, ":");
-            break;
-        }
-        const bool ends = code == DRS_TOKEN_SEMICOLON || code == DRS_TOKEN_COMMA || code == DRS_TOKEN_RBRACKET ||
-                          (endAtBrace && code == DRS_TOKEN_RBRACE);
-        const Operator op = ends ? Operator{code, -1, 0} : _priority(code);
-        if (op.right < 0) {
-            _fail(DRS_LOG_BAD_EXPRESSION, t);
-            break;
-        }
-        while (m_operators.back().left > op.right && !m_stop) {
-            const Operator top = m_operators.back();
-            m_operators.pop_back();
-            _applyOperator(top.code, &operands, t);
-        }
-        if (m_stop) break;
-        if (op.right > 0) {
-            m_operators.push_back(op);
-            _advance();
-            continue;
-        }
-        // A closing token: it closes a parenthesis of this expression, or
-        // ends the expression once only the sentinel is left.
-        if (m_operators.back().code == DRS_TOKEN_LPAREN) {
-            if (code != DRS_TOKEN_RPAREN) {
-                _fail(DRS_LOG_BAD_EXPRESSION, t);
-                break;
-            }
-            m_operators.pop_back();
-            _advance();
-            continue;
-        }
-        if (operands != 1) {
-            _fail(DRS_LOG_BAD_EXPRESSION, t);
-            break;
-        }
-        if (ends) _advance();
-        result = code;
-        break;
     }
     m_operators.resize(base);
     --m_exprNesting;
     return m_stop ? -1 : result;
+}
+
+// One token of an expression: an operand, an operator (once those on the
+// stack that bind more strongly are applied) or a closing token. Returns
+// EXPRESSION_GOES_ON, the code of the token that ended the expression, or -1
+// when it failed.
+int32_t DrsParser::_expressionToken(const DrsToken* first, bool endAtBrace, int32_t* operands)
+{
+    const DrsToken* t = m_token;
+    const uint16_t code = t->GetCode();
+    if (t->CheckTokenFlag(DRS_TOKEN_FLAG_OPERAND)) {
+        if (!_operand()) return -1;
+        if (++*operands > DRS_PARSER_OPERAND_LIMIT) {
+            _fail(DRS_LOG_EXPRESSION_DEPTH, first);
+            return -1;
+        }
+        return EXPRESSION_GOES_ON;
+    }
+    if (code == DRS_TOKEN_SEMICOLON && m_argDepth > 0) {
+        _fail(DRS_LOG_SEMICOLON_IN_ARGS, t);
+        return -1;
+    }
+    if (code == DRS_TOKEN_COLON) {
+        _fail(DRS_LOG_MISPLACED, t, ":");
+        return -1;
+    }
+    const bool ends = code == DRS_TOKEN_SEMICOLON || code == DRS_TOKEN_COMMA || code == DRS_TOKEN_RBRACKET ||
+                      (endAtBrace && code == DRS_TOKEN_RBRACE);
+    const Operator op = ends ? Operator{code, -1, 0} : _priority(code);
+    if (op.right < 0) {
+        _fail(DRS_LOG_BAD_EXPRESSION, t);
+        return -1;
+    }
+    while (m_operators.back().left > op.right && !m_stop) {
+        const Operator top = m_operators.back();
+        m_operators.pop_back();
+        _applyOperator(top.code, operands, t);
+    }
+    if (m_stop) return -1;
+    if (op.right > 0) {
+        m_operators.push_back(op);
+        _advance();
+        return EXPRESSION_GOES_ON;
+    }
+    return _closeExpression(code, ends, *operands, t);
+}
+
+// A closing token: it closes a parenthesis of this expression, or ends the
+// expression once only the sentinel is left.
+int32_t DrsParser::_closeExpression(uint16_t code, bool ends, int32_t operands, const DrsToken* t)
+{
+    if (m_operators.back().code == DRS_TOKEN_LPAREN) {
+        if (code != DRS_TOKEN_RPAREN) {
+            _fail(DRS_LOG_BAD_EXPRESSION, t);
+            return -1;
+        }
+        m_operators.pop_back();
+        _advance();
+        return EXPRESSION_GOES_ON;
+    }
+    if (operands != 1) {
+        _fail(DRS_LOG_BAD_EXPRESSION, t);
+        return -1;
+    }
+    if (ends) _advance();
+    return code;
 }
 
 // Emits an operator taken from the stack. A binary operator needs two
@@ -179,9 +199,7 @@ bool DrsParser::_constantOperand(const DrsToken* t)
     case DRS_TOKEN_FLOAT: value = _get32DataIndex(CVK_VARIANT_TYPE_FLOAT, 0, 0, t->GetParamF32()); break;
     case DRS_TOKEN_FIXED: value = _get32DataIndex(CVK_VARIANT_TYPE_FIXED, t->GetParamS32(), 0, 0.0f); break;
     case DRS_TOKEN_STRING: value = _stringIndex(t->GetString()); break;
-    default:
-        _fail(DRS_LOG_BAD_EXPRESSION, t);
-        return false;
+    default: _fail(DRS_LOG_BAD_EXPRESSION, t); return false;
     }
     _emit2(code, value);
     _advance();

@@ -3,6 +3,7 @@
 
 #include "kit/CvkEndian.h"
 
+#include <cstddef>
 #include <cstring>
 
 namespace {
@@ -17,8 +18,10 @@ public:
     size_t At() const { return m_at; }
     void Seek(size_t at)
     {
-        if (at > m_size) m_ok = false;
-        else m_at = at;
+        if (at > m_size)
+            m_ok = false;
+        else
+            m_at = at;
     }
     bool Has(size_t n) const { return m_ok && n <= m_size - m_at; }
     void Bytes(void* out, size_t n)
@@ -118,6 +121,81 @@ bool ReadDebug(const uint8_t* bytes, size_t size, size_t at, bool swap, DrsScrip
     return r.Ok();
 }
 
+// The byte order of the script data, told by its version word; false for an
+// unknown version.
+bool FindByteOrder(const uint8_t* scriptData, bool* swapped)
+{
+    uint32_t version;
+    std::memcpy(&version, scriptData + offsetof(DrsScriptHeader, version), 4);
+    if (version != DRS_SCRIPT_VERSION && CvkSwap32(version) != DRS_SCRIPT_VERSION) return false;
+    *swapped = version != DRS_SCRIPT_VERSION;
+    return true;
+}
+
+void ReadHeader(ImageReader& r, DrsScriptHeader* h)
+{
+    r.Bytes(h->reserved, sizeof h->reserved);
+    h->version = r.U32();
+    h->stringDataSize = r.U32();
+    h->moduleCount = r.U16();
+    h->globalSlotCount = r.U16();
+    h->constantCount = r.U16();
+    h->stringCount = r.U16();
+    h->initializerCount = r.U16();
+    h->alignment = r.U16();
+}
+
+void ReadModules(ImageReader& r, size_t end, DrsScriptView* view)
+{
+    const uint16_t count = view->header.moduleCount;
+    for (uint16_t i = 0; i < count && r.Ok(); ++i) {
+        DrsScriptModuleView m;
+        m.codePos = r.U32();
+        m.frameSize = r.U16();
+        r.U16();
+        view->modules.push_back(m);
+    }
+    for (uint16_t i = 0; i < count && r.Ok(); ++i) view->modules[i].name = r.Text(end);
+}
+
+// The offsets, then the string data they point into; null, or why they are
+// malformed.
+const char* ReadStrings(ImageReader& r, const uint8_t* bytes, DrsScriptView* view)
+{
+    const DrsScriptHeader& h = view->header;
+    std::vector<uint32_t> offsets;
+    for (uint16_t i = 0; i < h.stringCount && r.Ok(); ++i) offsets.push_back(r.U32());
+    const size_t data = r.At();
+    if (!r.Has(h.stringDataSize)) return "string data past the end";
+    for (uint32_t offset : offsets) {
+        ImageReader s(bytes, data + h.stringDataSize, false);
+        s.Seek(data + offset);
+        view->strings.push_back(s.Text(data + h.stringDataSize));
+        if (!s.Ok()) return "bad string offset";
+    }
+    r.Seek(data + h.stringDataSize);
+    return nullptr;
+}
+
+// The parts after the header, up to the end of the script data; null, or why
+// they are malformed.
+const char* ReadScriptData(ImageReader& r, const uint8_t* bytes, size_t end, DrsScriptView* view)
+{
+    const DrsScriptHeader& h = view->header;
+    r.Align(0);
+    ReadModules(r, end, view);
+    r.Align(0);
+    for (uint16_t i = 0; i < h.constantCount && r.Ok(); ++i) view->constants.push_back(r.U32());
+    r.Align(0);
+    if (const char* why = ReadStrings(r, bytes, view)) return why;
+    r.Align(0);
+    for (uint32_t i = 0; i < h.initializerCount * 3u && r.Ok(); ++i) view->initializers.push_back(r.U16());
+    r.Align(0);
+    if (!r.Ok()) return "tables past the end of the script data";
+    while (r.Has(2)) view->code.push_back(r.U16());
+    return nullptr;
+}
+
 } // namespace
 
 bool DrsReadScriptImage(const void* image, size_t size, DrsScriptView* view, std::string* error)
@@ -131,53 +209,13 @@ bool DrsReadScriptImage(const void* image, size_t size, DrsScriptView* view, std
     const size_t base = CVK_CHUNK_HEAD_SIZE;
     const size_t end = base + first->GetSize();
     if (first->GetSize() < sizeof(DrsScriptHeader)) return Fail(error, "script data too short");
-    uint32_t version;
-    std::memcpy(&version, bytes + base + 16, 4);
-    if (version == DRS_SCRIPT_VERSION) view->swapped = false;
-    else if (CvkSwap32(version) == DRS_SCRIPT_VERSION) view->swapped = true;
-    else return Fail(error, "unknown script version");
+    if (!FindByteOrder(bytes + base, &view->swapped)) return Fail(error, "unknown script version");
 
     ImageReader r(bytes, end, view->swapped);
     r.Seek(base);
-    DrsScriptHeader& h = view->header;
-    r.Bytes(h.reserved, sizeof h.reserved);
-    h.version = r.U32();
-    h.stringDataSize = r.U32();
-    h.moduleCount = r.U16();
-    h.globalSlotCount = r.U16();
-    h.constantCount = r.U16();
-    h.stringCount = r.U16();
-    h.initializerCount = r.U16();
-    h.alignment = r.U16();
-    if (h.alignment != DRS_SCRIPT_ALIGN) return Fail(error, "unexpected alignment");
-    r.Align(0);
-    for (uint16_t i = 0; i < h.moduleCount && r.Ok(); ++i) {
-        DrsScriptModuleView m;
-        m.codePos = r.U32();
-        m.frameSize = r.U16();
-        r.U16();
-        view->modules.push_back(m);
-    }
-    for (uint16_t i = 0; i < h.moduleCount && r.Ok(); ++i) view->modules[i].name = r.Text(end);
-    r.Align(0);
-    for (uint16_t i = 0; i < h.constantCount && r.Ok(); ++i) view->constants.push_back(r.U32());
-    r.Align(0);
-    std::vector<uint32_t> offsets;
-    for (uint16_t i = 0; i < h.stringCount && r.Ok(); ++i) offsets.push_back(r.U32());
-    const size_t data = r.At();
-    if (!r.Has(h.stringDataSize)) return Fail(error, "string data past the end");
-    for (uint32_t offset : offsets) {
-        ImageReader s(bytes, data + h.stringDataSize, false);
-        s.Seek(data + offset);
-        view->strings.push_back(s.Text(data + h.stringDataSize));
-        if (!s.Ok()) return Fail(error, "bad string offset");
-    }
-    r.Seek(data + h.stringDataSize);
-    r.Align(0);
-    for (uint32_t i = 0; i < h.initializerCount * 3u && r.Ok(); ++i) view->initializers.push_back(r.U16());
-    r.Align(0);
-    if (!r.Ok()) return Fail(error, "tables past the end of the script data");
-    while (r.Has(2)) view->code.push_back(r.U16());
+    ReadHeader(r, &view->header);
+    if (view->header.alignment != DRS_SCRIPT_ALIGN) return Fail(error, "unexpected alignment");
+    if (const char* why = ReadScriptData(r, bytes, end, view)) return Fail(error, why);
     view->scriptDataSize = first->GetSize();
 
     const CvChunk* next = first->GetNext(0, image, size);
