@@ -536,56 +536,40 @@ int32_t DrsLexScan::Operator(const char* p)
 
 int32_t DrsLexScan::Separator(const char* p)
 {
-    int32_t* depth = nullptr;
-    int32_t step = 0;
-    int32_t underflow = 0;
-    uint16_t code;
-    switch (*p) {
-    case '(':
-        code = DRS_TOKEN_LPAREN;
-        depth = &m_lexer.m_parenDepth;
-        step = 1;
-        break;
-    case ')':
-        code = DRS_TOKEN_RPAREN;
-        depth = &m_lexer.m_parenDepth;
-        step = -1;
-        underflow = DRS_LOG_UNMATCHED_PAREN;
-        break;
-    case '{':
-        code = DRS_TOKEN_LBRACE;
-        depth = &m_lexer.m_braceDepth;
-        step = 1;
-        break;
-    case '}':
-        code = DRS_TOKEN_RBRACE;
-        depth = &m_lexer.m_braceDepth;
-        step = -1;
-        underflow = DRS_LOG_UNMATCHED_BRACE;
-        break;
-    case '[':
-        code = DRS_TOKEN_LBRACKET;
-        depth = &m_lexer.m_bracketDepth;
-        step = 1;
-        break;
-    case ']':
-        code = DRS_TOKEN_RBRACKET;
-        depth = &m_lexer.m_bracketDepth;
-        step = -1;
-        underflow = DRS_LOG_UNMATCHED_BRACKET;
-        break;
-    case ',': code = DRS_TOKEN_COMMA; break;
-    case ':': code = DRS_TOKEN_COLON; break;
-    case ';': code = DRS_TOKEN_SEMICOLON; break;
-    default: return 0;
-    }
-    if (AddToken(code) != nullptr && depth != nullptr) {
-        *depth += step;
-        if (*depth < 0) {
-            Report(underflow, Line(), nullptr);
+    // Each separator's token, the nesting it opens (+1) or closes (-1), and
+    // the error of a close without an open.
+    struct Rule {
+        char character;
+        uint16_t code;
+        int32_t DrsLexer::*depth;
+        int32_t step;
+        int32_t underflow;
+    };
+    static constexpr Rule kRules[] = {
+        {'(', DRS_TOKEN_LPAREN, &DrsLexer::m_parenDepth, 1, 0},
+        {')', DRS_TOKEN_RPAREN, &DrsLexer::m_parenDepth, -1, DRS_LOG_UNMATCHED_PAREN},
+        {'{', DRS_TOKEN_LBRACE, &DrsLexer::m_braceDepth, 1, 0},
+        {'}', DRS_TOKEN_RBRACE, &DrsLexer::m_braceDepth, -1, DRS_LOG_UNMATCHED_BRACE},
+        {'[', DRS_TOKEN_LBRACKET, &DrsLexer::m_bracketDepth, 1, 0},
+        {']', DRS_TOKEN_RBRACKET, &DrsLexer::m_bracketDepth, -1, DRS_LOG_UNMATCHED_BRACKET},
+        {',', DRS_TOKEN_COMMA, nullptr, 0, 0},
+        {':', DRS_TOKEN_COLON, nullptr, 0, 0},
+        {';', DRS_TOKEN_SEMICOLON, nullptr, 0, 0},
+    };
+    for (const Rule& rule : kRules) {
+        if (rule.character != *p) {
+            continue;
         }
+        if (AddToken(rule.code) != nullptr && rule.depth != nullptr) {
+            int32_t& depth = m_lexer.*rule.depth;
+            depth += rule.step;
+            if (depth < 0) {
+                Report(rule.underflow, Line(), nullptr);
+            }
+        }
+        return 1;
     }
-    return 1;
+    return 0;
 }
 
 // ---- strings and blanks ----
