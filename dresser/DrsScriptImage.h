@@ -22,6 +22,7 @@
 // below exist only in code. Targets are constant indexes whose entry holds a
 // word position in the code.
 
+#include "dresser/CvkScriptDebugInfo.h"
 #include "kit/CvChunk.h"
 
 #include <cstdint>
@@ -56,9 +57,10 @@ struct DrsScriptHeader {
 };
 static_assert(sizeof(DrsScriptHeader) == 36, "the script header is 36 bytes");
 
-// Bytes of one module table entry and of the debug chunk's fixed part.
+// Bytes of one module table entry and of the debug chunk's fixed part (the
+// name, the counts of position entries and of path bytes, 8 reserved bytes).
 constexpr uint32_t DRS_SCRIPT_MODULE_ENTRY_SIZE = 8;
-constexpr uint32_t DRS_DEBUG_FIXED_SIZE = 48 + 4 + 4 + 8;
+constexpr uint32_t DRS_DEBUG_FIXED_SIZE = CVK_SCRIPT_DEBUG_NAME_SIZE + 4 + 4 + 8;
 
 // The smallest multiple of DRS_SCRIPT_ALIGN at or above n.
 constexpr uint32_t DrsScriptAlign(uint32_t n)

@@ -100,7 +100,7 @@ bool ReadDebug(const uint8_t* bytes, size_t size, size_t at, bool swap, DrsScrip
     const size_t limit = at + chunk->GetHeadSize() + chunk->GetSize();
     ImageReader r(bytes, limit, swap);
     r.Seek(at + chunk->GetHeadSize());
-    char name[48];
+    char name[CVK_SCRIPT_DEBUG_NAME_SIZE];
     r.Bytes(name, sizeof name);
     view->debugName.assign(name, strnlen(name, sizeof name));
     const uint32_t positions = r.U32();
