@@ -22,28 +22,14 @@ bool AstSockIsTextPayload(const uint8_t* payload, uint32_t length)
            std::memchr(payload, 0, length - 1) == nullptr;
 }
 
-AstSockFrameReader::AstSockFrameReader()
-    : m_state(AST_SOCK_RECV_IDLE),
-      m_error(AST_SOCK_ERROR_NONE),
-      m_sourceFailed(false),
-      m_head(),
-      m_tail(),
-      m_have(0),
-      m_type(AST_SOCK_TYPE_NONE),
-      m_length(0),
-      m_payload(nullptr),
-      m_maxPayload(AST_SOCK_DEFAULT_MAX_PAYLOAD),
-      m_tagLimit(AST_SOCK_DEFAULT_TAG_LIMIT),
-      m_payloadLimit(AST_SOCK_DEFAULT_PAYLOAD_LIMIT),
-      m_lastProgress(0),
-      m_endTime(0)
-{
-}
+AstSockFrameReader::AstSockFrameReader() :
+    m_state(AST_SOCK_RECV_IDLE), m_error(AST_SOCK_ERROR_NONE), m_sourceFailed(false), m_head(), m_tail(), m_have(0),
+    m_type(AST_SOCK_TYPE_NONE), m_length(0), m_payload(nullptr), m_maxPayload(AST_SOCK_DEFAULT_MAX_PAYLOAD),
+    m_tagLimit(AST_SOCK_DEFAULT_TAG_LIMIT), m_payloadLimit(AST_SOCK_DEFAULT_PAYLOAD_LIMIT), m_lastProgress(0),
+    m_endTime(0)
+{}
 
-AstSockFrameReader::~AstSockFrameReader()
-{
-    _freePayload();
-}
+AstSockFrameReader::~AstSockFrameReader() { _freePayload(); }
 
 void AstSockFrameReader::SetLimits(uint64_t tagLimit, uint64_t payloadLimit)
 {
@@ -151,7 +137,7 @@ bool AstSockFrameReader::_acceptEnd()
 
 int32_t AstSockFrameReader::_checkTime(uint64_t now)
 {
-    if (IsBetweenFrames()) {
+    if (m_state == AST_SOCK_RECV_ERROR || IsBetweenFrames()) {
         return m_state;
     }
     const bool inPayload = m_state == AST_SOCK_RECV_PAYLOAD && m_have < m_length;
@@ -167,56 +153,65 @@ int32_t AstSockFrameReader::Step(AstSockByteSource& source, uint64_t now)
     if (m_state == AST_SOCK_RECV_BEGIN && m_have == 0) {
         m_lastProgress = now; // between frames a peer may stay quiet
     }
-    if (m_state == AST_SOCK_RECV_BEGIN || m_state == AST_SOCK_RECV_HEADER) {
-        if (m_state == AST_SOCK_RECV_BEGIN && m_have == 0 && m_payload != nullptr) {
-            _freePayload(); // the previous frame, kept by RestartRecv
-        }
-        const bool whole = _readInto(source, m_head, AST_SOCK_HEADER_SIZE, now);
-        if (m_state == AST_SOCK_RECV_ERROR) {
-            return m_state;
-        }
-        if (m_have >= 4 && m_state == AST_SOCK_RECV_BEGIN) {
-            if (LoadLe32(m_head) != AST_SOCK_BEGIN_TAG) {
-                _fail(AST_SOCK_ERROR_BAD_TAG);
-                return m_state;
-            }
-            m_state = AST_SOCK_RECV_HEADER;
-        }
-        if (!whole) {
-            return _checkTime(now);
-        }
-        if (!_acceptHeader()) {
-            return m_state;
-        }
-        m_state = AST_SOCK_RECV_PAYLOAD;
-        m_have = 0;
+    const bool inHeader = m_state == AST_SOCK_RECV_BEGIN || m_state == AST_SOCK_RECV_HEADER;
+    if (inHeader && !_readHeader(source, now)) {
+        return _checkTime(now);
     }
-    if (m_state == AST_SOCK_RECV_PAYLOAD) {
-        if (m_have < m_length) {
-            if (!_readInto(source, m_payload, m_length, now)) {
-                return m_state == AST_SOCK_RECV_ERROR ? m_state : _checkTime(now);
-            }
-        }
-        // The end tag follows the payload; m_have counts on over both.
-        while (m_have < m_length + 4) {
-            uint32_t tailHave = m_have - m_length;
-            const int32_t got = source.Read(m_tail + tailHave, 4 - tailHave);
-            if (got < 0) {
-                m_sourceFailed = true;
-                _fail(AST_SOCK_ERROR_NONE);
-                return m_state;
-            }
-            if (got == 0) {
-                return _checkTime(now);
-            }
-            m_have += static_cast<uint32_t>(got);
-            m_lastProgress = now;
-        }
-        if (!_acceptEnd()) {
-            return m_state;
-        }
-        m_state = AST_SOCK_RECV_COMPLETE;
-        m_endTime = now;
+    if (m_state == AST_SOCK_RECV_PAYLOAD && !_readPayload(source, now)) {
+        return _checkTime(now);
     }
     return m_state;
+}
+
+bool AstSockFrameReader::_readHeader(AstSockByteSource& source, uint64_t now)
+{
+    if (m_state == AST_SOCK_RECV_BEGIN && m_have == 0 && m_payload != nullptr) {
+        _freePayload(); // the previous frame, kept by RestartRecv
+    }
+    const bool whole = _readInto(source, m_head, AST_SOCK_HEADER_SIZE, now);
+    if (m_state == AST_SOCK_RECV_ERROR) {
+        return false;
+    }
+    // The begin tag is judged as soon as it is in.
+    if (m_have >= 4 && m_state == AST_SOCK_RECV_BEGIN) {
+        if (LoadLe32(m_head) != AST_SOCK_BEGIN_TAG) {
+            _fail(AST_SOCK_ERROR_BAD_TAG);
+            return false;
+        }
+        m_state = AST_SOCK_RECV_HEADER;
+    }
+    if (!whole || !_acceptHeader()) {
+        return false;
+    }
+    m_state = AST_SOCK_RECV_PAYLOAD;
+    m_have = 0;
+    return true;
+}
+
+bool AstSockFrameReader::_readPayload(AstSockByteSource& source, uint64_t now)
+{
+    if (m_have < m_length && !_readInto(source, m_payload, m_length, now)) {
+        return false;
+    }
+    // The end tag follows the payload; m_have counts on over both.
+    while (m_have < m_length + 4) {
+        const uint32_t tailHave = m_have - m_length;
+        const int32_t got = source.Read(m_tail + tailHave, 4 - tailHave);
+        if (got < 0) {
+            m_sourceFailed = true;
+            _fail(AST_SOCK_ERROR_NONE);
+            return false;
+        }
+        if (got == 0) {
+            return false;
+        }
+        m_have += static_cast<uint32_t>(got);
+        m_lastProgress = now;
+    }
+    if (!_acceptEnd()) {
+        return false;
+    }
+    m_state = AST_SOCK_RECV_COMPLETE;
+    m_endTime = now;
+    return true;
 }

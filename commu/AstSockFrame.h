@@ -123,12 +123,16 @@ public:
     bool IsBetweenFrames() const { return m_state == AST_SOCK_RECV_BEGIN && m_have == 0; }
 
 private:
+    // The begin tag and header, then the payload and end tag: true once the
+    // piece is complete, false while it waits for bytes or after a failure.
+    bool _readHeader(AstSockByteSource& source, uint64_t now);
+    bool _readPayload(AstSockByteSource& source, uint64_t now);
     bool _readInto(AstSockByteSource& source, uint8_t* destination, uint32_t want, uint64_t now);
     void _fail(int32_t error);
     bool _acceptHeader();
     bool _acceptEnd();
     // Fails with a time-out when the current piece has made no progress for
-    // its limit; returns the state.
+    // its limit; returns the state (a failed reader stays as it failed).
     int32_t _checkTime(uint64_t now);
     void _freePayload();
 
