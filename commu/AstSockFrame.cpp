@@ -74,13 +74,16 @@ void AstSockFrameReader::_fail(int32_t error)
     m_error = error;
 }
 
-// Reads towards `want` bytes of the current piece (m_have of them are there
-// already). True when the piece is whole; false when the source has nothing
-// more now or failed (then the state is the error state).
-bool AstSockFrameReader::_readInto(AstSockByteSource& source, uint8_t* destination, uint32_t want, uint64_t now)
+// Reads until m_have, the count of the current piece's bytes, reaches
+// `want`; the bytes from count `start` on go to `destination` (the end tag
+// is counted on after the payload). True when the piece is whole; false when
+// the source has nothing more now or failed (then the state is the error
+// state).
+bool AstSockFrameReader::_readInto(AstSockByteSource& source, uint8_t* destination, uint32_t start, uint32_t want,
+                                   uint64_t now)
 {
     while (m_have < want) {
-        const int32_t got = source.Read(destination + m_have, want - m_have);
+        const int32_t got = source.Read(destination + (m_have - start), want - m_have);
         if (got < 0) {
             m_sourceFailed = true;
             _fail(AST_SOCK_ERROR_NONE);
@@ -168,7 +171,7 @@ bool AstSockFrameReader::_readHeader(AstSockByteSource& source, uint64_t now)
     if (m_state == AST_SOCK_RECV_BEGIN && m_have == 0 && m_payload != nullptr) {
         _freePayload(); // the previous frame, kept by RestartRecv
     }
-    const bool whole = _readInto(source, m_head, AST_SOCK_HEADER_SIZE, now);
+    const bool whole = _readInto(source, m_head, 0, AST_SOCK_HEADER_SIZE, now);
     if (m_state == AST_SOCK_RECV_ERROR) {
         return false;
     }
@@ -190,23 +193,9 @@ bool AstSockFrameReader::_readHeader(AstSockByteSource& source, uint64_t now)
 
 bool AstSockFrameReader::_readPayload(AstSockByteSource& source, uint64_t now)
 {
-    if (m_have < m_length && !_readInto(source, m_payload, m_length, now)) {
-        return false;
-    }
     // The end tag follows the payload; m_have counts on over both.
-    while (m_have < m_length + 4) {
-        const uint32_t tailHave = m_have - m_length;
-        const int32_t got = source.Read(m_tail + tailHave, 4 - tailHave);
-        if (got < 0) {
-            m_sourceFailed = true;
-            _fail(AST_SOCK_ERROR_NONE);
-            return false;
-        }
-        if (got == 0) {
-            return false;
-        }
-        m_have += static_cast<uint32_t>(got);
-        m_lastProgress = now;
+    if (!_readInto(source, m_payload, 0, m_length, now) || !_readInto(source, m_tail, m_length, m_length + 4, now)) {
+        return false;
     }
     if (!_acceptEnd()) {
         return false;

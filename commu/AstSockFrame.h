@@ -127,7 +127,7 @@ private:
     // piece is complete, false while it waits for bytes or after a failure.
     bool _readHeader(AstSockByteSource& source, uint64_t now);
     bool _readPayload(AstSockByteSource& source, uint64_t now);
-    bool _readInto(AstSockByteSource& source, uint8_t* destination, uint32_t want, uint64_t now);
+    bool _readInto(AstSockByteSource& source, uint8_t* destination, uint32_t start, uint32_t want, uint64_t now);
     void _fail(int32_t error);
     bool _acceptHeader();
     bool _acceptEnd();
