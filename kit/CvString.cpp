@@ -1,6 +1,7 @@
 #include "kit/CvString.h"
 
 #include "kit/CvStringIteratorSJIS.h"
+#include "kit/CvkArena.h"
 #include "kit/CvkHeap.h"
 
 #include <cstdio>
@@ -31,23 +32,36 @@ int32_t CapacityFor(int32_t n)
     return c;
 }
 
-// A private value of length 0 with capacity for n bytes, or null.
-CvStringValue* NewValue(int32_t n)
+// A private value of length 0 with capacity for n bytes, made where a
+// string at `home` keeps its values (its arena, else the buffer heap); null
+// when there is no memory.
+CvStringValue* NewValue(int32_t n, const void* home)
 {
     const int32_t capacity = CapacityFor(n);
     if (capacity < 0) {
         return nullptr;
     }
-    auto* v = static_cast<CvStringValue*>(
-        t_cvkBufferHeapAlloc(sizeof(CvStringValue), alignof(CvStringValue), kSourceTag, __LINE__));
-    if (v == nullptr) {
-        return nullptr;
-    }
-    auto* text = static_cast<char*>(
-        t_cvkBufferHeapAlloc(static_cast<uint32_t>(capacity), 0, kSourceTag, __LINE__));
-    if (text == nullptr) {
-        t_cvkBufferHeapFree(v, kSourceTag, __LINE__);
-        return nullptr;
+    CvStringValue* v;
+    char* text;
+    if (CvkArena* arena = CvkArenaOf(home)) {
+        v = static_cast<CvStringValue*>(arena->Alloc(sizeof(CvStringValue) + static_cast<size_t>(capacity)));
+        if (v == nullptr) {
+            return nullptr;
+        }
+        text = reinterpret_cast<char*>(v + 1);
+        v->inArena = 1;
+    } else {
+        v = static_cast<CvStringValue*>(
+            t_cvkBufferHeapAlloc(sizeof(CvStringValue), alignof(CvStringValue), kSourceTag, __LINE__));
+        if (v == nullptr) {
+            return nullptr;
+        }
+        text = static_cast<char*>(t_cvkBufferHeapAlloc(static_cast<uint32_t>(capacity), 0, kSourceTag, __LINE__));
+        if (text == nullptr) {
+            t_cvkBufferHeapFree(v, kSourceTag, __LINE__);
+            return nullptr;
+        }
+        v->inArena = 0;
     }
     text[0] = 0;
     v->capacity = capacity;
@@ -58,9 +72,9 @@ CvStringValue* NewValue(int32_t n)
 }
 
 // A private value holding the n bytes at src, or null.
-CvStringValue* NewValueFrom(const char* src, int32_t n)
+CvStringValue* NewValueFrom(const char* src, int32_t n, const void* home)
 {
-    CvStringValue* v = NewValue(n);
+    CvStringValue* v = NewValue(n, home);
     if (v != nullptr) {
         std::memcpy(v->text, src, static_cast<size_t>(n));
         v->text[n] = 0;
@@ -69,12 +83,105 @@ CvStringValue* NewValueFrom(const char* src, int32_t n)
     return v;
 }
 
+// inArena: 0 for a heap value, 1 for an arena value, and 2 + k for an
+// arena value that slot k of its arena's copy cache holds as the copy of an
+// outside value (such a value is never written in place).
+constexpr int32_t kCachedCopy = 2;
+
+void ReleaseValue(CvStringValue* v);
+
+// Lets go of copy slot k of `arena` (its outside value is released).
+void ForgetCopy(CvkArena* arena, int32_t k)
+{
+    CvkArena::CopySlot& slot = arena->CopySlots()[k];
+    auto* from = static_cast<CvStringValue*>(slot.from);
+    if (auto* copy = static_cast<CvStringValue*>(slot.copy)) {
+        copy->inArena = 1;
+    }
+    slot.from = slot.copy = nullptr;
+    ReleaseValue(from);
+}
+
 void ReleaseValue(CvStringValue* v)
 {
-    if (v != nullptr && --v->refCount <= 0) {
+    if (v == nullptr || --v->refCount > 0) {
+        return;
+    }
+    if (v->inArena != 0) {
+        CvkArena* arena = CvkArenaOf(v);
+        if (v->inArena >= kCachedCopy) {
+            ForgetCopy(arena, v->inArena - kCachedCopy);
+        }
+        arena->Free(v, sizeof(CvStringValue) + static_cast<size_t>(v->capacity));
+    } else {
         t_cvkBufferHeapFree(v->text, kSourceTag, __LINE__);
         t_cvkBufferHeapFree(v, kSourceTag, __LINE__);
     }
+}
+
+// An arena being released lets go of the outside values its cache holds.
+void ForgetCopies(CvkArena* arena)
+{
+    CvkArena::CopySlot* slots = arena->CopySlots();
+    for (int32_t k = 0; k < CvkArena::kCopySlots; ++k) {
+        if (slots[k].from != nullptr) {
+            slots[k].copy = nullptr; // its memory goes with the arena
+            ForgetCopy(arena, k);
+        }
+    }
+}
+const bool g_forgetCopiesHooked = (CvkArena::SetReleaseHook(&ForgetCopies), true);
+
+// True when the string holding `v` may write it in place.
+bool Exclusive(const CvStringValue* v)
+{
+    return v->refCount == 1 && v->inArena < kCachedCopy;
+}
+
+// The copy in `arena` of the outside value `v`: the cached one when `v` was
+// copied in before, so that names copied in again and again share one value.
+CvStringValue* CopyIntoArena(CvStringValue* v, CvkArena* arena, const void* home)
+{
+    const auto k = static_cast<int32_t>(((reinterpret_cast<uintptr_t>(v) >> 4) * 0x9E3779B1u) >> 26) &
+                   (CvkArena::kCopySlots - 1);
+    CvkArena::CopySlot& slot = arena->CopySlots()[k];
+    if (slot.from == v) {
+        auto* copy = static_cast<CvStringValue*>(slot.copy);
+        ++copy->refCount;
+        return copy;
+    }
+    CvStringValue* copy = NewValueFrom(v->text, v->length, home);
+    if (copy == nullptr) {
+        return nullptr;
+    }
+    if (slot.from != nullptr) {
+        ForgetCopy(arena, k);
+    }
+    ++v->refCount;
+    slot.from = v;
+    slot.copy = copy;
+    copy->inArena = kCachedCopy + k;
+    return copy;
+}
+
+// The value a string at `home` takes as a copy of `v`: `v` itself, shared,
+// when both lie on the same side (the heap, or one arena); otherwise a
+// private copy made on the string's side (null when there is no memory).
+CvStringValue* ShareOrCopy(CvStringValue* v, const void* home)
+{
+    if (v == nullptr) {
+        return nullptr;
+    }
+    CvkArena* here = CvkArenaOf(home);
+    CvkArena* there = v->inArena != 0 ? CvkArenaOf(v) : nullptr;
+    if (here == there) {
+        ++v->refCount;
+        return v;
+    }
+    if (there == nullptr) {
+        return CopyIntoArena(v, here, home);
+    }
+    return NewValueFrom(v->text, v->length, home);
 }
 
 // Byte length of a terminated text, or -1 beyond what a string can hold.
@@ -139,12 +246,7 @@ const uint16_t kWideKana[64] = {
 
 CvString::CvString() : value(nullptr) {}
 
-CvString::CvString(const CvString& other) : value(other.value)
-{
-    if (value != nullptr) {
-        ++value->refCount;
-    }
-}
+CvString::CvString(const CvString& other) : value(ShareOrCopy(other.value, this)) {}
 
 CvString::CvString(int32_t count, char ch) : value(nullptr) { Assign(count, ch); }
 CvString::CvString(const char* begin, const char* end) : value(nullptr) { Assign(begin, end); }
@@ -163,17 +265,14 @@ void CvString::_release()
 // is made before the old one is let go, so src may point into this string.
 void CvString::_assignBytes(const char* src, int32_t length)
 {
-    CvStringValue* v = (src != nullptr && length > 0) ? NewValueFrom(src, length) : nullptr;
+    CvStringValue* v = (src != nullptr && length > 0) ? NewValueFrom(src, length, this) : nullptr;
     _release();
     value = v;
 }
 
 CvString& CvString::Assign(const CvString& other)
 {
-    CvStringValue* v = other.value;
-    if (v != nullptr) {
-        ++v->refCount;
-    }
+    CvStringValue* v = ShareOrCopy(other.value, this);
     _release();
     value = v;
     return *this;
@@ -181,7 +280,7 @@ CvString& CvString::Assign(const CvString& other)
 
 CvString& CvString::Assign(int32_t count, char ch)
 {
-    CvStringValue* v = count >= 1 ? NewValue(count) : nullptr;
+    CvStringValue* v = count >= 1 ? NewValue(count, this) : nullptr;
     if (v != nullptr) {
         std::memset(v->text, static_cast<unsigned char>(ch), static_cast<size_t>(count));
         v->text[count] = 0;
@@ -257,10 +356,10 @@ static bool AppendWith(CvStringValue*& value, int32_t length, Fill fill)
         return false;
     }
     const int32_t total = old + length;
-    if (value != nullptr && value->refCount == 1 && value->capacity >= total + 1) {
+    if (value != nullptr && Exclusive(value) && value->capacity >= total + 1) {
         fill(value->text + old);
     } else {
-        CvStringValue* v = NewValue(total);
+        CvStringValue* v = NewValue(total, &value);
         if (v == nullptr) {
             return false;
         }
@@ -446,7 +545,7 @@ void CvString::Insert(int32_t pos, const char* text)
         return;
     }
     // Head, text, tail, written into one new value (text may lie in this string).
-    CvStringValue* v = NewValue(length + add);
+    CvStringValue* v = NewValue(length + add, this);
     if (v == nullptr) {
         return;
     }
@@ -535,7 +634,7 @@ void CvString::Reserve(int32_t n)
     if (value != nullptr && value->capacity >= n + 1) {
         return;
     }
-    CvStringValue* v = NewValue(n);
+    CvStringValue* v = NewValue(n, this);
     if (v == nullptr) {
         return;
     }
@@ -551,14 +650,14 @@ void CvString::Reserve(int32_t n)
 // holders. False when no memory.
 static bool Unshare(CvStringValue*& value)
 {
-    if (value == nullptr || value->refCount < 2) {
+    if (value == nullptr || Exclusive(value)) {
         return true;
     }
-    CvStringValue* v = NewValueFrom(value->text, value->length);
+    CvStringValue* v = NewValueFrom(value->text, value->length, &value);
     if (v == nullptr) {
         return false;
     }
-    --value->refCount;
+    ReleaseValue(value);
     value = v;
     return true;
 }

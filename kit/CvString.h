@@ -8,9 +8,12 @@
 // The empty string is always a null value.
 //
 // Values and their character arrays come from the buffer heap slot, tagged
-// "cvk_string"; when that slot is empty or exhausted the operation leaves the
-// string empty (construction, Assign) or unchanged (Append, formatting,
-// Reserve). Nothing throws.
+// "cvk_string". A string that itself lives in an arena's memory (a name or
+// value of an attribute tree) holds only values of that arena: copies share a
+// value only on the same side of that line and take a private copy across
+// it, so an arena can be released without visiting its strings. When memory
+// runs out the operation leaves the string empty (construction, Assign) or
+// unchanged (Append, formatting, Reserve). Nothing throws.
 //
 // Capacity rule: for a wanted size n (text length or requested reserve) the
 // array holds 32 bytes when n < 32, else the smallest power of two strictly
@@ -26,11 +29,14 @@
 #include <cstdarg>
 #include <cstdint>
 
-// One shared text. Both the record and `text` come from the buffer heap.
+// One shared text. Both the record and `text` come from the buffer heap, or
+// for a string that lives in an arena (CvkArena.h) from one block of that
+// arena, `text` right behind the record.
 struct CvStringValue {
     int32_t capacity; // bytes of `text`, terminator included
     int32_t length;   // bytes of text, terminator excluded
     int32_t refCount; // strings holding this value
+    int32_t inArena;  // non-zero: the value is a block of an arena
     char* text;       // NUL-terminated at `length`
 };
 

@@ -1,5 +1,6 @@
 #include "kit/CvVariant.h"
 
+#include "kit/CvkArena.h"
 #include "kit/CvkHeap.h"
 #include "kit/CvkStringScan.h"
 
@@ -135,10 +136,49 @@ CvVariant& CvVariant::operator=(const CvVariant& other)
 
 // ---- buffer ----------------------------------------------------------------
 
+// A variant that lives in an arena keeps its buffer in that arena, with the
+// size in a prefix (the value word does not always still hold it when the
+// buffer is freed); any other variant keeps it on the main heap.
+namespace {
+
+constexpr size_t kArenaPrefix = 16;
+
+void* NewBuffer(uint32_t size, const void* home)
+{
+    CvkArena* arena = CvkArenaOf(home);
+    if (arena == nullptr) {
+        return t_cvkMainHeapAlloc(size, 0, kSourceTag, __LINE__);
+    }
+    if (size > UINT32_MAX - kArenaPrefix) {
+        return nullptr;
+    }
+    auto* block = static_cast<unsigned char*>(arena->Alloc(kArenaPrefix + size));
+    if (block == nullptr) {
+        return nullptr;
+    }
+    std::memcpy(block, &size, sizeof size);
+    return block + kArenaPrefix;
+}
+
+void DeleteBuffer(void* buffer)
+{
+    CvkArena* arena = CvkArenaOf(buffer);
+    if (arena == nullptr) {
+        t_cvkMainHeapFree(buffer, kSourceTag, __LINE__);
+        return;
+    }
+    unsigned char* block = static_cast<unsigned char*>(buffer) - kArenaPrefix;
+    uint32_t size;
+    std::memcpy(&size, block, sizeof size);
+    arena->Free(block, kArenaPrefix + size);
+}
+
+} // namespace
+
 void CvVariant::_freeBuffer()
 {
     if (buffer != nullptr) {
-        t_cvkMainHeapFree(buffer, kSourceTag, __LINE__);
+        DeleteBuffer(buffer);
         buffer = nullptr;
     }
 }
@@ -150,7 +190,7 @@ void CvVariant::_copyBuffer(const void* bytes, uint32_t size)
 {
     void* copy = nullptr;
     if (bytes != nullptr && size != 0) {
-        copy = t_cvkMainHeapAlloc(size, 0, kSourceTag, __LINE__);
+        copy = NewBuffer(size, this);
         if (copy != nullptr) {
             std::memcpy(copy, bytes, size);
         }

@@ -18,28 +18,29 @@ CvkHeapSimple::CvkHeapSimple(void* area, uint32_t size, uint32_t alignment)
 
 CvkHeapSimple::~CvkHeapSimple() = default;
 
-void* CvkHeapSimple::_alloc(uint32_t size) {
+void* CvkHeapSimple::_alloc(uint32_t size, uint32_t alignment) {
     void* pointer = nullptr;
     // A zero-byte request still yields a block of its own.
-    if (posix_memalign(&pointer, usableAlignment(m_alignment), size ? size : 1) != 0) return nullptr;
+    if (posix_memalign(&pointer, usableAlignment(alignment), size ? size : 1) != 0) return nullptr;
     return pointer;
 }
 
-void* CvkHeapSimple::Alloc(uint32_t size) { return _alloc(size); }
+void* CvkHeapSimple::Alloc(uint32_t size) { return _alloc(size, m_alignment); }
 
 void* CvkHeapSimple::Alloc(uint32_t size, const char* fileName, int line) {
     (void)fileName, (void)line;
-    return _alloc(size);
+    return _alloc(size, m_alignment);
 }
 
+// An alignment above the heap's own is honoured (arenas ask for 2 MiB);
+// smaller ones get the heap's.
 void* CvkHeapSimple::AllocAlign(uint32_t size, uint32_t alignment) {
-    (void)alignment;
-    return _alloc(size);
+    return _alloc(size, alignment > m_alignment ? alignment : m_alignment);
 }
 
 void* CvkHeapSimple::AllocAlign(uint32_t size, uint32_t alignment, const char* fileName, int line) {
-    (void)alignment, (void)fileName, (void)line;
-    return _alloc(size);
+    (void)fileName, (void)line;
+    return _alloc(size, alignment > m_alignment ? alignment : m_alignment);
 }
 
 void CvkHeapSimple::Free(void* pointer) { std::free(pointer); }

@@ -1,6 +1,7 @@
 #pragma once
 // A heap on the C run-time's aligned allocator. It manages no area of its own
-// and keeps no statistics; every allocation uses the heap's alignment.
+// and keeps no statistics; every allocation uses the heap's alignment, or the
+// larger alignment AllocAlign asks for.
 
 #include "kit/CvkHeap.h"
 
@@ -20,5 +21,5 @@ public:
     void Free(void* pointer, const char* fileName, int line) override;
 
 private:
-    void* _alloc(uint32_t size);
+    void* _alloc(uint32_t size, uint32_t alignment);
 };
