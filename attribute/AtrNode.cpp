@@ -1,12 +1,15 @@
 #include "attribute/AtrNode.h"
 
 #include "attribute/AtrNodePool.h"
+#include "kit/CvkArena.h"
 #include "kit/CvkFileName.h"
 #include "kit/CvkStringScan.h"
 
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <typeinfo>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -76,10 +79,7 @@ bool SameName(const CvString& a, const CvString& b)
     return std::strcmp(x != nullptr ? x : "", y != nullptr ? y : "") == 0;
 }
 
-float Atof(const char* text)
-{
-    return static_cast<float>(std::atof(text != nullptr ? text : ""));
-}
+float Atof(const char* text) { return static_cast<float>(std::atof(text != nullptr ? text : "")); }
 
 // A value from text and a kind name, for attributes: "SINT" and "UINT" are
 // read with CvkStringCnvAtoI and kept as "SINT".
@@ -88,19 +88,11 @@ void ParseAttributeValue(AtrData& out, const char* text, const char* kind)
     const int32_t k = CvkGetVariantTypeNum(kind != nullptr ? kind : "STRING");
     switch (k) {
     case CVK_VARIANT_TYPE_SINT:
-    case CVK_VARIANT_TYPE_UINT:
-        out.SetS32(static_cast<int32_t>(CvkStringCnvAtoI(text)));
-        break;
-    case CVK_VARIANT_TYPE_FLOAT:
-        out.SetF32(Atof(text));
-        break;
+    case CVK_VARIANT_TYPE_UINT: out.SetS32(static_cast<int32_t>(CvkStringCnvAtoI(text))); break;
+    case CVK_VARIANT_TYPE_FLOAT: out.SetF32(Atof(text)); break;
     case CVK_VARIANT_TYPE_BUF:
-    case CVK_VARIANT_TYPE_FIXED:
-        out.Set(text != nullptr ? text : "", static_cast<CVK_VARIANT_TYPE>(k));
-        break;
-    default:
-        out.SetString(text);
-        break;
+    case CVK_VARIANT_TYPE_FIXED: out.Set(text != nullptr ? text : "", static_cast<CVK_VARIANT_TYPE>(k)); break;
+    default: out.SetString(text); break;
     }
 }
 
@@ -110,23 +102,57 @@ void ParseDataValue(AtrData& out, const char* text, const char* kind)
 {
     const int32_t k = CvkGetVariantTypeNum(kind != nullptr ? kind : "STRING");
     switch (k) {
-    case CVK_VARIANT_TYPE_SINT:
-        out.SetS32(static_cast<int32_t>(CvkStringCnvAtoI(text)));
-        break;
-    case CVK_VARIANT_TYPE_UINT:
-        out.SetU32(static_cast<uint32_t>(CvkStringAtoIClamped(text)));
-        break;
-    case CVK_VARIANT_TYPE_FLOAT:
-        out.SetF32(Atof(text));
-        break;
+    case CVK_VARIANT_TYPE_SINT: out.SetS32(static_cast<int32_t>(CvkStringCnvAtoI(text))); break;
+    case CVK_VARIANT_TYPE_UINT: out.SetU32(static_cast<uint32_t>(CvkStringAtoIClamped(text))); break;
+    case CVK_VARIANT_TYPE_FLOAT: out.SetF32(Atof(text)); break;
     case CVK_VARIANT_TYPE_BUF:
-    case CVK_VARIANT_TYPE_FIXED:
-        out.Set(text != nullptr ? text : "", static_cast<CVK_VARIANT_TYPE>(k));
-        break;
-    default:
-        out.SetString(text);
-        break;
+    case CVK_VARIANT_TYPE_FIXED: out.Set(text != nullptr ? text : "", static_cast<CVK_VARIANT_TYPE>(k)); break;
+    default: out.SetString(text); break;
     }
+}
+
+// Inserts `item` into a list of attributes or data values at `index` (< 0
+// or past the end: appended; 0: first; else behind the entry at index - 1).
+template <class T>
+void InsertAt(T*& head, T*& tail, int32_t& count, T* item, int32_t index)
+{
+    if (index < 0 || index >= count || head == nullptr) {
+        item->SetNext(nullptr);
+        if (tail != nullptr) {
+            tail->SetNext(item);
+        } else {
+            head = item;
+        }
+        tail = item;
+    } else if (index == 0) {
+        item->SetNext(head);
+        head = item;
+    } else {
+        T* before = head;
+        while (--index > 0) {
+            before = before->GetNext();
+        }
+        item->SetNext(before->GetNext());
+        before->SetNext(item);
+    }
+    ++count;
+}
+
+// False when memory ran out while a text or buffer was copied into a new
+// value (the copy came out short); numbers always copy whole.
+bool CopiedWhole(const AtrData& made, const CvVariant& from)
+{
+    return made.GetStrLength() == from.GetStrLength() && (made.GetBuffer() == nullptr) == (from.GetBuffer() == nullptr);
+}
+bool CopiedWhole(const AtrData& made, const CvString& from) { return made.GetStrLength() == from.GetLength(); }
+bool CopiedWhole(const AtrData& made, const char* from)
+{
+    return made.GetStrLength() == (from != nullptr ? static_cast<int32_t>(std::strlen(from)) : 0);
+}
+template <class V>
+bool CopiedWhole(const AtrData&, const V&)
+{
+    return true;
 }
 
 void CopyText(char* out, int32_t length, const char* text)
@@ -157,11 +183,10 @@ Node* NextPreOrder(Node* n, const AtrNode* root)
 
 AtrNode::AtrNode() : AtrNode(CvString()) {}
 
-AtrNode::AtrNode(const CvString& element_)
-    : element(element_), parent(nullptr), child(nullptr), childTail(nullptr), prev(nullptr), next(nullptr),
-      attributes(nullptr), attributeTail(nullptr), data(nullptr), dataTail(nullptr), historyManager(nullptr),
-      childIndex(0), childCount(0), attributeCount(0), dataCount(0), historyId(-1), address(0), ptrIndex(-1),
-      flags(0)
+AtrNode::AtrNode(const CvString& element_) :
+    element(element_), parent(nullptr), child(nullptr), childTail(nullptr), prev(nullptr), next(nullptr),
+    attributes(nullptr), attributeTail(nullptr), data(nullptr), dataTail(nullptr), historyManager(nullptr),
+    childIndex(0), childCount(0), attributeCount(0), dataCount(0), historyId(-1), address(0), ptrIndex(-1), flags(0)
 {
     SetTag(kTagAtrn);
 }
@@ -202,6 +227,11 @@ struct AtrNode::_FreeBatches {
 AtrNode::~AtrNode()
 {
     _unlinkFromParent();
+    if (parent == nullptr) {
+        if (CvkArena* arena = CvkArenaOf(this)) {
+            arena->AddRoots(-1);
+        }
+    }
     parent = prev = next = nullptr;
     if (child == nullptr && attributes == nullptr && data == nullptr) {
         return; // a leaf: no batches to set up
@@ -211,30 +241,47 @@ AtrNode::~AtrNode()
     _freeContents(batches);
 }
 
-// Objects of exactly the pooled class live in a pool slot (their operator
-// new put them there); they are destroyed here and their slots batched.
-// Anything else (a derived class) is deleted as usual.
+namespace {
+
+void MarkMixed(CvkArena* arena)
+{
+    if (arena != nullptr) {
+        arena->MarkMixed();
+    }
+}
+
+// Destroys an object whose links are already cleared. Objects of an arena
+// go back to it, pooled ones to `batch`; anything else (a derived class) is
+// deleted as usual.
+template <class T, class Batch>
+void Dispose(T* object, Batch& batch)
+{
+    if (typeid(*object) != typeid(T)) {
+        delete object;
+        return;
+    }
+    CvkArena* arena = CvkArenaOf(object);
+    object->T::~T();
+    if (arena != nullptr) {
+        arena->Free(object, sizeof(T));
+    } else {
+        batch.Add(object);
+    }
+}
+
+} // namespace
+
 void AtrNode::_freeContents(_FreeBatches& batches)
 {
     for (AtrAttribute* a = attributes; a != nullptr;) {
         AtrAttribute* following = a->next;
-        if (typeid(*a) == typeid(AtrAttribute)) {
-            a->AtrAttribute::~AtrAttribute();
-            batches.attributes.Add(a);
-        } else {
-            delete a;
-        }
+        Dispose(a, batches.attributes);
         a = following;
     }
     attributes = attributeTail = nullptr;
     for (AtrData* d = data; d != nullptr;) {
         AtrData* following = d->next;
-        if (typeid(*d) == typeid(AtrData)) {
-            d->AtrData::~AtrData();
-            batches.data.Add(d);
-        } else {
-            delete d;
-        }
+        Dispose(d, batches.data);
         d = following;
     }
     data = dataTail = nullptr;
@@ -259,13 +306,11 @@ void AtrNode::_deleteSubtree(_FreeBatches& batches)
             p->childTail = nullptr;
         }
         n->parent = n->prev = n->next = nullptr;
-        if (typeid(*n) == typeid(AtrNode)) {
-            n->_freeContents(batches);
-            n->AtrNode::~AtrNode();
-            batches.nodes.Add(n);
-        } else {
-            delete n;
+        if (CvkArena* arena = CvkArenaOf(n)) {
+            arena->AddRoots(1); // n dies as a child, not as a root: balances its destructor
         }
+        n->_freeContents(batches);
+        Dispose(n, batches.nodes);
         if (following != nullptr) {
             n = following;
         } else if (p != this) {
@@ -298,8 +343,30 @@ void AtrNode::_unlinkFromParent()
     }
 }
 
-void AtrNode::_appendChild(AtrNode* node)
+void AtrNode::_setParent(AtrNode* newParent)
 {
+    if (parent == newParent) {
+        return;
+    }
+    CvkArena* mine = CvkArenaOf(this);
+    if (newParent != nullptr) {
+        CvkArena* theirs = CvkArenaOf(newParent);
+        if (theirs != mine) {
+            MarkMixed(mine);
+            MarkMixed(theirs);
+        }
+    }
+    if (mine != nullptr && (parent == nullptr) != (newParent == nullptr)) {
+        mine->AddRoots(newParent == nullptr ? 1 : -1);
+    }
+    parent = newParent;
+}
+
+void AtrNode::_appendNew(AtrNode* node)
+{
+    if (CvkArena* arena = CvkArenaOf(node)) {
+        arena->AddRoots(-1);
+    }
     node->parent = this;
     node->prev = childTail;
     node->next = nullptr;
@@ -312,16 +379,62 @@ void AtrNode::_appendChild(AtrNode* node)
     node->childIndex = childCount++;
 }
 
+template <class T, class... Args>
+T* AtrNode::_make(CvkArena* arena, Args&&... args)
+{
+    if (arena == nullptr) {
+        return new T(std::forward<Args>(args)...);
+    }
+    void* place = arena->Alloc(sizeof(T));
+    return place != nullptr ? new (place) T(std::forward<Args>(args)...) : nullptr;
+}
+
+AtrNode* AtrNode::_newNode(CvkArena* arena, const CvString& element)
+{
+    AtrNode* node = _make<AtrNode>(arena, element);
+    if (node == nullptr) {
+        return nullptr;
+    }
+    if (arena != nullptr) {
+        arena->AddRoots(1);
+    }
+    if (node->element.GetLength() != element.GetLength()) {
+        delete node; // no memory for the name in the arena
+        return nullptr;
+    }
+    return node;
+}
+
+AtrNode* AtrNode::_newDocument(const CvString& element)
+{
+    CvkArena* arena = CvkArena::Create();
+    if (arena == nullptr) {
+        return _newNode(nullptr, element); // the pools' way
+    }
+    AtrNode* node = _make<AtrNode>(arena, element);
+    if (node == nullptr) {
+        arena->Release();
+        return nullptr;
+    }
+    arena->AddRoots(1);
+    if (node->element.GetLength() != element.GetLength()) {
+        delete node; // the arena goes with its last block
+        return nullptr;
+    }
+    return node;
+}
+
 AtrNode* AtrNode::Create(AtrNode* parent, const CvString& element, const char* label)
 {
     (void)label;
-    AtrNode* node = new AtrNode(element);
+    AtrNode* node = parent != nullptr ? _newNode(CvkArenaOf(parent), element) : _newDocument(element);
     if (node == nullptr) {
         return nullptr;
     }
     if (parent != nullptr) {
-        parent->_appendChild(node);
+        parent->_appendNew(node);
         if (parent->historyManager != nullptr) {
+            MarkMixed(CvkArenaOf(node));
             node->historyManager = parent->historyManager;
             node->historyId = parent->historyManager->NewHistoryId();
             node->flags |= parent->flags & ATR_NODE_FLAG_HISTORY;
@@ -338,6 +451,32 @@ AtrNode* AtrNode::Create(AtrNode* parent, const char* element, const char* label
     return Create(parent, CvString(element), label);
 }
 
+bool AtrNode::_releaseDocument(bool following)
+{
+    CvkArena* arena = CvkArenaOf(this);
+    if (arena == nullptr || arena->Mixed() || parent != nullptr) {
+        return false;
+    }
+    int32_t roots = 1;
+    for (const AtrNode* n = following ? next : nullptr; n != nullptr; n = n->next, ++roots) {
+        if (CvkArenaOf(n) != arena) {
+            return false;
+        }
+    }
+    if (arena->Roots() != roots) {
+        return false;
+    }
+    if (following) {
+        if (prev != nullptr) {
+            prev->next = nullptr;
+        }
+    } else {
+        _unlinkFromParent(); // from the siblings of a top-level chain
+    }
+    arena->Release();
+    return true;
+}
+
 void AtrNode::Destroy(AtrNode* node, const char* label)
 {
     if (node == nullptr) {
@@ -350,7 +489,9 @@ void AtrNode::Destroy(AtrNode* node, const char* label)
     if (node->_recording()) {
         node->historyManager->NodeDeleted(node, label);
     }
-    delete node;
+    if (!node->_releaseDocument(false)) {
+        delete node;
+    }
 }
 
 AtrNode* AtrNodeCreate(AtrNode* parent, const char* element, const char* label)
@@ -358,13 +499,13 @@ AtrNode* AtrNodeCreate(AtrNode* parent, const char* element, const char* label)
     return AtrNode::Create(parent, element, label);
 }
 
-void AtrNodeDestroy(AtrNode* node)
-{
-    AtrNode::Destroy(node, nullptr);
-}
+void AtrNodeDestroy(AtrNode* node) { AtrNode::Destroy(node, nullptr); }
 
 void AtrNodeDestroyChain(AtrNode* first)
 {
+    if (first != nullptr && first->_releaseDocument(true)) {
+        return; // the chain was the whole document
+    }
     while (first != nullptr) {
         AtrNode* next = first->GetNext();
         AtrNode::Destroy(first, nullptr);
@@ -411,7 +552,7 @@ void AtrNode::_detachChain(AtrNode* node)
         p->childCount = before != nullptr ? before->childIndex + 1 : 0;
     }
     for (AtrNode* c = node; c != nullptr; c = c->next) {
-        c->parent = nullptr;
+        c->_setParent(nullptr);
     }
 }
 
@@ -420,7 +561,7 @@ void AtrNode::_indexFrom(AtrNode* first, AtrNode* parent)
     int32_t i = first->prev != nullptr ? first->prev->childIndex + 1 : 0;
     AtrNode* last = first;
     for (AtrNode* c = first; c != nullptr; c = c->next) {
-        c->parent = parent;
+        c->_setParent(parent);
         c->childIndex = i++;
         last = c;
     }
@@ -481,15 +622,9 @@ int32_t AtrNode::AddChild(AtrNode* node, int32_t index)
     return 1;
 }
 
-AtrNode* AtrNode::AddChild(const CvString& element_)
-{
-    return Create(this, element_);
-}
+AtrNode* AtrNode::AddChild(const CvString& element_) { return Create(this, element_); }
 
-AtrNode* AtrNode::AddChild(const char* element_)
-{
-    return Create(this, CvString(element_));
-}
+AtrNode* AtrNode::AddChild(const char* element_) { return Create(this, CvString(element_)); }
 
 int32_t AtrNode::AddNext(AtrNode* node)
 {
@@ -516,17 +651,14 @@ int32_t AtrNode::AddNext(AtrNode* node)
 
 AtrNode* AtrNode::AddNext(const CvString& element_)
 {
-    AtrNode* node = Create(nullptr, element_);
+    AtrNode* node = _newNode(CvkArenaOf(this), element_);
     if (node != nullptr) {
         AddNext(node);
     }
     return node;
 }
 
-AtrNode* AtrNode::AddNext(const char* element_)
-{
-    return AddNext(CvString(element_));
-}
+AtrNode* AtrNode::AddNext(const char* element_) { return AddNext(CvString(element_)); }
 
 int32_t AtrNode::SetPrev(AtrNode* node)
 {
@@ -573,7 +705,8 @@ void AtrNode::Cut()
         historyManager->NodeCut(this, "CUT NORD");
     }
     _unlinkFromParent();
-    parent = prev = next = nullptr;
+    _setParent(nullptr);
+    prev = next = nullptr;
     childIndex = 0;
 }
 
@@ -582,7 +715,7 @@ AtrNode* AtrNode::Remove()
     Cut();
     AtrNode* first = child;
     for (AtrNode* c = child; c != nullptr; c = c->next) {
-        c->parent = nullptr;
+        c->_setParent(nullptr);
     }
     child = childTail = nullptr;
     childCount = 0;
@@ -605,9 +738,7 @@ int32_t AtrNode::Swap(AtrNode* node)
         }
     }
     node->_unlinkFromParent();
-    node->parent = node->prev = node->next = nullptr;
-
-    node->parent = parent;
+    node->_setParent(parent);
     node->prev = prev;
     node->next = next;
     node->childIndex = childIndex;
@@ -621,7 +752,8 @@ int32_t AtrNode::Swap(AtrNode* node)
     } else if (parent != nullptr) {
         parent->childTail = node;
     }
-    parent = prev = next = nullptr;
+    _setParent(nullptr);
+    prev = next = nullptr;
     childIndex = 0;
 
     if (child != nullptr) {
@@ -641,32 +773,37 @@ int32_t AtrNode::Swap(AtrNode* node)
 
 AtrNode* AtrNode::Duplicate(AtrNode* newParent)
 {
-    auto copyOne = [](const AtrNode* s) -> AtrNode* {
-        AtrNode* c = new AtrNode(s->element);
-        if (c == nullptr) {
-            return nullptr;
-        }
+    // The copy joins newParent's document, or starts one of its own.
+    auto copyContents = [](AtrNode* c, const AtrNode* s, CvkArena* arena) {
         c->flags = s->flags & ATR_NODE_FLAG_DUPLICATE_MASK;
         for (const AtrAttribute* a = s->attributes; a != nullptr; a = a->next) {
-            AtrAttribute* na = new AtrAttribute(a->name, a->data);
+            AtrAttribute* na = _make<AtrAttribute>(arena, a->name, a->data);
             if (na != nullptr) {
                 c->_insertAttribute(na, -1);
             }
         }
         for (const AtrData* d = s->data; d != nullptr; d = d->next) {
-            AtrData* nd = new AtrData(*d);
+            AtrData* nd = _make<AtrData>(arena, *d);
             if (nd != nullptr) {
                 nd->next = nullptr;
                 c->_insertData(nd, -1);
             }
         }
+    };
+    auto copyOne = [&copyContents](const AtrNode* s, CvkArena* arena) -> AtrNode* {
+        AtrNode* c = _newNode(arena, s->element);
+        if (c != nullptr) {
+            copyContents(c, s, arena);
+        }
         return c;
     };
 
-    AtrNode* root = copyOne(this);
+    AtrNode* root = newParent != nullptr ? _newNode(CvkArenaOf(newParent), element) : _newDocument(element);
     if (root == nullptr) {
         return nullptr;
     }
+    CvkArena* arena = CvkArenaOf(root);
+    copyContents(root, this, arena);
     const AtrNode* s = this;
     AtrNode* d = root;
     for (;;) {
@@ -685,17 +822,17 @@ AtrNode* AtrNode::Duplicate(AtrNode* newParent)
             s = s->next;
             under = d->parent;
         }
-        AtrNode* c = copyOne(s);
+        AtrNode* c = copyOne(s, arena);
         if (c == nullptr) {
             delete root;
             return nullptr;
         }
-        under->_appendChild(c);
+        under->_appendNew(c);
         d = c;
     }
 
     if (newParent != nullptr) {
-        newParent->_appendChild(root);
+        newParent->_appendNew(root);
         if (newParent->historyManager != nullptr) {
             const bool record = newParent->_recording();
             root->_attachHistoryManager(newParent->historyManager, record ? 1 : 0);
@@ -749,20 +886,11 @@ AtrNode* AtrNode::GetPrev(const char* element_) const
     return nullptr;
 }
 
-AtrNode* AtrNode::GetChild(int32_t index) const
-{
-    return NthOfList(child, childTail, childCount, index);
-}
+AtrNode* AtrNode::GetChild(int32_t index) const { return NthOfList(child, childTail, childCount, index); }
 
-AtrNode* AtrNode::GetChild(const char* element_, int32_t n) const
-{
-    return NthNamed(child, element_, n, ElementOf);
-}
+AtrNode* AtrNode::GetChild(const char* element_, int32_t n) const { return NthNamed(child, element_, n, ElementOf); }
 
-int32_t AtrNode::GetChildSize(const char* element_) const
-{
-    return CountNamed(child, element_, ElementOf);
-}
+int32_t AtrNode::GetChildSize(const char* element_) const { return CountNamed(child, element_, ElementOf); }
 
 AtrNode* AtrNode::GetChildByAttribute(const char* attribute, const char* text) const
 {
@@ -804,26 +932,7 @@ AtrNode* AtrNode::GetNodeByHistoryId(int32_t id) const
 
 void AtrNode::_insertAttribute(AtrAttribute* attribute, int32_t index)
 {
-    if (index < 0 || index >= attributeCount || attributes == nullptr) {
-        attribute->next = nullptr;
-        if (attributeTail != nullptr) {
-            attributeTail->next = attribute;
-        } else {
-            attributes = attribute;
-        }
-        attributeTail = attribute;
-    } else if (index == 0) {
-        attribute->next = attributes;
-        attributes = attribute;
-    } else {
-        AtrAttribute* before = attributes;
-        while (--index > 0) {
-            before = before->next;
-        }
-        attribute->next = before->next;
-        before->next = attribute;
-    }
-    ++attributeCount;
+    InsertAt(attributes, attributeTail, attributeCount, attribute, index);
 }
 
 AtrAttribute* AtrNode::_unlinkAttribute(AtrAttribute* attribute)
@@ -852,8 +961,12 @@ AtrAttribute* AtrNode::_unlinkAttribute(AtrAttribute* attribute)
 
 AtrAttribute* AtrNode::AddAttribute(const CvString& name, const AtrData& value, int32_t index)
 {
-    AtrAttribute* a = new AtrAttribute(name, value);
+    AtrAttribute* a = _make<AtrAttribute>(CvkArenaOf(this), name, value);
     if (a == nullptr) {
+        return nullptr;
+    }
+    if (a->name.GetLength() != name.GetLength() || !CopiedWhole(a->data, static_cast<const CvVariant&>(value))) {
+        delete a;
         return nullptr;
     }
     _insertAttribute(a, index);
@@ -866,8 +979,12 @@ AtrAttribute* AtrNode::AddAttribute(const CvString& name, const AtrData& value, 
 template <class V>
 AtrAttribute* AtrNode::_addAttributeDirect(const CvString& name, const V& v)
 {
-    AtrAttribute* a = new AtrAttribute(AtrAttribute::DirectTag{}, name, v);
+    AtrAttribute* a = _make<AtrAttribute>(CvkArenaOf(this), AtrAttribute::DirectTag{}, name, v);
     if (a == nullptr) {
+        return nullptr;
+    }
+    if (a->name.GetLength() != name.GetLength() || !CopiedWhole(a->data, v)) {
+        delete a;
         return nullptr;
     }
     _insertAttribute(a, -1);
@@ -877,35 +994,23 @@ AtrAttribute* AtrNode::_addAttributeDirect(const CvString& name, const V& v)
     return a;
 }
 
-AtrAttribute* AtrNode::AddAttribute(const CvString& name, const char* text)
-{
-    return _addAttributeDirect(name, text);
-}
+AtrAttribute* AtrNode::AddAttribute(const CvString& name, const char* text) { return _addAttributeDirect(name, text); }
 
 AtrAttribute* AtrNode::AddAttribute(const CvString& name, const CvString& text)
 {
     return _addAttributeDirect(name, text);
 }
 
-AtrAttribute* AtrNode::AddAttribute(const CvString& name, int32_t v)
-{
-    return _addAttributeDirect(name, v);
-}
+AtrAttribute* AtrNode::AddAttribute(const CvString& name, int32_t v) { return _addAttributeDirect(name, v); }
 
-AtrAttribute* AtrNode::AddAttribute(const CvString& name, float v)
-{
-    return _addAttributeDirect(name, v);
-}
+AtrAttribute* AtrNode::AddAttribute(const CvString& name, float v) { return _addAttributeDirect(name, v); }
 
 AtrAttribute* AtrNode::AddAttribute(const CvString& name, const void* bytes, uint32_t size)
 {
     return AddAttribute(name, AtrData(bytes, size));
 }
 
-AtrAttribute* AtrNode::AddAttributeU32(const CvString& name, uint32_t v)
-{
-    return _addAttributeDirect(name, v);
-}
+AtrAttribute* AtrNode::AddAttributeU32(const CvString& name, uint32_t v) { return _addAttributeDirect(name, v); }
 
 AtrAttribute* AtrNode::AddAttribute(const CvString& name, const char* text, const char* kind)
 {
@@ -927,40 +1032,25 @@ int32_t AtrNode::_setAttributeValue(const char* name, const AtrData& value)
     return 1;
 }
 
-int32_t AtrNode::SetAttribute(const char* name, const AtrData& value)
-{
-    return _setAttributeValue(name, value);
-}
+int32_t AtrNode::SetAttribute(const char* name, const AtrData& value) { return _setAttributeValue(name, value); }
 
-int32_t AtrNode::SetAttribute(const char* name, const char* text)
-{
-    return _setAttributeValue(name, AtrData(text));
-}
+int32_t AtrNode::SetAttribute(const char* name, const char* text) { return _setAttributeValue(name, AtrData(text)); }
 
 int32_t AtrNode::SetAttribute(const char* name, const CvString& text)
 {
     return _setAttributeValue(name, AtrData(text));
 }
 
-int32_t AtrNode::SetAttribute(const char* name, int32_t v)
-{
-    return _setAttributeValue(name, AtrData(v));
-}
+int32_t AtrNode::SetAttribute(const char* name, int32_t v) { return _setAttributeValue(name, AtrData(v)); }
 
-int32_t AtrNode::SetAttribute(const char* name, float v)
-{
-    return _setAttributeValue(name, AtrData(v));
-}
+int32_t AtrNode::SetAttribute(const char* name, float v) { return _setAttributeValue(name, AtrData(v)); }
 
 int32_t AtrNode::SetAttribute(const char* name, const void* bytes, uint32_t size)
 {
     return _setAttributeValue(name, AtrData(bytes, size));
 }
 
-int32_t AtrNode::SetAttributeU32(const char* name, uint32_t v)
-{
-    return _setAttributeValue(name, AtrData(v));
-}
+int32_t AtrNode::SetAttributeU32(const char* name, uint32_t v) { return _setAttributeValue(name, AtrData(v)); }
 
 int32_t AtrNode::SetAttribute(const char* name, const char* text, const char* kind)
 {
@@ -1000,20 +1090,11 @@ AtrAttribute* AtrNode::GetAttribute(int32_t index) const
     return NthOfList(attributes, attributeTail, attributeCount, index);
 }
 
-AtrAttribute* AtrNode::GetAttribute(const char* name, int32_t n) const
-{
-    return NthNamed(attributes, name, n, NameOf);
-}
+AtrAttribute* AtrNode::GetAttribute(const char* name, int32_t n) const { return NthNamed(attributes, name, n, NameOf); }
 
-int32_t AtrNode::GetAttributeNum(const char* name) const
-{
-    return CountNamed(attributes, name, NameOf);
-}
+int32_t AtrNode::GetAttributeNum(const char* name) const { return CountNamed(attributes, name, NameOf); }
 
-int32_t AtrNode::CheckAttribute(const char* name) const
-{
-    return GetAttribute(name, 0) != nullptr ? 1 : 0;
-}
+int32_t AtrNode::CheckAttribute(const char* name) const { return GetAttribute(name, 0) != nullptr ? 1 : 0; }
 
 int32_t AtrNode::GetAttributeIndexName(const AtrAttribute* attribute) const
 {
@@ -1112,14 +1193,8 @@ int32_t AtrNode::GetAttributeParam(const char* name, char* text, int32_t length)
 {
     return ParamText(GetAttribute(name, 0), text, length);
 }
-int32_t AtrNode::GetAttributeParam(const char* name, int32_t& v) const
-{
-    return ParamS32(GetAttribute(name, 0), v);
-}
-int32_t AtrNode::GetAttributeParam(const char* name, float& v) const
-{
-    return ParamF32(GetAttribute(name, 0), v);
-}
+int32_t AtrNode::GetAttributeParam(const char* name, int32_t& v) const { return ParamS32(GetAttribute(name, 0), v); }
+int32_t AtrNode::GetAttributeParam(const char* name, float& v) const { return ParamF32(GetAttribute(name, 0), v); }
 int32_t AtrNode::GetAttributeParam(const char* name, void*& bytes, uint32_t& size) const
 {
     return ParamBuffer(GetAttribute(name, 0), bytes, size);
@@ -1131,6 +1206,23 @@ int32_t AtrNode::GetAttributeParam(const char* name, CvString& text) const
 
 AtrAttribute* AtrNode::ResetAttributeList(AtrAttribute* head)
 {
+    // Attributes handed to the caller hang from no node of the arena until
+    // they come back (they count as roots); attributes of elsewhere mix the
+    // arenas.
+    CvkArena* arena = CvkArenaOf(this);
+    auto account = [arena](AtrAttribute* chain, int32_t delta) {
+        for (AtrAttribute* a = chain; a != nullptr; a = a->next) {
+            CvkArena* theirs = CvkArenaOf(a);
+            if (theirs != arena) {
+                MarkMixed(arena);
+                MarkMixed(theirs);
+            } else if (arena != nullptr) {
+                arena->AddRoots(delta);
+            }
+        }
+    };
+    account(attributes, 1);
+    account(head, -1);
     AtrAttribute* former = attributes;
     attributes = head;
     attributeTail = nullptr;
@@ -1144,35 +1236,17 @@ AtrAttribute* AtrNode::ResetAttributeList(AtrAttribute* head)
 
 // ---------------------------------------------------------------------- data
 
-void AtrNode::_insertData(AtrData* value, int32_t index)
-{
-    if (index < 0 || index >= dataCount || data == nullptr) {
-        value->next = nullptr;
-        if (dataTail != nullptr) {
-            dataTail->next = value;
-        } else {
-            data = value;
-        }
-        dataTail = value;
-    } else if (index == 0) {
-        value->next = data;
-        data = value;
-    } else {
-        AtrData* before = data;
-        while (--index > 0) {
-            before = before->next;
-        }
-        value->next = before->next;
-        before->next = value;
-    }
-    ++dataCount;
-}
+void AtrNode::_insertData(AtrData* value, int32_t index) { InsertAt(data, dataTail, dataCount, value, index); }
 
 template <class V>
 AtrData* AtrNode::_addDataDirect(const V& v, int32_t index)
 {
-    AtrData* d = new AtrData(v);
+    AtrData* d = _make<AtrData>(CvkArenaOf(this), v);
     if (d == nullptr) {
+        return nullptr;
+    }
+    if (!CopiedWhole(*d, v)) {
+        delete d;
         return nullptr;
     }
     _insertData(d, index);
@@ -1256,10 +1330,7 @@ int32_t AtrNode::DeleteData(int32_t index)
     return 1;
 }
 
-AtrData* AtrNode::GetData(int32_t index) const
-{
-    return NthOfList(data, dataTail, dataCount, index);
-}
+AtrData* AtrNode::GetData(int32_t index) const { return NthOfList(data, dataTail, dataCount, index); }
 
 int32_t AtrNode::GetData(int32_t index, char* text, int32_t length) const
 {
@@ -1339,7 +1410,7 @@ int32_t AtrNode::RenewAttribute(AtrNode* source, int32_t mode)
                 changed = 1;
             }
         } else {
-            mine = new AtrAttribute(sa->name, sa->data);
+            mine = _make<AtrAttribute>(CvkArenaOf(this), sa->name, sa->data);
             if (mine == nullptr) {
                 continue;
             }
@@ -1374,74 +1445,90 @@ int32_t AtrNode::RenewAttribute(AtrNode* source, int32_t mode)
     return changed;
 }
 
+// Renewal of one node: it gets the renewal mark, its recording is
+// suspended (ATR_NODE_FLAG_RENEW_SUSPENDED remembers it) and its attributes
+// follow `source`'s; its first child becomes the cursor of its level.
+int32_t AtrNode::_renewEnter(AtrNode* source, int32_t mode, std::vector<AtrNode*>& cursors)
+{
+    const uint32_t recorded = flags & ATR_NODE_FLAG_HISTORY;
+    flags = (flags & ~(ATR_NODE_FLAG_HISTORY | ATR_NODE_FLAG_RENEW_SUSPENDED)) | ATR_NODE_FLAG_RENEW;
+    if (recorded != 0 && historyManager != nullptr) {
+        flags |= ATR_NODE_FLAG_RENEW_SUSPENDED;
+    } else {
+        flags |= recorded;
+    }
+    cursors.push_back(child);
+    return RenewAttribute(source, mode) != 0 ? 1 : 0;
+}
+
+// The end of a node's renewal: children left without a renewal mark are
+// destroyed and its recording comes back.
+int32_t AtrNode::_renewFinish(std::vector<AtrNode*>& cursors)
+{
+    int32_t changed = 0;
+    cursors.pop_back();
+    for (AtrNode* c = child; c != nullptr;) {
+        AtrNode* following = c->next;
+        if ((c->flags & ATR_NODE_FLAG_RENEW) == 0) {
+            Destroy(c, nullptr);
+            changed = 1;
+        }
+        c = following;
+    }
+    if ((flags & ATR_NODE_FLAG_RENEW_SUSPENDED) != 0) {
+        flags = (flags & ~ATR_NODE_FLAG_RENEW_SUSPENDED) | ATR_NODE_FLAG_HISTORY;
+    }
+    return changed;
+}
+
+// The child of this node (being renewed) that follows `source`: the first
+// one from `cursor` on with that name and no renewal mark, else a new one
+// (recorded when this node's recording is suspended); null when memory ran
+// out. `created` tells which.
+AtrNode* AtrNode::_renewMatch(AtrNode*& cursor, const AtrNode* source, bool& created)
+{
+    created = false;
+    for (AtrNode* c = cursor; c != nullptr; c = c->next) {
+        if ((c->flags & ATR_NODE_FLAG_RENEW) == 0 && SameName(c->element, source->element)) {
+            return c;
+        }
+    }
+    AtrNode* made = Create(this, source->element);
+    if (made == nullptr) {
+        return nullptr;
+    }
+    if ((flags & ATR_NODE_FLAG_RENEW_SUSPENDED) != 0) {
+        made->flags |= ATR_NODE_FLAG_HISTORY;
+        historyManager->NodeAdded(made, "ADD NEW NORD");
+    }
+    created = true;
+    if (cursor == nullptr) {
+        cursor = made;
+    }
+    return made;
+}
+
 int32_t AtrNode::RenewNodeTree(AtrNode* source, int32_t mode)
 {
     if (source == nullptr || source == this || !SameName(element, source->element)) {
         return 0;
     }
-    int32_t changed = 0;
     // Per level: the first child of the node being renewed that has no
     // renewal mark yet (every child before it has one).
     std::vector<AtrNode*> cursors;
-
-    auto enter = [&](AtrNode* d, AtrNode* s) {
-        const uint32_t recorded = d->flags & ATR_NODE_FLAG_HISTORY;
-        d->flags = (d->flags & ~(ATR_NODE_FLAG_HISTORY | ATR_NODE_FLAG_RENEW_SUSPENDED)) | ATR_NODE_FLAG_RENEW;
-        if (recorded != 0 && d->historyManager != nullptr) {
-            d->flags |= ATR_NODE_FLAG_RENEW_SUSPENDED;
-        } else {
-            d->flags |= recorded;
-        }
-        if (d->RenewAttribute(s, mode) != 0) {
-            changed = 1;
-        }
-        cursors.push_back(d->child);
-    };
-    auto finish = [&](AtrNode* d) {
-        cursors.pop_back();
-        for (AtrNode* c = d->child; c != nullptr;) {
-            AtrNode* following = c->next;
-            if ((c->flags & ATR_NODE_FLAG_RENEW) == 0) {
-                Destroy(c, nullptr);
-                changed = 1;
-            }
-            c = following;
-        }
-        if ((d->flags & ATR_NODE_FLAG_RENEW_SUSPENDED) != 0) {
-            d->flags = (d->flags & ~ATR_NODE_FLAG_RENEW_SUSPENDED) | ATR_NODE_FLAG_HISTORY;
-        }
-    };
-
     AtrNode* d = this;
     AtrNode* s = source;
-    enter(d, s);
+    int32_t changed = _renewEnter(s, mode, cursors);
     AtrNode* sc = s->child;
     for (;;) {
         if (sc != nullptr) {
-            AtrNode*& cursor = cursors.back();
-            AtrNode* dc = nullptr;
-            for (AtrNode* c = cursor; c != nullptr; c = c->next) {
-                if ((c->flags & ATR_NODE_FLAG_RENEW) == 0 && SameName(c->element, sc->element)) {
-                    dc = c;
-                    break;
-                }
-            }
+            bool created = false;
+            AtrNode* dc = d->_renewMatch(cursors.back(), sc, created);
             if (dc == nullptr) {
-                dc = Create(d, sc->element);
-                if (dc == nullptr) {
-                    sc = sc->next; // out of memory: this child stays out
-                    continue;
-                }
-                if ((d->flags & ATR_NODE_FLAG_RENEW_SUSPENDED) != 0) {
-                    dc->flags |= ATR_NODE_FLAG_HISTORY;
-                    d->historyManager->NodeAdded(dc, "ADD NEW NORD");
-                }
-                changed = 1;
-                if (cursor == nullptr) {
-                    cursor = dc;
-                }
+                sc = sc->next; // out of memory: this child stays out
+                continue;
             }
-            enter(dc, sc);
+            changed |= (created ? 1 : 0) | dc->_renewEnter(sc, mode, cursors);
             AtrNode*& parentCursor = cursors[cursors.size() - 2];
             while (parentCursor != nullptr && (parentCursor->flags & ATR_NODE_FLAG_RENEW) != 0) {
                 parentCursor = parentCursor->next;
@@ -1451,7 +1538,7 @@ int32_t AtrNode::RenewNodeTree(AtrNode* source, int32_t mode)
             sc = s->child;
             continue;
         }
-        finish(d);
+        changed |= d->_renewFinish(cursors);
         if (d == this) {
             break;
         }
@@ -1477,6 +1564,7 @@ void AtrNode::_attachHistoryManager(AtrHistoryManager* manager, int32_t record)
         if (n->historyManager != nullptr) {
             continue;
         }
+        MarkMixed(CvkArenaOf(n));
         n->historyManager = manager;
         n->historyId = manager->NewHistoryId();
         if (record != 0) {
@@ -1485,6 +1573,14 @@ void AtrNode::_attachHistoryManager(AtrHistoryManager* manager, int32_t record)
             n->flags &= ~ATR_NODE_FLAG_HISTORY;
         }
     }
+}
+
+void AtrNode::_setHistoryManager(AtrHistoryManager* manager)
+{
+    if (manager != nullptr) {
+        MarkMixed(CvkArenaOf(this));
+    }
+    historyManager = manager;
 }
 
 void AtrNode::_setHistoryIdFromAttribute()
@@ -1505,7 +1601,7 @@ void AtrNode::_setHistoryIdToAttribute()
         if (a != nullptr) {
             a->data.SetS32(n->historyId);
         } else {
-            a = new AtrAttribute(CvString(kHistoryIdName), AtrData(n->historyId));
+            a = _make<AtrAttribute>(CvkArenaOf(n), CvString(kHistoryIdName), AtrData(n->historyId));
             if (a != nullptr) {
                 n->_insertAttribute(a, -1);
             }

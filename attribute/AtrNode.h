@@ -3,9 +3,18 @@
 // chain: an ordered tree of named nodes, each with named attributes (kept in
 // insertion order, duplicates allowed) and an ordered list of data values.
 //
-// Ownership: a node owns its children, attributes and data. Nodes,
-// attributes and data all come from the system heap slot (CvkAllocator);
-// allocation failures leave the tree unchanged (the value is not added,
+// Ownership: a node owns its children, attributes and data. A document
+// (the tree under a node created without a parent, or a Duplicate without
+// one) takes its nodes, attributes, data and their strings from one arena of
+// system-heap chunks (CvkArena.h); nodes created under a parent, or behind a
+// node with AddNext, join that node's document. Destroying the one root of a
+// document releases the arena whole without visiting the tree; destroying a
+// subtree, or a root of a document whose nodes were moved to or from other
+// documents, or given an edit history, frees the objects one by one (such an
+// arena lives on while any of its objects does). Copies of names and values
+// taken out of a tree are private, so they outlive it. Where no arena can be
+// had, objects come from the tree pools of the system heap slot.
+// Allocation failures leave the tree unchanged (the value is not added,
 // Create/AddNext(element)/Duplicate give null). Delete trees with
 // AtrNode::Destroy (or plain delete); destruction, copying, renewal and
 // searches are iterative, so the depth of a tree is not bounded by the
@@ -25,25 +34,27 @@
 #include "attribute/AtrHistory.h"
 #include "kit/CvString.h"
 #include "kit/CvVariant.h"
+#include "kit/CvkArena.h"
 #include "kit/CvkBase.h"
 #include "platform/PlatformExport.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 // Node flags. The low byte is bookkeeping of the tree and its tools and is
 // never recorded in the edit history; 0x100 and up are the author's.
 enum : uint32_t {
-    ATR_NODE_FLAG_HISTORY = 0x1,        // changes of this node are recorded
-    ATR_NODE_FLAG_DESTROY = 0x2,        // the node is being destroyed
-    ATR_NODE_FLAG_RENEW = 0x4,          // renewal mark of RenewNodeTree
-    ATR_NODE_FLAG_INSTRUCTION = 0x8,    // read from a "<? ... ?>" instruction
-    ATR_NODE_FLAG_COMMENT = 0x10,       // read from a comment
+    ATR_NODE_FLAG_HISTORY = 0x1,          // changes of this node are recorded
+    ATR_NODE_FLAG_DESTROY = 0x2,          // the node is being destroyed
+    ATR_NODE_FLAG_RENEW = 0x4,            // renewal mark of RenewNodeTree
+    ATR_NODE_FLAG_INSTRUCTION = 0x8,      // read from a "<? ... ?>" instruction
+    ATR_NODE_FLAG_COMMENT = 0x10,         // read from a comment
     ATR_NODE_FLAG_RENEW_SUSPENDED = 0x80, // history switched off during a renewal
-    ATR_NODE_FLAG_LEFT_OUT = 0x100,     // the binary compiler leaves the node out
-    ATR_NODE_FLAG_NO_STRUCT = 0x200,    // the binary compiler writes no structure for it
-    ATR_NODE_FLAG_VISIT = 0x400,        // visit mark of the binary compiler's passes
-    ATR_NODE_FLAG_NO_FILE = 0x800,      // the binary compiler writes no file for it
+    ATR_NODE_FLAG_LEFT_OUT = 0x100,       // the binary compiler leaves the node out
+    ATR_NODE_FLAG_NO_STRUCT = 0x200,      // the binary compiler writes no structure for it
+    ATR_NODE_FLAG_VISIT = 0x400,          // visit mark of the binary compiler's passes
+    ATR_NODE_FLAG_NO_FILE = 0x800,        // the binary compiler writes no file for it
     ATR_NODE_FLAG_DUPLICATE_MASK = ATR_NODE_FLAG_INSTRUCTION | ATR_NODE_FLAG_COMMENT | ATR_NODE_FLAG_LEFT_OUT |
                                    ATR_NODE_FLAG_NO_STRUCT | ATR_NODE_FLAG_NO_FILE | 0xFFFF0000u,
     ATR_NODE_FLAG_RECORDED_MASK = 0xFFFFFF00u,
@@ -59,10 +70,18 @@ public:
     // of the system heap slot); other sizes go to the system heap directly.
     static void* operator new(std::size_t size) noexcept;
     static void* operator new(std::size_t size, const char* fileName, int line) noexcept;
-    static void* operator new(std::size_t size, void* place) noexcept { (void)size; return place; }
+    static void* operator new(std::size_t size, void* place) noexcept
+    {
+        (void)size;
+        return place;
+    }
     static void operator delete(void* pointer, std::size_t size) noexcept;
     static void operator delete(void* pointer, const char* fileName, int line) noexcept;
-    static void operator delete(void* pointer, void* place) noexcept { (void)pointer; (void)place; }
+    static void operator delete(void* pointer, void* place) noexcept
+    {
+        (void)pointer;
+        (void)place;
+    }
 
     AtrNode();
     explicit AtrNode(const CvString& element);
@@ -121,12 +140,12 @@ public:
 
     // ---- navigation ----
     AtrNode* GetParent() const { return parent; }
-    AtrNode* GetParent(const char* element) const;   // nearest ancestor of that name
+    AtrNode* GetParent(const char* element) const; // nearest ancestor of that name
     AtrNode* GetNext() const { return next; }
-    AtrNode* GetNext(const char* element) const;     // next following sibling of that name
+    AtrNode* GetNext(const char* element) const; // next following sibling of that name
     AtrNode* GetPrev() const { return prev; }
-    AtrNode* GetPrev(const char* element) const;     // nearest preceding sibling of that name
-    AtrNode* GetChild(int32_t index = 0) const;       // GetChild(0) is O(1)
+    AtrNode* GetPrev(const char* element) const; // nearest preceding sibling of that name
+    AtrNode* GetChild(int32_t index = 0) const;  // GetChild(0) is O(1)
     AtrNode* GetChild(const char* element, int32_t n = 0) const;
     AtrNode* GetChildBtm() const { return childTail; }
     int32_t GetChildSize() const { return childCount; }
@@ -148,8 +167,8 @@ public:
     // Inserts at `index` (< 0: the end, 0: the front); "ADD ATTRIBUTE". The
     // new attribute or null when memory ran out.
     AtrAttribute* AddAttribute(const CvString& name, const AtrData& data, int32_t index = -1);
-    AtrAttribute* AddAttribute(const CvString& name, const char* text);          // "STRING"
-    AtrAttribute* AddAttribute(const CvString& name, const CvString& text);      // "STRING"
+    AtrAttribute* AddAttribute(const CvString& name, const char* text);     // "STRING"
+    AtrAttribute* AddAttribute(const CvString& name, const CvString& text); // "STRING"
     AtrAttribute* AddAttribute(const CvString& name, int32_t v);
     AtrAttribute* AddAttribute(const CvString& name, float v);
     AtrAttribute* AddAttribute(const CvString& name, const void* bytes, uint32_t size);
@@ -174,12 +193,12 @@ public:
     int32_t DeleteAttribute(const char* name);
     int32_t DeleteAttribute(int32_t index);
 
-    AtrAttribute* GetAttribute(int32_t index = 0) const;   // GetAttribute(0) is O(1)
+    AtrAttribute* GetAttribute(int32_t index = 0) const; // GetAttribute(0) is O(1)
     AtrAttribute* GetAttribute(const char* name, int32_t n = 0) const;
     AtrAttribute* GetAttributeBtm() const { return attributeTail; }
-    int32_t GetAttributeNum(const char* name) const;       // attributes of that name
+    int32_t GetAttributeNum(const char* name) const; // attributes of that name
     int32_t GetAttributeSize() const { return attributeCount; }
-    int32_t CheckAttribute(const char* name) const;        // 1 when present
+    int32_t CheckAttribute(const char* name) const; // 1 when present
     // Position of `attribute` among this node's attributes of its name; -1
     // when the node has no attributes (or `attribute` is not one of them).
     int32_t GetAttributeIndexName(const AtrAttribute* attribute) const;
@@ -223,7 +242,7 @@ public:
     int32_t SetData(int32_t index, const char* text);
     // "DELETE DATA"; index < 0: the last. 1 when one was removed.
     int32_t DeleteData(int32_t index = -1);
-    AtrData* GetData(int32_t index = 0) const;   // GetData(0) is O(1); null when absent
+    AtrData* GetData(int32_t index = 0) const; // GetData(0) is O(1); null when absent
     AtrData* GetDataBtm() const { return dataTail; }
     // An absent value gives 0 (text: an empty string when length > 0); the
     // result is 1 when the value exists.
@@ -259,7 +278,7 @@ public:
     void _attachHistoryManager(AtrHistoryManager* manager, int32_t record);
     AtrHistoryManager* _getHistoryManager() const { return historyManager; }
     // This node alone reports to `manager` from now on (null: to none).
-    void _setHistoryManager(AtrHistoryManager* manager) { historyManager = manager; }
+    void _setHistoryManager(AtrHistoryManager* manager);
     void _setHistoryId(int32_t id) { historyId = id; }
     int32_t _getHistoryId() const { return historyId; }
     // Subtree: an "ATR_HISTORY_ID" attribute becomes the history id and is
@@ -281,7 +300,26 @@ private:
     struct _FreeBatches;
 
     bool _recording() const { return historyManager != nullptr && (flags & ATR_NODE_FLAG_HISTORY) != 0; }
-    void _appendChild(AtrNode* node);
+    // An object constructed in `arena`, or from the pools when it is null;
+    // null when memory ran out.
+    template <class T, class... Args>
+    static T* _make(CvkArena* arena, Args&&... args);
+    // A detached node named `element` in `arena` (null: the pools); null when
+    // memory ran out, the name included.
+    static AtrNode* _newNode(CvkArena* arena, const CvString& element);
+    // A detached node named `element` that starts a document of its own.
+    static AtrNode* _newDocument(const CvString& element);
+    // Appends a node just made in this node's arena.
+    void _appendNew(AtrNode* node);
+    // Every change of `parent` goes through here: it keeps the arena's count
+    // of parentless nodes and marks arenas whose objects get mixed.
+    void _setParent(AtrNode* newParent);
+    // Releases this node's arena whole when the node (with `following`, the
+    // node and its following siblings) is every root of an unmixed document:
+    // the trees are then everything the arena holds. False when the nodes
+    // must be deleted object by object.
+    bool _releaseDocument(bool following);
+    friend void AtrNodeDestroyChain(AtrNode* first);
     void _unlinkFromParent();
     void _deleteSubtree(_FreeBatches& batches);
     // Destroys the attributes and data values (the lists become empty).
@@ -306,6 +344,10 @@ private:
     // Sets parent and childIndex from `first` to the end of its list and,
     // with a parent, its childCount and childTail.
     static void _indexFrom(AtrNode* first, AtrNode* parent);
+    // Stages of RenewNodeTree (AtrNode.cpp).
+    int32_t _renewEnter(AtrNode* source, int32_t mode, std::vector<AtrNode*>& cursors);
+    int32_t _renewFinish(std::vector<AtrNode*>& cursors);
+    AtrNode* _renewMatch(AtrNode*& cursor, const AtrNode* source, bool& created);
     // The nodes first..last of a chain insertion meet this node's manager.
     void _adoptChain(AtrNode* first, AtrNode* last, const char* label);
 

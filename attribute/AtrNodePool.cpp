@@ -3,6 +3,7 @@
 #include "attribute/AtrAttribute.h"
 #include "attribute/AtrData.h"
 #include "attribute/AtrNode.h"
+#include "kit/CvkArena.h"
 #include "kit/CvkHeap.h"
 
 #include <cstring>
@@ -137,6 +138,8 @@ void AtrNodePool::FreeMany(void* const* slots, std::size_t count) noexcept
 
 // ------------------------------------------------------ class-level new/delete
 
+// Objects of a document's arena (placed there by AtrNode) go back to it;
+// other objects of exactly the pooled class to the pool.
 #define ATR_POOLED_CLASS(Class, pool)                                                                           \
     void* Class::operator new(std::size_t size) noexcept                                                       \
     {                                                                                                           \
@@ -148,7 +151,9 @@ void AtrNodePool::FreeMany(void* const* slots, std::size_t count) noexcept
     }                                                                                                           \
     void Class::operator delete(void* pointer, std::size_t size) noexcept                                      \
     {                                                                                                           \
-        if (size == sizeof(Class)) {                                                                            \
+        if (CvkArena* arena = CvkArenaOf(pointer)) {                                                            \
+            arena->Free(pointer, size);                                                                         \
+        } else if (size == sizeof(Class)) {                                                                     \
             pool.Free(pointer);                                                                                 \
         } else {                                                                                                \
             CvkAllocator::operator delete(pointer);                                                             \

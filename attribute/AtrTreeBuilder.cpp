@@ -333,11 +333,10 @@ AtrNode* AtrTreeBuilder::CreateChild(const CvString& element)
     if (m_current != nullptr) {
         return AtrNode::Create(m_current, element);
     }
-    AtrNode* node = AtrNode::Create(nullptr, element);
+    // Behind the last one, a top-level node joins its document.
+    AtrNode* node = m_lastTop != nullptr ? m_lastTop->AddNext(element) : AtrNode::Create(nullptr, element);
     if (node != nullptr) {
-        if (m_lastTop != nullptr) {
-            m_lastTop->AddNext(node);
-        } else {
+        if (m_lastTop == nullptr) {
             m_firstTop = node;
         }
         m_lastTop = node;
