@@ -111,6 +111,15 @@ void ParseDataValue(AtrData& out, const char* text, const char* kind)
     }
 }
 
+// The last node of the sibling chain that starts at `node`.
+AtrNode* ChainEnd(AtrNode* node)
+{
+    while (node->GetNext() != nullptr) {
+        node = node->GetNext();
+    }
+    return node;
+}
+
 // Inserts `item` into a list of attributes or data values at `index` (< 0
 // or past the end: appended; 0: first; else behind the entry at index - 1).
 template <class T>
@@ -594,10 +603,7 @@ int32_t AtrNode::AddChild(AtrNode* node, int32_t index)
         return 0;
     }
     _detachChain(node);
-    AtrNode* last = node;
-    while (last->next != nullptr) {
-        last = last->next;
-    }
+    AtrNode* last = ChainEnd(node);
     AtrNode* at = index >= 0 ? GetChild(index) : nullptr;
     if (at == nullptr) {
         node->prev = childTail;
@@ -632,10 +638,7 @@ int32_t AtrNode::AddNext(AtrNode* node)
         return 0;
     }
     _detachChain(node);
-    AtrNode* last = node;
-    while (last->next != nullptr) {
-        last = last->next;
-    }
+    AtrNode* last = ChainEnd(node);
     last->next = next;
     if (next != nullptr) {
         next->prev = last;
@@ -682,10 +685,7 @@ int32_t AtrNode::SetPrev(AtrNode* node)
         return 0;
     }
     _detachChain(node);
-    AtrNode* last = node;
-    while (last->next != nullptr) {
-        last = last->next;
-    }
+    AtrNode* last = ChainEnd(node);
     node->prev = prev;
     if (prev != nullptr) {
         prev->next = node;
