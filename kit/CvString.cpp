@@ -122,8 +122,8 @@ void ReleaseValue(CvStringValue* v)
 // An arena being released lets go of the outside values its cache holds.
 void ForgetCopies(CvkArena* arena)
 {
-    CvkArena::CopySlot* slots = arena->CopySlots();
-    for (int32_t k = 0; k < CvkArena::kCopySlots; ++k) {
+    CvkArena::CopySlot* slots = arena->CopySlotsIfAny();
+    for (int32_t k = 0; slots != nullptr && k < CvkArena::kCopySlots; ++k) {
         if (slots[k].from != nullptr) {
             slots[k].copy = nullptr; // its memory goes with the arena
             ForgetCopy(arena, k);
@@ -142,9 +142,14 @@ bool Exclusive(const CvStringValue* v)
 // copied in before, so that names copied in again and again share one value.
 CvStringValue* CopyIntoArena(CvStringValue* v, CvkArena* arena, const void* home)
 {
-    const auto k = static_cast<int32_t>(((reinterpret_cast<uintptr_t>(v) >> 4) * 0x9E3779B1u) >> 26) &
+    CvkArena::CopySlot* slots = arena->CopySlots();
+    if (slots == nullptr) {
+        return NewValueFrom(v->text, v->length, home);
+    }
+    const auto k = static_cast<int32_t>(static_cast<uint32_t>((reinterpret_cast<uintptr_t>(v) >> 4) * 0x9E3779B1u) >>
+                                        22) &
                    (CvkArena::kCopySlots - 1);
-    CvkArena::CopySlot& slot = arena->CopySlots()[k];
+    CvkArena::CopySlot& slot = slots[k];
     if (slot.from == v) {
         auto* copy = static_cast<CvStringValue*>(slot.copy);
         ++copy->refCount;

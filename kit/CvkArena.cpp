@@ -558,6 +558,20 @@ void CvkArena::_freeLarge(void* block) noexcept
     g_space.ReturnLarge(large);
 }
 
+CvkArena::CopySlot* CvkArena::CopySlots() noexcept
+{
+    if (m_copies == nullptr) {
+        void* block = Alloc(sizeof(CopySlot) * kCopySlots);
+        if (block == nullptr) {
+            return nullptr;
+        }
+        --m_live; // the arena's own bookkeeping does not keep it alive
+        std::memset(block, 0, sizeof(CopySlot) * kCopySlots);
+        m_copies = static_cast<CopySlot*>(block);
+    }
+    return m_copies;
+}
+
 void CvkArena::Release() noexcept
 {
     if (g_releaseHook != nullptr) {

@@ -68,12 +68,14 @@ public:
     // copy. `from` is held (a reference), `copy` is not: freeing a copy
     // clears its slot. The hook lets go of the slots when the arena is
     // released.
-    static constexpr int kCopySlots = 64;
+    static constexpr int kCopySlots = 1024;
     struct CopySlot {
         void* from;
         void* copy;
     };
-    CopySlot* CopySlots() { return m_copies; }
+    // The slots, made on first use (null when there is no memory for them).
+    CopySlot* CopySlots() noexcept;
+    CopySlot* CopySlotsIfAny() const { return m_copies; }
     using ReleaseHook = void (*)(CvkArena* arena);
     static void SetReleaseHook(ReleaseHook hook);
 
@@ -100,5 +102,5 @@ private:
     int32_t m_roots = 0;
     bool m_mixed = false;
     void* m_free[kClasses] = {};
-    CopySlot m_copies[kCopySlots] = {};
+    CopySlot* m_copies = nullptr;
 };
