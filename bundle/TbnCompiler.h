@@ -18,15 +18,3 @@
 
 extern "C" LUMIVOR_EXPORT uint8_t LUMIVOR_STDCALL TbnCompilerOutput(const char* outputPath, const char* instanceText,
                                                                      const char* templateText, uint32_t code);
-
-// TbnCompilerOutput for a caller that owns both texts: `textsRead`, when not
-// null, is called with `context` once both texts are read into trees and no
-// longer used, so that the caller can free them before the image is built
-// (lumivor bundle does, to lower its peak memory). Result and log as
-// TbnCompilerOutput; on a bad argument `textsRead` is not called.
-extern "C" LUMIVOR_EXPORT uint8_t LUMIVOR_STDCALL TbnCompilerOutputReleasingTexts(const char* outputPath,
-                                                                                   const char* instanceText,
-                                                                                   const char* templateText,
-                                                                                   uint32_t code,
-                                                                                   void (*textsRead)(void* context),
-                                                                                   void* context);

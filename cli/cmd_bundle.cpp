@@ -7,6 +7,7 @@
 #include "attribute/AtrNode.h"
 #include "attribute/AtrUtil.h"
 #include "bundle/TbnCompiler.h"
+#include "bundle/TbnCompilerCore.h"
 #include "cli/CliArgs.h"
 #include "cli/CliCommands.h"
 #include "cli/CliDepfile.h"
@@ -195,7 +196,7 @@ bool CompileTexts(const Options& o, CliFileBytes texts[2])
         t[0] = CliFileBytes{};
         t[1] = CliFileBytes{};
     };
-    return TbnCompilerOutputReleasingTexts(o.output, texts[0].data.get(), texts[1].data.get(), o.code, release,
+    return TbnCompileTexts(o.output, texts[0].data.get(), texts[1].data.get(), o.code, release,
                                            texts) != 0;
 }
 

@@ -2,6 +2,7 @@
 // nothing, and the menu example's image against its committed golden copy
 // (the same bytes from every build).
 #include "bundle/TbnCompiler.h"
+#include "bundle/TbnCompilerCore.h"
 #include "kit/CvkLog.h"
 #include "platform/PlatformCodePage.h"
 
@@ -163,13 +164,13 @@ TEST_F(TbnCompilerTest, TextsFreedOnceReadGiveTheGoldenImage)
         std::vector<char>().swap(t->templ);
         ++t->released;
     };
-    EXPECT_EQ(TbnCompilerOutputReleasingTexts(out.c_str(), "", texts.templ.data(), 0, release, &texts), 0);
+    EXPECT_EQ(TbnCompileTexts(out.c_str(), "", texts.templ.data(), 0, release, &texts), 0);
     EXPECT_EQ(texts.released, 0);
 
     char cwd[4096];
     ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
     ASSERT_EQ(chdir(dir.c_str()), 0); // the logo file is named relative to the example
-    const uint8_t ok = TbnCompilerOutputReleasingTexts(out.c_str(), texts.instance.data(), texts.templ.data(),
+    const uint8_t ok = TbnCompileTexts(out.c_str(), texts.instance.data(), texts.templ.data(),
                                                        0x4D454E55, release, &texts);
     ASSERT_EQ(chdir(cwd), 0);
     ASSERT_EQ(ok, 1) << Log();
