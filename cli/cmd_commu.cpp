@@ -15,6 +15,7 @@
 #include "commu/AstCommuNode.h"
 #include "commu/AstDdeClient.h"
 #include "commu/AstMessageLoop.h"
+#include "commu/AstMorrinSock.h"
 #include "commu/AstMorrinDde.h"
 #include "commu/AstSockClient.h"
 #include "commu/AstSockServerForMorrin.h"
@@ -36,7 +37,7 @@
 
 namespace {
 
-constexpr int32_t kDefaultPort = 7743;
+constexpr int32_t kDefaultPort = AST_MORRIN_SOCK_PORT;
 std::atomic<int32_t> g_stop{0};
 
 // The kit with one simple heap in its three slots, for the life of a sub-command.
