@@ -6,6 +6,7 @@
 #include "AttributeTextGen.h"
 
 #include "attribute/AtrNode.h"
+#include "attribute/AtrParser.h"
 #include "kit/tests/KitHeapSlots.h"
 
 #include <cstdint>
@@ -56,6 +57,26 @@ inline int64_t Walk(AtrNode* tree)
         }
     }
     return sum;
+}
+
+// The timed loop of a reading benchmark: `text` read into a tree per
+// iteration, its destruction outside the timing. `State` is the benchmark
+// library's state, a parameter so that the yardstick programs, which do not
+// link that library, can include this header.
+template <class State>
+void TimeTextReads(State& state, const std::string& text)
+{
+    for (auto _ : state) {
+        AtrParser parser;
+        AtrNode* tree = parser.CreateTreeFromText(text.c_str(), nullptr);
+        if (tree == nullptr) {
+            state.SkipWithError("parse failed");
+            break;
+        }
+        state.PauseTiming();
+        AtrNodeDestroyChain(tree);
+        state.ResumeTiming();
+    }
 }
 
 } // namespace attribute_bench

@@ -109,17 +109,7 @@ void BM_TextRead(benchmark::State& state)
 {
     const std::string& text = attribute_bench::MenuText(static_cast<size_t>(state.range(0)));
     attribute_bench::Heaps heaps;
-    for (auto _ : state) {
-        AtrParser parser;
-        AtrNode* tree = parser.CreateTreeFromText(text.c_str(), nullptr);
-        if (tree == nullptr) {
-            state.SkipWithError("parse failed");
-            break;
-        }
-        state.PauseTiming();
-        AtrNodeDestroyChain(tree);
-        state.ResumeTiming();
-    }
+    attribute_bench::TimeTextReads(state, text);
     SetFigures(state, text.size(), 0);
 }
 BENCHMARK(BM_TextRead)->Arg(1)->Arg(50)->Unit(benchmark::kMillisecond)->UseRealTime();

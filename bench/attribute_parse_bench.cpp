@@ -19,17 +19,7 @@ void BM_Parse(benchmark::State& state)
 {
     const std::string& text = attribute_bench::MenuText(static_cast<size_t>(state.range(0)));
     attribute_bench::Heaps heaps;
-    for (auto _ : state) {
-        AtrParser parser;
-        AtrNode* tree = parser.CreateTreeFromText(text.c_str(), nullptr);
-        if (tree == nullptr) {
-            state.SkipWithError("parse failed");
-            break;
-        }
-        state.PauseTiming();
-        AtrNodeDestroyChain(tree);
-        state.ResumeTiming();
-    }
+    attribute_bench::TimeTextReads(state, text);
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
 }
 BENCHMARK(BM_Parse)->Arg(1)->Arg(50)->Unit(benchmark::kMillisecond)->UseRealTime();
