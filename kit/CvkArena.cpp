@@ -29,6 +29,7 @@ constexpr std::size_t kPagesPerChunk = kChunkBytes / kPageBytes;
 constexpr uint32_t kMaxSpanPages = 256; // 1 MiB
 constexpr int kSpanClasses = 9;         // spans of 1, 2, 4, ... 256 pages
 constexpr std::size_t kAlign = 16;
+constexpr std::size_t kIdleChunks = 128; // 256 MiB kept between documents at most
 
 // The head of every chunk, at its 2 MiB-aligned start.
 struct ChunkHead {
@@ -179,6 +180,8 @@ public:
     ChunkHead* TakeLarge(std::size_t bytes, CvkArena* owner);
     void ReturnLarge(ChunkHead* chunk);
     CvkArena* OwnerOf(const void* address) const;
+    // Gives the idle chunks back to their heap.
+    void Trim();
 
 private:
     struct SpanLink {
@@ -186,6 +189,8 @@ private:
         uint32_t pages;
     };
     SpanChunk* _newChunk();
+    // An idle chunk of the current system heap, or null.
+    SpanChunk* _takeIdle();
     void _pushFree(void* span, uint32_t pages);
     void _shelveRest();
     ChunkHead* _allocChunk(std::size_t bytes, bool hugePages);
@@ -201,6 +206,8 @@ private:
     FrameTable m_frames;
     SpanChunk* m_chunks = nullptr;  // every chunk of spans
     SpanChunk* m_current = nullptr; // the one being carved
+    SpanChunk* m_idle = nullptr;    // chunks kept for the next documents
+    std::size_t m_idleCount = 0;
     void* m_freeSpans[kSpanClasses] = {};
     std::size_t m_liveSpans = 0;
     std::size_t m_liveLarge = 0;
@@ -256,13 +263,31 @@ void Space::_freeChunk(ChunkHead* chunk)
     chunk->heap->Free(chunk, kArenaTag, 0);
 }
 
+SpanChunk* Space::_takeIdle()
+{
+    CvkHeap* heap = CvkHeapGetSystem();
+    while (m_idle != nullptr) {
+        SpanChunk* chunk = m_idle;
+        m_idle = static_cast<SpanChunk*>(chunk->next);
+        --m_idleCount;
+        if (chunk->heap == heap) {
+            return chunk;
+        }
+        _freeChunk(chunk);
+    }
+    return nullptr;
+}
+
 SpanChunk* Space::_newChunk()
 {
-    auto* chunk = static_cast<SpanChunk*>(_allocChunk(kChunkBytes, true));
+    SpanChunk* chunk = _takeIdle();
     if (chunk == nullptr) {
-        return nullptr;
+        chunk = static_cast<SpanChunk*>(_allocChunk(kChunkBytes, true));
+        if (chunk == nullptr) {
+            return nullptr;
+        }
+        std::memset(chunk->pages, 0, sizeof chunk->pages);
     }
-    std::memset(chunk->pages, 0, sizeof chunk->pages);
     chunk->pagesUsed = kHeadPages;
     CVK_POISON(reinterpret_cast<char*>(chunk) + kHeadPages * kPageBytes, kChunkBytes - kHeadPages * kPageBytes);
     chunk->next = m_chunks;
@@ -364,22 +389,44 @@ void Space::ReturnLarge(ChunkHead* chunk)
     _releaseWhenIdle();
 }
 
-// With no arena left, every chunk goes back to its heap, so that a program
-// that has destroyed its documents holds nothing.
+// With no arena left, the chunks go idle: up to kIdleChunks of them are
+// kept, already backed by the kernel, for the next documents (a program that
+// reads document after document would otherwise have every page of every
+// tree faulted in and cleared afresh); the rest go back to their heap. The
+// idle ones go back when the kit stops or the system heap slot changes
+// (CvkArena::Trim). Their page maps are clear: ReturnSpans cleared them.
 void Space::_releaseWhenIdle()
 {
     if (m_liveSpans != 0 || m_liveLarge != 0) {
         return;
     }
+    CvkHeap* heap = CvkHeapGetSystem();
     while (m_chunks != nullptr) {
         SpanChunk* chunk = m_chunks;
         m_chunks = static_cast<SpanChunk*>(chunk->next);
-        _freeChunk(chunk);
+        if (m_idleCount < kIdleChunks && chunk->heap == heap) {
+            chunk->next = m_idle;
+            m_idle = chunk;
+            ++m_idleCount;
+        } else {
+            _freeChunk(chunk);
+        }
     }
     m_current = nullptr;
     for (void*& list : m_freeSpans) {
         list = nullptr;
     }
+}
+
+void Space::Trim()
+{
+    SpinLock guard(m_lock);
+    while (m_idle != nullptr) {
+        SpanChunk* chunk = m_idle;
+        m_idle = static_cast<SpanChunk*>(chunk->next);
+        _freeChunk(chunk);
+    }
+    m_idleCount = 0;
 }
 
 CvkArena* Space::OwnerOf(const void* address) const
@@ -423,6 +470,8 @@ CvkArena::ReleaseHook g_releaseHook = nullptr;
 }
 
 void CvkArena::SetReleaseHook(ReleaseHook hook) { g_releaseHook = hook; }
+
+void CvkArena::Trim() noexcept { g_space.Trim(); }
 
 CvkArena* CvkArenaOf(const void* address) noexcept { return g_space.OwnerOf(address); }
 

@@ -13,7 +13,10 @@
 // spans of pages (4 KiB doubling to 1 MiB) carved from the chunks; blocks are
 // cut from the current span and freed to per-size free lists of the arena.
 // Blocks larger than kMaxBlock get chunks of their own. When the space holds
-// no live span any more, every chunk goes back to the heap it came from.
+// no live span any more, its chunks go idle: up to 256 MiB of them are kept
+// for the next documents, so that reading document after document does not
+// fault in and clear fresh pages each time; Trim gives them back, which the
+// kit does when it stops and when the system heap slot changes.
 //
 // Strings and variants use CvkArenaOf on their own address to keep the rule
 // that a value held inside an arena lives in that same arena, and one held
@@ -40,6 +43,8 @@ public:
 
     // A new, empty arena; null when the space cannot grow.
     static CvkArena* Create() noexcept;
+    // Gives the chunks kept idle between documents back to their heap.
+    static void Trim() noexcept;
 
     // A block of `size` bytes aligned to 16; null when no memory.
     void* Alloc(std::size_t size) noexcept;

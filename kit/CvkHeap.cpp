@@ -1,5 +1,6 @@
 #include "kit/CvkHeap.h"
 
+#include "kit/CvkArena.h"
 #include "kit/CvkRandom.h"
 
 CvkHeapStatus::CvkHeapStatus()
@@ -92,7 +93,13 @@ void slotFree(CvkHeap* heap, void* pointer, const char* fileName, int line) {
 }
 }  // namespace
 
-void CvkHeapSetSystem(CvkHeap* heap) { g_systemHeap = heap; }
+void CvkHeapSetSystem(CvkHeap* heap)
+{
+    if (heap != g_systemHeap) {
+        CvkArena::Trim(); // idle document chunks belong to the heap being replaced
+    }
+    g_systemHeap = heap;
+}
 void CvkHeapSetMain(CvkHeap* heap) { g_mainHeap = heap; }
 void CvkHeapSetBuffer(CvkHeap* heap) { g_bufferHeap = heap; }
 CvkHeap* CvkHeapGetSystem() { return g_systemHeap; }

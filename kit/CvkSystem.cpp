@@ -1,6 +1,7 @@
 #include "kit/CvkSystem.h"
 
 #include "anim/CvkController.h"
+#include "kit/CvkArena.h"
 #include "kit/CvkEnv.h"
 #include "kit/CvkHeap.h"
 
@@ -70,6 +71,7 @@ int CvkInitCorvantaSystem()
 
 void CvkExitCorvantaSystem()
 {
+    CvkArena::Trim(); // documents' idle memory goes back before the heaps do
     if (!g_corvantaStarted) {
         return;
     }

@@ -54,8 +54,47 @@ TEST_F(CvkArenaTest, BlocksAreFoundByAddressAndReusedBySize)
     other->Free(q, 32); // the last block: the arena releases itself
 
     arena->Release(); // everything at once, live blocks or not
-    EXPECT_EQ(heap.LiveBlocks(), 0);
     EXPECT_EQ(CvkArenaOf(blocks[0].first), nullptr);
+    CvkArena::Trim();
+    EXPECT_EQ(heap.LiveBlocks(), 0);
+}
+
+// Released chunks stay idle for the next document, which then takes no new
+// heap block; they go back to their heap on Trim or when the system heap
+// slot changes, never to another heap.
+TEST_F(CvkArenaTest, IdleChunksServeTheNextArenaAndGoBackToTheirHeap)
+{
+    auto fill = [](CvkArena* arena) {
+        for (int i = 0; i < 3000; ++i) { // about 3 MiB: two chunks
+            auto* p = static_cast<unsigned char*>(arena->Alloc(1024));
+            ASSERT_NE(p, nullptr);
+            std::memset(p, i, 1024);
+            EXPECT_EQ(CvkArenaOf(p), arena);
+        }
+    };
+    CvkArena* first = CvkArena::Create();
+    ASSERT_NE(first, nullptr);
+    fill(first);
+    first->Release();
+    const int kept = heap.LiveBlocks();
+    EXPECT_GE(kept, 2);
+
+    CvkArena* second = CvkArena::Create();
+    ASSERT_NE(second, nullptr);
+    fill(second);
+    EXPECT_EQ(heap.LiveBlocks(), kept);
+    second->Release();
+
+    AlignedTestHeap other;
+    CvkHeapSetSystem(&other);
+    EXPECT_EQ(heap.LiveBlocks(), 0);
+    CvkArena* third = CvkArena::Create(); // fresh chunks from the new heap
+    ASSERT_NE(third, nullptr);
+    fill(third);
+    EXPECT_EQ(heap.LiveBlocks(), 0);
+    third->Release();
+    CvkHeapSetSystem(&heap);
+    EXPECT_EQ(other.LiveBlocks(), 0);
 }
 
 TEST_F(CvkArenaTest, RunningOutOfChunksFailsCleanly)
