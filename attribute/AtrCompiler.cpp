@@ -1,5 +1,6 @@
 #include "attribute/AtrCompiler.h"
 
+#include "attribute/AtrCompilerStrings.h"
 #include "attribute/AtrNode.h"
 #include "kit/CvChunk.h"
 #include "kit/CvkEndian.h"
@@ -25,6 +26,10 @@
 namespace {
 
 const char kSourceTag[] = "AtrCompiler";
+
+// The address the sizing pass gives a node written in place that is no
+// structure (structures start behind the 32-byte chunk head).
+constexpr uint32_t kMarkedAddress = 1;
 
 // ---- access to the tree ----------------------------------------------------
 
@@ -204,109 +209,6 @@ std::string_view ViewOf(const CvVariant* v)
     return std::string_view(s);
 }
 
-// ---- the distinct strings ---------------------------------------------------
-
-class StringTable {
-public:
-    // Index of text, added when new.
-    uint32_t Add(std::string_view text, bool* added)
-    {
-        if ((m_entries.size() + 1) * 2 > m_slots.size()) Grow();
-        const uint32_t hash = Hash(text);
-        size_t slot = hash & (m_slots.size() - 1);
-        for (; m_slots[slot] != 0; slot = (slot + 1) & (m_slots.size() - 1)) {
-            const uint32_t i = Match(m_slots[slot], hash, text);
-            if (i != kNone) {
-                *added = false;
-                return i;
-            }
-        }
-        const uint32_t index = uint32_t(m_entries.size());
-        m_entries.push_back(Entry{m_pool.size(), uint32_t(text.size())});
-        m_pool.append(text);
-        m_pool.push_back('\0');
-        m_slots[slot] = Slot(hash, index);
-        *added = true;
-        return index;
-    }
-    int64_t Find(std::string_view text)
-    {
-        if (m_slots.empty()) Reindex();
-        if (m_slots.empty()) return -1;
-        const uint32_t hash = Hash(text);
-        for (size_t slot = hash & (m_slots.size() - 1); m_slots[slot] != 0; slot = (slot + 1) & (m_slots.size() - 1)) {
-            const uint32_t i = Match(m_slots[slot], hash, text);
-            if (i != kNone) return i;
-        }
-        return -1;
-    }
-    void Clear()
-    {
-        m_slots.clear();
-        m_entries.clear();
-        m_pool.clear();
-    }
-    // Frees the index once every text is in (Find builds it again if needed).
-    void DropIndex() { std::vector<uint64_t>().swap(m_slots); }
-    size_t Count() const { return m_entries.size(); }
-    std::string_view View(size_t i) const
-    {
-        return std::string_view(m_pool.data() + m_entries[i].offset, m_entries[i].length);
-    }
-    uint64_t Offset(size_t i) const { return m_entries[i].offset; }
-    uint64_t Bytes() const { return m_pool.size(); }
-    // The whole string area: every distinct text with its terminator, in order of first use.
-    const std::string& Pool() const { return m_pool; }
-
-private:
-    struct Entry {
-        uint64_t offset; // in the pool
-        uint32_t length;
-    };
-    static constexpr uint32_t kNone = UINT32_MAX;
-
-    static uint32_t Hash(std::string_view text)
-    {
-        uint32_t h = 2166136261u; // FNV-1a
-        for (unsigned char c : text) h = (h ^ c) * 16777619u;
-        return h ^ (h >> 15);
-    }
-    // A slot holds the text's hash beside its index + 1 (0: empty), so that
-    // a probe reads the texts only when the hashes agree.
-    static uint64_t Slot(uint32_t hash, uint32_t index) { return (uint64_t(hash) << 32) | (index + 1); }
-    uint32_t Match(uint64_t slot, uint32_t hash, std::string_view text) const
-    {
-        if (uint32_t(slot >> 32) != hash) return kNone;
-        const uint32_t i = uint32_t(slot) - 1;
-        return View(i) == text ? i : kNone;
-    }
-    void Reindex()
-    {
-        for (uint32_t i = 0; i < m_entries.size(); ++i) {
-            if ((size_t(i) + 1) * 2 > m_slots.size()) Grow();
-            const uint32_t hash = Hash(View(i));
-            size_t slot = hash & (m_slots.size() - 1);
-            while (m_slots[slot] != 0) slot = (slot + 1) & (m_slots.size() - 1);
-            m_slots[slot] = Slot(hash, i);
-        }
-    }
-    void Grow()
-    {
-        std::vector<uint64_t> slots(m_slots.empty() ? 1024 : m_slots.size() * 2, 0);
-        for (uint64_t s : m_slots) {
-            if (s == 0) continue;
-            size_t slot = uint32_t(s >> 32) & (slots.size() - 1);
-            while (slots[slot] != 0) slot = (slot + 1) & (slots.size() - 1);
-            slots[slot] = s;
-        }
-        m_slots.swap(slots);
-    }
-
-    std::vector<uint64_t> m_slots; // open addressing: hash and index + 1, 0 when empty
-    std::vector<Entry> m_entries;
-    std::string m_pool;
-};
-
 struct Block {
     const void* bytes;
     uint32_t size;
@@ -319,12 +221,6 @@ struct LocalFile {
     uint32_t size;
     uint64_t padded;
     uint64_t offset; // from the file area's start
-};
-
-// A structure-pointer slot waiting for its target's address.
-struct PendingPointer {
-    uint64_t slot;        // offset of the slot from the chunk start
-    const AtrNode* target; // null: the slot stays 0
 };
 
 // One structure being walked.
@@ -350,14 +246,14 @@ struct AtrCompiler::Impl {
     std::unordered_map<std::string_view, StructDef*> defs;
     std::deque<StructDef> defStore;
 
-    StringTable strings;
-    std::vector<uint32_t> stringOrder; // string indexes in slot order (sizing pass)
-    size_t stringCursor = 0;           // next of them (writing pass)
+    AtrCompilerStrings strings;
+    AtrBlockList<uint32_t> stringOrder; // string numbers in slot order (sizing pass)
+    const int32_t* parkedOrder = nullptr; // the same, parked in the image (writing pass)
+    size_t stringCursor = 0;              // next of them (writing pass)
     std::vector<Block> blocks;
     std::vector<LocalFile> files;
     std::unordered_map<std::string, uint32_t> fileIndex;
     CvkFileList* resources = nullptr;
-    std::vector<PendingPointer> pending;
     std::vector<Frame> stack;              // reused by every structure walk
     std::vector<AtrNode*> sources;         // scratch of file pointer fields
     std::vector<const AtrNode*> targets;   // scratch of structure pointer fields
@@ -369,7 +265,6 @@ struct AtrCompiler::Impl {
     uint64_t wideTotal = 0;  // wide structure bytes
     uint32_t blockCursor = 0;
     uint32_t structIndex = 0;
-    uint64_t marked = 0; // nodes carrying the in-place mark
     bool failed = false;
 
     // Layout.
@@ -380,10 +275,19 @@ struct AtrCompiler::Impl {
     uint64_t atrbSize = 0;     // the data chunk's size after its head
     uint64_t wideSize = 0;     // wide structure bytes, rounded (from the sizing pass)
     uint64_t reserve = 0;      // bytes of the buffer: the whole image's upper bound
-    uint64_t typesAt = 0;      // where the type entries are collected (behind the largest pointer table)
+    uint64_t typesAt = 0;      // where the type description is collected (behind the largest pointer table)
     uint64_t imageSize = 0;
-    uint64_t pointerSlots = 0;          // pointer slots counted by the sizing pass
-    std::vector<uint32_t> pointerWords; // offsets of the pointer words to relocate, in slot order
+    // The pointer table: in the sizing pass the bytes of a table of every
+    // slot that may hold a pointer (structure pointers whose target turns out
+    // not to be written drop out later, each adding at most one byte); in the
+    // writing pass the table itself, written behind the data chunk.
+    CvkPointerOffsetStream pointerTable;
+    uint64_t candidates = 0;  // slots of the sizing pass that may hold a pointer
+    uint64_t droppable = 0;   // structure-pointer slots among them
+    bool unordered = false;   // the sizing pass met a slot off the word grid or out of order
+    uint64_t pointerRoom = 0; // bytes the table may take
+    // Entries of the type description's lists, counted by the sizing pass.
+    uint64_t ptrEntries = 0, strEntries = 0, memEntries = 0, fileEntries = 0;
     AtrCompilerExtChunk ext;
 
     void Fail(int code, const char* a = nullptr, const char* b = nullptr)
@@ -430,26 +334,32 @@ struct AtrCompiler::Impl {
     bool PlanLayout(uint64_t limit);
     bool FillBuffer();
     bool WritePass(AtrNode* data);
-    bool LinkPointers();
     bool Assemble(uint64_t limit);
     bool WriteTypeChunk(uint8_t* image, uint64_t extStart, uint8_t* typesEnd, uint32_t descSize);
-    void ReleaseScratch(AtrNode* data);
+    void ReleaseScratch(AtrNode* data, bool built);
 
-    void ResetTree(AtrNode* data);
-    void ClearMarks(AtrNode* data);
-    // Marks a node written in place, counting the nodes marked, so that a
-    // walk that met every one of them needs no clearing walk after it.
+    // A node's compiler scratch (its address and structure number) is clean,
+    // 0 and -1, between compilations: the sizing pass sets it for every
+    // structure, the writing pass reads it for the pointers to the structure
+    // and cleans it when it meets the node, and a failed compilation cleans
+    // the whole tree.
+    static void Clean(AtrNode* n)
+    {
+        if (Flag(n, ATR_NODE_FLAG_VISIT)) Unmark(n);
+        n->_setPtrIndex(-1);
+        n->_setAddress(0);
+    }
+    void CleanTree(AtrNode* data);
+    // Marks a node written in place inside its parent's structure; the pass
+    // skips it when it meets it. In the sizing pass the mark comes with an
+    // address, which tells it from a mark the caller left on the node.
     void Mark(AtrNode* n)
     {
-        if (Flag(n, ATR_NODE_FLAG_VISIT)) return;
-        SetMark(n);
-        ++marked;
+        if (!Flag(n, ATR_NODE_FLAG_VISIT)) SetMark(n);
+        if (pass == PASS_SIZE && n->_getAddress() == 0) n->_setAddress(kMarkedAddress);
     }
-    void MetMark(AtrNode* n)
-    {
-        Unmark(n);
-        --marked;
-    }
+    bool MetInPlace(AtrNode* n);
+    void LeaveOut(AtrNode* n);
     bool Walk(AtrNode* data);
     void WalkStructure(AtrNode* node, const StructDef* def);
     void BeginStructure(Frame& f);
@@ -459,8 +369,17 @@ struct AtrCompiler::Impl {
     void ScalarField(Frame& f, const Field& fd);
     void CountField(Frame& f, const Field& fd);
 
-    // Writers (writing pass only; bounded by the structure area).
-    void Put(uint64_t at, uint32_t value, int32_t size);
+    // Writers (writing pass only; bounded by the structure area). Values go
+    // through the endian target's swap, read once per compilation.
+    bool swapped = false;
+    void Put(uint64_t at, uint32_t value, int32_t size)
+    {
+        if (pass != PASS_WRITE || failed) return;
+        if (size != 4 || at + 4 > structEnd) return PutNarrow(at, value, size);
+        const uint32_t v = swapped ? CvkSwap32(value) : value;
+        std::memcpy(buffer + at, &v, 4);
+    }
+    void PutNarrow(uint64_t at, uint32_t value, int32_t size);
     void AddEntry(int ok)
     {
         if (pass == PASS_WRITE && !ok) Fail(ATRC_ERR_EXT_ALGORITHM);
@@ -471,9 +390,11 @@ struct AtrCompiler::Impl {
     }
     void Scalar(Frame& f, const Field& fd, FieldKind kind, const CvVariant* v, uint64_t at);
     void ScalarEntry(FieldKind kind, const Field& fd);
-    void StringSlot(std::string_view text, uint64_t at);
+    void AddString(std::string_view text, bool stable, uint64_t at);
+    void AddValueString(const CvVariant* v, const Field& fd, uint64_t at);
+    void WriteString(uint64_t at);
     void Pointer(Frame& f, const Field& fd);
-    void NullSlots(uint64_t start, int64_t from, int64_t count);
+    void NullSlots(int64_t from, int64_t count);
     void DataPointer(Frame& f, const Field& fd, uint64_t start, int64_t count);
     void FilePointer(Frame& f, const Field& fd, uint64_t start, int64_t count);
     void StructPointer(Frame& f, const Field& fd, uint64_t start, int64_t count);
@@ -558,36 +479,55 @@ static void PreOrder(AtrNode* data, Visit visit)
     }
 }
 
-void AtrCompiler::Impl::ResetTree(AtrNode* data)
+void AtrCompiler::Impl::CleanTree(AtrNode* data)
 {
-    marked = 0;
     PreOrder(data, [](AtrNode* n) {
-        if (Flag(n, ATR_NODE_FLAG_VISIT)) Unmark(n);
-        n->_setPtrIndex(-1);
-        n->_setAddress(0);
+        Clean(n);
         return true;
     });
 }
 
-void AtrCompiler::Impl::ClearMarks(AtrNode* data)
+// Whether the node was written in place inside a structure before the walk
+// met it (it is skipped then); its mark goes either way. Nodes come to the
+// sizing pass clean, so there a mark without an address is the caller's, and
+// the node is compiled as if it had none. The writing pass cleans every node
+// it meets: the pointers to it are written already (they come from its
+// ancestors), and it needs nothing more.
+bool AtrCompiler::Impl::MetInPlace(AtrNode* n)
 {
-    if (marked == 0) return;
-    PreOrder(data, [](AtrNode* n) {
-        if (Flag(n, ATR_NODE_FLAG_VISIT)) Unmark(n);
+    const bool marked = Flag(n, ATR_NODE_FLAG_VISIT);
+    if (pass == PASS_WRITE) {
+        Clean(n);
+        return marked;
+    }
+    if (!marked) return false;
+    Unmark(n);
+    return n->_getAddress() != 0;
+}
+
+// A left-out node and its subtree are not compiled, but some of them may
+// have been written in place all the same: their marks go, and in the
+// writing pass their scratch too.
+void AtrCompiler::Impl::LeaveOut(AtrNode* n)
+{
+    PreOrder(n, [this](AtrNode* k) {
+        if (pass == PASS_WRITE)
+            Clean(k);
+        else if (Flag(k, ATR_NODE_FLAG_VISIT))
+            Unmark(k);
         return true;
     });
-    marked = 0;
 }
 
 bool AtrCompiler::Impl::Walk(AtrNode* data)
 {
     PreOrder(data, [this](AtrNode* n) {
         if (failed) return false;
-        if (Flag(n, ATR_NODE_FLAG_LEFT_OUT)) return false;
-        if (Flag(n, ATR_NODE_FLAG_VISIT)) {
-            MetMark(n);
-            return true;
+        if (Flag(n, ATR_NODE_FLAG_LEFT_OUT)) {
+            LeaveOut(n);
+            return false;
         }
+        if (MetInPlace(n)) return true;
         if (Flag(n, ATR_NODE_FLAG_NO_STRUCT)) return true;
         if (Element(n)[0] == '\0') {
             FailQuiet(); // a comment node in the instance
@@ -600,18 +540,25 @@ bool AtrCompiler::Impl::Walk(AtrNode* data)
     return !failed;
 }
 
-// A structure's address, and in the writing pass its pointer index and the
-// type entry that opens it.
+// A structure's address and pointer index, given by the sizing pass (the
+// writing pass lays the structures out the same way), and in the writing
+// pass the type entry that opens it.
 void AtrCompiler::Impl::BeginStructure(Frame& f)
 {
     f.begun = true;
-    f.node->_setAddress(uint32_t(pos));
+    if (pass == PASS_SIZE) {
+        if (pos > UINT32_MAX) {
+            Fail(ATRC_ERR_MEMORY);
+            return;
+        }
+        f.node->_setAddress(uint32_t(pos));
+    }
     if (f.def->fields.empty()) return;
     Count(2);
-    if (pass == PASS_WRITE) {
+    if (pass == PASS_SIZE)
         f.node->_setPtrIndex(int32_t(structIndex++));
+    else
         AddEntry(ext.AddTypeStructBeginCode(f.def->code));
-    }
 }
 
 // Closes the innermost structure: its type entry, and its wide size added to
@@ -702,20 +649,19 @@ void AtrCompiler::Impl::WalkStructure(AtrNode* root, const StructDef* rootDef)
 
 // ---- fields -----------------------------------------------------------------
 
-void AtrCompiler::Impl::Put(uint64_t at, uint32_t value, int32_t size)
+void AtrCompiler::Impl::PutNarrow(uint64_t at, uint32_t value, int32_t size)
 {
-    if (pass != PASS_WRITE || failed) return;
     uint8_t bytes[4];
     uint32_t n = 0;
     if (size == 1) {
         bytes[0] = uint8_t(value);
         n = 1;
     } else if (size == 2) {
-        const uint16_t v = CvkSwapTarget16(uint16_t(value));
+        const uint16_t v = swapped ? CvkSwap16(uint16_t(value)) : uint16_t(value);
         std::memcpy(bytes, &v, 2);
         n = 2;
     } else if (size == 4) {
-        const uint32_t v = CvkSwapTarget32(value);
+        const uint32_t v = swapped ? CvkSwap32(value) : value;
         std::memcpy(bytes, &v, 4);
         n = 4;
     }
@@ -725,14 +671,19 @@ void AtrCompiler::Impl::Put(uint64_t at, uint32_t value, int32_t size)
     std::memcpy(buffer + at, bytes, n);
 }
 
-// A pointer word for the relocation table, which counts in 32-bit words.
+// A word that holds a pointer, for the relocation table. The sizing pass
+// counts the bytes of the table of every word that may (far too many when
+// the words are not in order: the writing pass then fails on them); the
+// writing pass writes the table, within the room the count gave.
 void AtrCompiler::Impl::RecordPointer(uint64_t at)
 {
-    if (pass != PASS_WRITE || failed) return;
-    if (at % 4 != 0)
-        Fail(ATRC_ERR_EXT_ALGORITHM);
-    else
-        pointerWords.push_back(uint32_t(at));
+    if (failed) return;
+    if (pass == PASS_SIZE) {
+        ++candidates;
+        if (at > UINT32_MAX || !pointerTable.Add(uint32_t(at))) unordered = true;
+        return;
+    }
+    if (at > UINT32_MAX || !pointerTable.Add(uint32_t(at))) Fail(ATRC_ERR_EXT_ALGORITHM);
 }
 
 void AtrCompiler::Impl::ScalarEntry(FieldKind kind, const Field& fd)
@@ -789,29 +740,42 @@ void AtrCompiler::Impl::Scalar(Frame&, const Field& fd, FieldKind kind, const Cv
     }
 }
 
-void AtrCompiler::Impl::StringSlot(std::string_view text, uint64_t at)
+// A string slot of the sizing pass: the text's string number, kept in slot
+// order for the writing pass.
+void AtrCompiler::Impl::AddString(std::string_view text, bool stable, uint64_t at)
 {
-    // Both passes meet the string slots in the same order, so the writing
-    // pass takes each index the sizing pass found instead of hashing again
-    // (and looks it up should the text differ).
-    if (pass == PASS_SIZE) {
-        bool added;
-        stringOrder.push_back(strings.Add(text, &added));
+    const uint32_t index = strings.Add(text, stable);
+    if (index == AtrCompilerStrings::kNone || !stringOrder.Push(index)) {
+        Fail(ATRC_ERR_MEMORY);
         return;
     }
-    int64_t index = -1;
-    if (stringCursor < stringOrder.size() && strings.View(stringOrder[stringCursor]) == text)
-        index = stringOrder[stringCursor];
-    else
-        index = strings.Find(text);
-    ++stringCursor;
-    if (index < 0) {
+    ++strEntries;
+    RecordPointer(at);
+}
+
+// The same slot in the writing pass, which meets the slots in the same order
+// and takes the number the sizing pass found (parked where the type
+// description's string-index list is collected: adding the entry writes the
+// same number back in its place).
+void AtrCompiler::Impl::WriteString(uint64_t at)
+{
+    if (stringCursor >= strEntries) {
         Fail(ATRC_ERR_EXT_ALGORITHM);
         return;
     }
-    Put(at, uint32_t(stringStart + strings.Offset(size_t(index))), 4);
+    const uint32_t index = uint32_t(parkedOrder[stringCursor++]);
+    Put(at, uint32_t(stringStart + strings.Offset(index)), 4);
     RecordPointer(at);
     AddEntry(ext.AddTypeStr(int32_t(index)));
+}
+
+// The string of a value, or the field's default when there is none.
+void AtrCompiler::Impl::AddValueString(const CvVariant* v, const Field& fd, uint64_t at)
+{
+    if (v == nullptr)
+        AddString(fd.def, true, at);
+    else // the text of a "STRING" stays put; the text form of another kind is rewritten by each read
+        AddString(ViewOf(v), v->GetType() == CVK_VARIANT_TYPE_STRING, at);
 }
 
 uint32_t AtrCompiler::Impl::FileSize(const std::string& path)
@@ -861,7 +825,6 @@ void AtrCompiler::Impl::Pointer(Frame& f, const Field& fd)
     const uint64_t bytes = 4 * uint64_t(count);
     pos += bytes;
     Count(uint64_t(count));
-    if (pass == PASS_SIZE) pointerSlots += uint64_t(count);
     f.wide = RoundUp(f.wide, 8) + 4 + bytes;
     if (!fd.hasLink) {
         Fail(ATRC_ERR_TEMPLATE_LINK, "link");
@@ -871,16 +834,22 @@ void AtrCompiler::Impl::Pointer(Frame& f, const Field& fd)
         DataPointer(f, fd, start, count);
     else if (fd.linkKind == L_FILE)
         FilePointer(f, fd, start, count);
-    else if (pass == PASS_WRITE) // structure targets are resolved once every structure is written
+    else
         StructPointer(f, fd, start, count);
 }
 
-// Slots from..count-1 stay 0 (writing pass: each still takes its type entry).
-void AtrCompiler::Impl::NullSlots(uint64_t start, int64_t from, int64_t count)
+// Slots from..count-1 stay 0; each still takes a pointer type entry, whose
+// target is none.
+void AtrCompiler::Impl::NullSlots(int64_t from, int64_t count)
 {
-    for (int64_t i = from; i < count && pass == PASS_WRITE; ++i) {
+    if (count <= from) return;
+    if (pass == PASS_SIZE) {
+        ptrEntries += uint64_t(count - from);
+        return;
+    }
+    for (int64_t i = from; i < count && !failed; ++i) {
         AddEntry(ext.AddTypePtr());
-        pending.push_back(PendingPointer{start + 4 * uint64_t(i), nullptr});
+        if (!ext.IncrementPtrWriteIndex()) Fail(ATRC_ERR_EXT_ALGORITHM);
     }
 }
 
@@ -892,12 +861,14 @@ void AtrCompiler::Impl::DataPointer(Frame& f, const Field& fd, uint64_t start, i
     uint32_t size = 0;
     const bool has = count == 1 && ValueBytes(AttrValue(node, fd.name.c_str(), &fd.nameSeen), &data, &size) && size > 0;
     if (!has) {
-        NullSlots(start, 0, count);
+        NullSlots(0, count);
         return;
     }
     if (pass == PASS_SIZE) {
         uint64_t offset = blocks.empty() ? 0 : blocks.back().offset + blocks.back().padded;
         blocks.push_back(Block{data, size, RoundUp(size, align), offset});
+        ++memEntries;
+        RecordPointer(start);
         return;
     }
     if (blockCursor >= blocks.size()) {
@@ -915,7 +886,7 @@ void AtrCompiler::Impl::FilePointer(Frame& f, const Field& fd, uint64_t start, i
 {
     AtrNode* node = f.node;
     if (Flag(node, ATR_NODE_FLAG_NO_FILE)) {
-        NullSlots(start, 0, count);
+        NullSlots(0, count);
         return;
     }
     sources.clear();
@@ -941,20 +912,33 @@ void AtrCompiler::Impl::FilePointer(Frame& f, const Field& fd, uint64_t start, i
         }
         const int64_t index = AddLocalFile(TextOf(path));
         if (index < 0) return;
+        const uint64_t at = start + 4 * uint64_t(slot);
         if (pass == PASS_WRITE) {
-            Put(start + 4 * uint64_t(slot), uint32_t(fileStart + files[size_t(index)].offset), 4);
-            RecordPointer(start + 4 * uint64_t(slot));
+            Put(at, uint32_t(fileStart + files[size_t(index)].offset), 4);
             AddEntry(ext.AddTypeFile(int32_t(index)));
+        } else {
+            ++fileEntries;
         }
+        RecordPointer(at);
         ++slot;
     }
-    NullSlots(start, slot, count);
+    NullSlots(slot, count);
 }
 
 // Pointers to structures: the named child or children, else the last
-// matching entry of a parameter array.
+// matching entry of a parameter array. The targets are descendants, which
+// the sizing pass has laid out, so their slots are filled at once; a target
+// that has no structure leaves its slot 0.
 void AtrCompiler::Impl::StructPointer(Frame& f, const Field& fd, uint64_t start, int64_t count)
 {
+    if (pass == PASS_SIZE) {
+        ptrEntries += uint64_t(count);
+        droppable += uint64_t(count);
+        if (pos > owner->m_imageLimit) // too large to be built: no table is counted
+            unordered = true;
+        for (int64_t i = 0; i < count && !unordered; ++i) RecordPointer(start + 4 * uint64_t(i));
+        return;
+    }
     AtrNode* node = f.node;
     targets.clear();
     auto usable = [](const AtrNode* t) { return !Flag(t, ATR_NODE_FLAG_LEFT_OUT); };
@@ -980,10 +964,17 @@ void AtrCompiler::Impl::StructPointer(Frame& f, const Field& fd, uint64_t start,
             break;
         }
     }
-    for (int64_t i = 0; i < count; ++i) {
+    for (int64_t i = 0; i < count && !failed; ++i) {
         AddEntry(ext.AddTypePtr());
         const AtrNode* t = size_t(i) < targets.size() && usable(targets[size_t(i)]) ? targets[size_t(i)] : nullptr;
-        pending.push_back(PendingPointer{start + 4 * uint64_t(i), t});
+        if (t == nullptr || t->_getPtrIndex() < 0) {
+            if (!ext.IncrementPtrWriteIndex()) Fail(ATRC_ERR_EXT_ALGORITHM);
+            continue;
+        }
+        const uint64_t at = start + 4 * uint64_t(i);
+        Put(at, t->_getAddress(), 4);
+        RecordPointer(at);
+        if (!ext.SetTypePtrIndex(t->_getPtrIndex())) Fail(ATRC_ERR_EXT_ALGORITHM);
     }
 }
 
@@ -1007,6 +998,7 @@ void AtrCompiler::Impl::Field_(Frame& f, const Field& fd)
 }
 
 // A string field: one string slot, or a list of them from a child's data.
+// The sizing pass finds the texts; the writing pass takes its strings.
 void AtrCompiler::Impl::StringField(Frame& f, const Field& fd)
 {
     AtrNode* node = f.node;
@@ -1019,16 +1011,17 @@ void AtrCompiler::Impl::StringField(Frame& f, const Field& fd)
         pos += 4;
         f.wide = RoundUp(f.wide, 8) + 8;
         Count(1);
-        std::string_view text = fd.def;
-        if (const CvVariant* a = AttrValue(node, fd.name.c_str(), &fd.nameSeen)) {
-            text = ViewOf(a);
-        } else if (AtrNode* c = FindChild(node, fd.name.c_str(), &fd.childSeen)) {
-            if (const CvVariant* d = DataValue(c, 0))
-                text = ViewOf(d);
-            else if (const CvVariant* a0 = FirstAttrValue(c))
-                text = ViewOf(a0);
+        if (pass == PASS_WRITE) {
+            WriteString(start);
+            return;
         }
-        StringSlot(text, start);
+        const CvVariant* v = AttrValue(node, fd.name.c_str(), &fd.nameSeen);
+        if (v == nullptr)
+            if (AtrNode* c = FindChild(node, fd.name.c_str(), &fd.childSeen)) {
+                v = DataValue(c, 0);
+                if (v == nullptr) v = FirstAttrValue(c);
+            }
+        AddValueString(v, fd, start);
         return;
     }
     AtrNode* c = FindChild(node, fd.name.c_str(), &fd.childSeen);
@@ -1044,10 +1037,12 @@ void AtrCompiler::Impl::StringField(Frame& f, const Field& fd)
         Fail(ATRC_ERR_MEMORY);
         return;
     }
-    const int32_t have = DataCount(c);
     const AtrData* d = c->GetData(0);
     for (int64_t i = 0; i < count && !failed; ++i) {
-        StringSlot(i < have && d != nullptr ? ViewOf(d) : std::string_view(fd.def), start + 4 * uint64_t(i));
+        if (pass == PASS_WRITE)
+            WriteString(start + 4 * uint64_t(i));
+        else
+            AddValueString(d, fd, start + 4 * uint64_t(i));
         if (d != nullptr) d = d->GetNext();
     }
 }
@@ -1230,32 +1225,35 @@ uint32_t AtrCompiler::ConvertColor(uint32_t v, int colorType)
 void AtrCompiler::Impl::Reset(uint32_t alignment)
 {
     align = alignment;
+    swapped = CvkEndianGetTarget() == 1;
     failed = false;
     strings.Clear();
+    stringOrder.Clear();
+    parkedOrder = nullptr;
+    stringCursor = 0;
     blocks.clear();
     files.clear();
     fileIndex.clear();
     resources->SetAlignSize(align);
-    pending.clear();
     entries = 0;
-    pointerSlots = 0;
-    pointerWords.clear();
     wideTotal = 0;
     blockCursor = 0;
     structIndex = 0;
-    stringOrder.clear();
-    stringCursor = 0;
+    pointerTable = CvkPointerOffsetStream();
+    candidates = droppable = 0;
+    unordered = false;
+    ptrEntries = strEntries = memEntries = fileEntries = 0;
 }
 
-// Walks the tree once to size the structures and collect strings, byte
-// blocks and files.
+// Walks the tree once to size and lay out the structures, collect strings,
+// byte blocks and files, and count the type description and the pointer
+// table.
 bool AtrCompiler::Impl::SizePass(AtrNode* data)
 {
     headSize = uint32_t(RoundUp(CVK_CHUNK_HEAD_SIZE, align));
     pass = PASS_SIZE;
     pos = headSize;
     Walk(data);
-    ClearMarks(data);
     // The writing pass takes the strings by the order recorded here.
     strings.DropIndex();
     return !failed;
@@ -1274,29 +1272,23 @@ bool AtrCompiler::Impl::PlanLayout(uint64_t limit)
     atrbSize = RoundUp(fileStart + fileBytes - headSize, align);
     bufferSize = headSize + atrbSize;
     wideSize = RoundUp(wideTotal, align);
-    if (bufferSize > limit || entries > 0x3FFFFFFFu) {
+    const uint64_t listWords = ptrEntries + strEntries + memEntries + fileEntries;
+    const uint64_t words = entries + listWords + strings.Count() + blocks.size() + files.size();
+    if (bufferSize > limit || words > 0x3FFFFFFFu) {
         Fail(ATRC_ERR_MEMORY);
         return false;
     }
     // The data chunk is written in place in the final image, so the block
-    // has room behind it for the other chunks: the pointer table, at most one
-    // entry of at most 4 bytes per pointer slot, and the type description,
-    // whose size is known now (one list word per pointer or string slot
-    // beside the entries). The type entries are collected where they would
-    // lie behind the largest pointer table and moved down once the table is
-    // known. Pages of the room that the image does not use are never touched.
-    const uint64_t slots = pointerSlots + stringOrder.size();
-    const uint64_t words = entries + slots + strings.Count() + blocks.size() + files.size();
-    if (words > 0x3FFFFFFFu) {
-        Fail(ATRC_ERR_MEMORY);
-        return false;
-    }
-    ext.ExitChunk();
-    const uint32_t descBound = ext.CalcDataSize(uint32_t(entries + slots), uint32_t(strings.Count()),
-                                                uint32_t(blocks.size()), uint32_t(files.size()));
-    const uint64_t extBound = RoundUp(bufferSize + CVK_CHUNK_HEAD_SIZE + 4 + 4 * slots, align);
+    // has room behind it for the other chunks: the pointer table, whose size
+    // the sizing pass bounded, and the type description, whose size is known
+    // now. The description is collected where it would lie behind the
+    // largest pointer table and moved down once the table is written. Pages
+    // of the room that the image does not use are never touched.
+    pointerRoom = unordered ? 8 + 4 * candidates : uint64_t(pointerTable.Size()) + droppable + 3;
+    const uint64_t descSize = ATRC_EXT_HEAD_WORDS_SIZE + 4 * words;
+    const uint64_t extBound = RoundUp(bufferSize + CVK_CHUNK_HEAD_SIZE + pointerRoom, align);
     typesAt = RoundUp(extBound + CVK_CHUNK_HEAD_SIZE + ATRC_EXT_HEAD_WORDS_SIZE, 4);
-    reserve = extBound + CVK_CHUNK_HEAD_SIZE + RoundUp(descBound, align) + align + CVK_CHUNK_HEAD_SIZE;
+    reserve = extBound + CVK_CHUNK_HEAD_SIZE + RoundUp(descSize, align) + align + CVK_CHUNK_HEAD_SIZE;
     if (reserve > UINT32_MAX) {
         Fail(ATRC_ERR_MEMORY);
         return false;
@@ -1305,23 +1297,36 @@ bool AtrCompiler::Impl::PlanLayout(uint64_t limit)
 }
 
 // Allocates the image and fills the data chunk's head, strings, byte blocks
-// and embedded files.
+// and embedded files; the type description is collected behind the room of
+// the pointer table, its lists behind room for the string, block and file
+// sizes, and the string order of the sizing pass is parked in its
+// string-index list.
 bool AtrCompiler::Impl::FillBuffer()
 {
     buffer = static_cast<uint8_t*>(t_cvkMainHeapAlloc(uint32_t(reserve), 0, kSourceTag, __LINE__));
-    if (buffer == nullptr || !ext.InitChunk(uint32_t(entries), reinterpret_cast<uint32_t*>(buffer + typesAt))) {
+    const uint64_t listsAt = typesAt + 4 * (entries + strings.Count() + blocks.size() + files.size());
+    int32_t* lists = buffer != nullptr ? reinterpret_cast<int32_t*>(buffer + listsAt) : nullptr;
+    AtrCompilerExtChunk::ListSizes sizes;
+    sizes.ptr = uint32_t(ptrEntries);
+    sizes.str = uint32_t(strEntries);
+    sizes.mem = uint32_t(memEntries);
+    sizes.file = uint32_t(fileEntries);
+    if (buffer == nullptr ||
+        !ext.InitChunk(uint32_t(entries), reinterpret_cast<uint32_t*>(buffer + typesAt), sizes, lists)) {
         Fail(ATRC_ERR_MEMORY);
         return false;
     }
-    pointerWords.reserve(size_t(pointerSlots + stringOrder.size()));
     std::memset(buffer, 0, size_t(bufferSize));
     CvChunk* atrb = reinterpret_cast<CvChunk*>(buffer);
     atrb->Clear();
     atrb->SetTag(CVK_CHUNK_TAG_ATRB);
     atrb->SetHeadSize(headSize);
     atrb->SetSize(uint32_t(atrbSize));
-    const std::string& pool = strings.Pool();
-    std::memcpy(buffer + stringStart, pool.data(), pool.size());
+    strings.CopyTo(buffer + stringStart);
+    int32_t* parked = lists + ptrEntries;
+    stringOrder.ForEach([&parked](uint32_t index) { *parked++ = int32_t(index); });
+    stringOrder.Clear();
+    parkedOrder = lists + ptrEntries;
     for (const Block& b : blocks) std::memcpy(buffer + blockStart + b.offset, b.bytes, b.size);
     for (const LocalFile& lf : files) {
         const CvString full = CvkFileNameExtractEnvName(lf.path.c_str());
@@ -1331,44 +1336,26 @@ bool AtrCompiler::Impl::FillBuffer()
             return false;
         }
     }
+    pointerTable = CvkPointerOffsetStream(buffer + bufferSize + CVK_CHUNK_HEAD_SIZE, pointerRoom);
     return true;
 }
 
-// Walks the tree again, writing the structures.
+// Walks the tree again, writing the structures and their pointers; every
+// list of the type description must come out as the sizing pass counted it.
 bool AtrCompiler::Impl::WritePass(AtrNode* data)
 {
     pass = PASS_WRITE;
     pos = headSize;
     Walk(data);
-    return !failed;
-}
-
-// Fills the structure pointers with their targets' addresses; a target that
-// was not written leaves its slot 0.
-bool AtrCompiler::Impl::LinkPointers()
-{
-    const size_t recorded = pointerWords.size();
-    for (const PendingPointer& p : pending) {
-        if (failed) break;
-        const bool written = p.target != nullptr && p.target->_getPtrIndex() >= 0;
-        if (!written) {
-            ext.IncrementPtrWriteIndex();
-            continue;
-        }
-        Put(p.slot, p.target->_getAddress(), 4);
-        RecordPointer(p.slot);
-        if (!ext.SetTypePtrIndex(p.target->_getPtrIndex())) Fail(ATRC_ERR_EXT_ALGORITHM);
-    }
-    if (!failed && !ext.CheckValid()) Fail(ATRC_ERR_EXT_ALGORITHM);
-    // The words recorded while writing and the structure pointers are each in
-    // slot order; one merge gives the table's order.
-    std::inplace_merge(pointerWords.begin(), pointerWords.begin() + std::ptrdiff_t(recorded), pointerWords.end());
+    const bool counted = ext.GetPtrCount() == ptrEntries && ext.GetStrCount() == strEntries &&
+                         ext.GetMemCount() == memEntries && ext.GetFileCount() == fileEntries;
+    if (!failed && (!ext.CheckValid() || !counted)) Fail(ATRC_ERR_EXT_ALGORITHM);
     return !failed;
 }
 
 // The type description chunk: head, parameter types (already in place, up
-// to typesEnd), the sizes of strings, blocks and files, and the pointer
-// indexes; it must fill its size exactly.
+// to typesEnd), the sizes of strings, blocks and files, and the lists (moved
+// down from where they were collected); it must fill its size exactly.
 bool AtrCompiler::Impl::WriteTypeChunk(uint8_t* image, uint64_t extStart, uint8_t* typesEnd, uint32_t descSize)
 {
     const uint32_t entryCount = uint32_t(entries);
@@ -1383,7 +1370,7 @@ bool AtrCompiler::Impl::WriteTypeChunk(uint8_t* image, uint64_t extStart, uint8_
         std::memcpy(p, &w, 4);
         p += 4;
     };
-    for (size_t i = 0; i < strings.Count(); ++i) word(strings.View(i).size());
+    for (size_t i = 0; i < strings.Count(); ++i) word(strings.Length(i));
     for (const Block& b : blocks) word(b.padded);
     for (const LocalFile& lf : files) word(lf.padded);
     p = ext.WritePtrIndex(p);
@@ -1394,14 +1381,14 @@ bool AtrCompiler::Impl::WriteTypeChunk(uint8_t* image, uint64_t extStart, uint8_
     return true;
 }
 
-// Appends the pointer-offset chunk, the type description chunk and the end
-// chunk behind the data chunk.
+// Closes the pointer table behind the data chunk and moves the type
+// description down behind it, then the end chunk.
 bool AtrCompiler::Impl::Assemble(uint64_t limit)
 {
-    const uint32_t pointerCount = uint32_t(pointerWords.size());
-    const uint32_t tableSize = CvkPointerOffsetTableSize(pointerWords.data(), pointerCount);
+    const uint32_t tableSize = pointerTable.Finish();
     const uint64_t pofStart = bufferSize;
-    const uint64_t extStart = RoundUp(pofStart + CVK_CHUNK_HEAD_SIZE + tableSize, align);
+    const uint64_t tableEnd = pofStart + CVK_CHUNK_HEAD_SIZE + tableSize;
+    const uint64_t extStart = RoundUp(tableEnd, align);
     const uint64_t typesStart = extStart + CVK_CHUNK_HEAD_SIZE + ATRC_EXT_HEAD_WORDS_SIZE;
     const uint32_t descSize = ext.CalcDataSize(uint32_t(entries), uint32_t(strings.Count()), uint32_t(blocks.size()),
                                                uint32_t(files.size()));
@@ -1412,43 +1399,45 @@ bool AtrCompiler::Impl::Assemble(uint64_t limit)
         return false;
     }
     // Cannot happen: the words are in order, and the room and the place of
-    // the collected entries are upper bounds.
+    // the collected description are upper bounds.
     if (tableSize == 0 || total > reserve || typesStart > typesAt) {
         Fail(ATRC_ERR_EXT_ALGORITHM);
         return false;
     }
     uint8_t* image = buffer;
-    // The type entries move down to their place first; the rest behind the
-    // data chunk starts zeroed (paddings included).
+    // The type entries move down to their place first; the lists follow in
+    // WriteTypeChunk, and the rest of the chunks' room is zeroed around them
+    // (paddings included).
     uint8_t* typesEnd = ext.WriteParamTypes(image + typesStart, uint32_t(entries));
-    std::memset(image + bufferSize, 0, size_t(typesStart - bufferSize));
-    std::memset(typesEnd, 0, size_t(image + total - typesEnd));
+    std::memset(image + tableEnd, 0, size_t(typesStart - tableEnd));
     CvChunk* pofChunk = reinterpret_cast<CvChunk*>(image + pofStart);
     pofChunk->Clear();
     pofChunk->SetTag(CVK_CHUNK_TAG_POF0);
-    CvkPointerOffsetWriteTable(pointerWords.data(), pointerCount, image + pofStart + CVK_CHUNK_HEAD_SIZE);
     pofChunk->SetSize(uint32_t(extStart - pofStart - CVK_CHUNK_HEAD_SIZE));
     if (!WriteTypeChunk(image, extStart, typesEnd, descSize)) return false;
+    const uint64_t descEnd = extStart + CVK_CHUNK_HEAD_SIZE + descSize;
+    std::memset(image + descEnd, 0, size_t(total - descEnd));
     CvkCnkWriteEOFCInfo(reinterpret_cast<CvChunk*>(image + eofcStart));
     imageSize = total;
     return true;
 }
 
 // Frees the scratch of one compilation: the buffer (unless it became the
-// image, the type entries collected in it with it), the pointer words and
-// the walk's marks on the tree.
-void AtrCompiler::Impl::ReleaseScratch(AtrNode* data)
+// image) with the type description collected in it; after a failure the
+// tree's marks and scratch are cleaned.
+void AtrCompiler::Impl::ReleaseScratch(AtrNode* data, bool built)
 {
     if (buffer != nullptr) {
         ext.ExitChunk();
         t_cvkMainHeapFree(buffer, kSourceTag, __LINE__);
     }
     buffer = nullptr;
-    pointerWords = std::vector<uint32_t>();
-    ClearMarks(data);
+    strings.Clear();
+    stringOrder.Clear();
+    if (!built) CleanTree(data);
 }
 
-// Sizing, layout, filling, writing, pointers and assembly, in order; the
+// Sizing, layout, filling, writing and assembly, in order; the
 // first failure ends the compilation, and every way out frees the scratch.
 int AtrCompiler::CreateBinary(AtrNode* data, AtrNode* definition, int scramble, uint32_t align)
 {
@@ -1466,13 +1455,12 @@ int AtrCompiler::CreateBinary(AtrNode* data, AtrNode* definition, int scramble, 
     m_align = align > 0 ? align : 1;
     m.Reset(m_align);
     m.BuildDefinitions(definition);
-    m.ResetTree(data);
 
     const bool built = m.SizePass(data) && m.PlanLayout(m_imageLimit) && m.FillBuffer() && m.WritePass(data) &&
-                       m.LinkPointers() && m.Assemble(m_imageLimit);
+                       m.Assemble(m_imageLimit);
     uint8_t* image = built ? m.buffer : nullptr;
     if (built) m.buffer = nullptr; // the image now, no longer the compiler's scratch
-    m.ReleaseScratch(data);
+    m.ReleaseScratch(data, built);
     if (!built) return 0;
     m.ext.ExitChunk();
     m_image = image;

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <initializer_list>
+#include <utility>
 
 namespace {
 
@@ -89,6 +90,27 @@ int AtrCompilerExtChunk::InitChunk(uint32_t entryCount, uint32_t* table)
     return 1;
 }
 
+int AtrCompilerExtChunk::InitChunk(uint32_t entryCount, uint32_t* table, const ListSizes& sizes, int32_t* lists)
+{
+    ExitChunk();
+    const uint64_t listWords = uint64_t(sizes.ptr) + sizes.str + sizes.mem + sizes.file;
+    if (entryCount > 0x3FFFFFFFu || listWords > 0x3FFFFFFFu || (entryCount > 0 && table == nullptr) ||
+        (listWords > 0 && lists == nullptr))
+        return 0;
+    if (entryCount > 0) {
+        m_table = table;
+        m_tableOwned = false;
+    }
+    m_tableEntries = entryCount;
+    int32_t* at = lists;
+    for (auto [list, capacity] : {std::pair{&m_ptr, sizes.ptr}, std::pair{&m_str, sizes.str},
+                                  std::pair{&m_mem, sizes.mem}, std::pair{&m_file, sizes.file}}) {
+        *list = List{capacity > 0 ? at : nullptr, 0, capacity, false};
+        at += capacity;
+    }
+    return 1;
+}
+
 void AtrCompilerExtChunk::ExitChunk()
 {
     if (m_table != nullptr && m_tableOwned) t_cvkMainHeapFree(m_table, kSourceTag, __LINE__);
@@ -109,6 +131,7 @@ void AtrCompilerExtChunk::ExitChunk()
 int AtrCompilerExtChunk::_push(List& list, int32_t value)
 {
     if (list.count == list.capacity) {
+        if (!list.owned) return 0;
         const uint32_t capacity = list.capacity == 0 ? 64 : list.capacity * 2;
         if (capacity > 0x3FFFFFFFu) return 0;
         int32_t* data = static_cast<int32_t*>(t_cvkMainHeapAlloc(capacity * 4, 0, kSourceTag, __LINE__));
@@ -124,7 +147,7 @@ int AtrCompilerExtChunk::_push(List& list, int32_t value)
 
 void AtrCompilerExtChunk::_free(List& list)
 {
-    if (list.data != nullptr) t_cvkMainHeapFree(list.data, kSourceTag, __LINE__);
+    if (list.data != nullptr && list.owned) t_cvkMainHeapFree(list.data, kSourceTag, __LINE__);
     list = List{};
 }
 
@@ -270,7 +293,8 @@ uint8_t* AtrCompilerExtChunk::WriteParamTypes(uint8_t* position, uint32_t entryC
         for (uint32_t i = 0; i < count; ++i) {
             uint32_t w;
             std::memcpy(&w, position + 4 * size_t(i), 4);
-            PutWord(position + 4 * size_t(i), w);
+            w = CvkSwap32(w);
+            std::memcpy(position + 4 * size_t(i), &w, 4);
         }
     }
     return position + 4 * size_t(count);
@@ -279,7 +303,13 @@ uint8_t* AtrCompilerExtChunk::WriteParamTypes(uint8_t* position, uint32_t entryC
 uint8_t* AtrCompilerExtChunk::WritePtrIndex(uint8_t* position)
 {
     if (position == nullptr) return nullptr;
-    for (const List* list : {&m_ptr, &m_str, &m_mem, &m_file})
-        for (uint32_t i = 0; i < list->count; ++i) position = PutWord(position, uint32_t(list->data[i]));
+    const bool swapped = CvkEndianGetTarget() == 1;
+    for (const List* list : {&m_ptr, &m_str, &m_mem, &m_file}) {
+        for (uint32_t i = 0; i < list->count; ++i) {
+            const uint32_t w = swapped ? CvkSwap32(uint32_t(list->data[i])) : uint32_t(list->data[i]);
+            std::memcpy(position, &w, 4);
+            position += 4;
+        }
+    }
     return position;
 }

@@ -26,7 +26,8 @@
 //          string-index, byte-block-index and file-index lists.
 //
 // The entry table comes from the main heap; the four index lists grow in
-// the main heap as well.
+// the main heap as well. A writer that knows the counts in advance may keep
+// the table and the lists in storage of its own instead.
 
 #include "kit/CvChunk.h"
 #include "kit/CvkBase.h"
@@ -72,6 +73,15 @@ public:
     // words, never freed here), so that a writer can collect them inside the
     // image it is building; WriteParamTypes then moves them into place.
     int InitChunk(uint32_t entryCount, uint32_t* table);
+    // As above, with the four lists kept in the caller's `lists` as well:
+    // the pointer-target, string-index, block-index and file-index lists one
+    // after another, of exactly the capacities given (a list that would grow
+    // past its capacity makes the adding operation fail). Neither the table
+    // nor the lists are cleared: only what is added is ever read.
+    struct ListSizes {
+        uint32_t ptr = 0, str = 0, mem = 0, file = 0;
+    };
+    int InitChunk(uint32_t entryCount, uint32_t* table, const ListSizes& sizes, int32_t* lists);
     // Frees the lists and the table.
     void ExitChunk();
 
@@ -126,7 +136,8 @@ public:
     // in the same buffer; it is moved there (and no longer holds the entries).
     uint8_t* WriteParamTypes(uint8_t* position, uint32_t entryCount);
     // Writes the pointer-target, string-index, block-index and file-index
-    // lists and returns the position behind them.
+    // lists and returns the position behind them. Lists of the caller's may
+    // lie at or above `position` in the same buffer, in that order.
     uint8_t* WritePtrIndex(uint8_t* position);
 
     // The structure-begin code of an element name (0x2000 for names without
@@ -144,11 +155,13 @@ public:
     uint32_t GetMaxDepth() const { return m_maxDepth; }
 
 private:
-    // A growable list of 32-bit words in the main heap.
+    // A list of 32-bit words: growing in the main heap, or fixed in the
+    // caller's storage.
     struct List {
         int32_t* data = nullptr;
         uint32_t count = 0;
         uint32_t capacity = 0;
+        bool owned = true;
     };
     static int _push(List& list, int32_t value);
     static void _free(List& list);

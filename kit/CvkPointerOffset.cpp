@@ -177,22 +177,6 @@ uint8_t* PutEntry(uint8_t* p, uint32_t distance, uint32_t sizeClass)
     return p;
 }
 
-// Visits the distance in words of every offset from the one before (the
-// first from the chunk start); false when the offsets are not ascending
-// multiples of 4. Offsets of 32 bits are never 2^30 words apart.
-template <typename Visit>
-bool ForEachDistance(const uint32_t* offsets, uint32_t count, Visit&& visit)
-{
-    uint32_t previous = 0;
-    for (uint32_t i = 0; i < count; ++i) {
-        const uint32_t at = offsets[i];
-        if (at % 4 != 0 || (i > 0 && at <= previous)) return false;
-        visit((at - previous) / 4);
-        previous = at;
-    }
-    return true;
-}
-
 uint32_t SlotOf(const uint8_t* address, uint32_t slotCount)
 {
     const uint64_t h = (uint64_t(reinterpret_cast<uintptr_t>(address)) >> 2) * 0x9E3779B97F4A7C15ull;
@@ -456,22 +440,48 @@ int CvkPofControl::WriteChunk(void* buffer)
     return Write(static_cast<uint8_t*>(buffer) + CVK_CHUNK_HEAD_SIZE);
 }
 
+bool CvkPointerOffsetStream::Add(uint32_t offset)
+{
+    if (m_refused || offset % 4 != 0 || (m_started && offset <= m_previous)) {
+        m_refused = true;
+        return false;
+    }
+    const uint32_t distance = (offset - m_previous) / 4;
+    const uint32_t sizeClass = SizeClass(distance);
+    if (m_bytes + EntryBytes(sizeClass) > m_capacity) {
+        m_refused = true;
+        return false;
+    }
+    if (m_table != nullptr) PutEntry(m_table + m_bytes, distance, sizeClass);
+    m_bytes += EntryBytes(sizeClass);
+    m_previous = offset;
+    m_started = true;
+    return true;
+}
+
+uint32_t CvkPointerOffsetStream::Finish()
+{
+    if (m_refused || Size() > m_capacity) return 0;
+    const uint32_t size = Size();
+    if (m_table != nullptr) {
+        std::memset(m_table + m_bytes, 0, size_t(size - m_bytes));
+        WriteWord(m_table, size);
+    }
+    return size;
+}
+
 uint32_t CvkPointerOffsetTableSize(const uint32_t* offsets, uint32_t count)
 {
-    uint64_t size = 4;
-    if (!ForEachDistance(offsets, count, [&](uint32_t distance) { size += EntryBytes(SizeClass(distance)); }))
-        return 0;
-    return static_cast<uint32_t>((size + 3) & ~uint64_t(3));
+    CvkPointerOffsetStream table;
+    for (uint32_t i = 0; i < count; ++i)
+        if (!table.Add(offsets[i])) return 0;
+    return table.Finish();
 }
 
 uint32_t CvkPointerOffsetWriteTable(const uint32_t* offsets, uint32_t count, void* buffer)
 {
-    const uint32_t size = CvkPointerOffsetTableSize(offsets, count);
-    if (size == 0 || !buffer) return 0;
-    uint8_t* out = static_cast<uint8_t*>(buffer);
-    std::memset(out, 0, size);
-    WriteWord(out, size);
-    uint8_t* p = out + 4;
-    ForEachDistance(offsets, count, [&](uint32_t distance) { p = PutEntry(p, distance, SizeClass(distance)); });
-    return size;
+    if (CvkPointerOffsetTableSize(offsets, count) == 0 || !buffer) return 0;
+    CvkPointerOffsetStream table(buffer);
+    for (uint32_t i = 0; i < count; ++i) table.Add(offsets[i]);
+    return table.Finish();
 }

@@ -50,6 +50,41 @@ LUMIVOR_EXPORT int CvkPointerOffsetClear(CvChunk* chunk, const void* table, cons
 LUMIVOR_EXPORT uint32_t CvkPointerOffsetTableSize(const uint32_t* offsets, uint32_t count);
 LUMIVOR_EXPORT uint32_t CvkPointerOffsetWriteTable(const uint32_t* offsets, uint32_t count, void* buffer);
 
+// The same table written word by word while a writer meets its pointer words
+// in ascending order, so that it keeps no list of them. With a null table the
+// stream only counts the bytes; with a table it writes no more than
+// `capacity` bytes.
+//
+//     CvkPointerOffsetStream table(behindTheHeader);
+//     table.Add(40);
+//     table.Add(48);
+//     uint32_t size = table.Finish();  // the size word and the padding written
+class LUMIVOR_EXPORT CvkPointerOffsetStream {
+public:
+    explicit CvkPointerOffsetStream(void* table = nullptr, uint64_t capacity = UINT32_MAX)
+        : m_table(static_cast<uint8_t*>(table)), m_capacity(capacity)
+    {
+    }
+
+    // Records the pointer word at `offset` from the chunk start. False, and
+    // every later word refused too, when it is not a multiple of 4 above the
+    // word before or the table would pass its capacity.
+    bool Add(uint32_t offset);
+    // Table bytes so far: the size word, the entries and the padding to 4.
+    uint32_t Size() const { return uint32_t((m_bytes + 3) & ~uint64_t(3)); }
+    // Writes the size word and the zero padding; Size(), or 0 after a
+    // refused word.
+    uint32_t Finish();
+
+private:
+    uint8_t* m_table;
+    uint64_t m_capacity;
+    uint64_t m_bytes = 4;
+    uint32_t m_previous = 0;
+    bool m_started = false;
+    bool m_refused = false;
+};
+
 #include "kit/CvkBase.h"
 
 #include <cstdint>
