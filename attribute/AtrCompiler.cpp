@@ -3,14 +3,14 @@
 #include "attribute/AtrCompilerStrings.h"
 #include "attribute/AtrNode.h"
 #include "kit/CvChunk.h"
+#include "kit/CvkCodec.h"
 #include "kit/CvkEndian.h"
 #include "kit/CvkFile.h"
 #include "kit/CvkFileList.h"
 #include "kit/CvkFileName.h"
-#include "kit/CvkCodec.h"
-#include "kit/CvkRandom.h"
 #include "kit/CvkHeap.h"
 #include "kit/CvkPointerOffset.h"
+#include "kit/CvkRandom.h"
 #include "platform/PlatformCodePage.h"
 
 #include <algorithm>
@@ -76,10 +76,7 @@ const CvVariant* FirstAttrValue(const AtrNode* n)
     AtrAttribute* a = n->GetAttribute(0);
     return a != nullptr ? static_cast<const CvVariant*>(a->GetData()) : nullptr;
 }
-const CvVariant* DataValue(const AtrNode* n, int32_t i)
-{
-    return static_cast<const CvVariant*>(n->GetData(i));
-}
+const CvVariant* DataValue(const AtrNode* n, int32_t i) { return static_cast<const CvVariant*>(n->GetData(i)); }
 int32_t DataCount(const AtrNode* n) { return n->GetDataSize(); }
 
 AtrNode* FindChild(const AtrNode* n, const char* element, const char** seen = nullptr)
@@ -156,8 +153,17 @@ enum FieldKind {
     K_NESTED,
     K_NO_TYPE,
 };
-enum LinkKind { L_STRUCT, L_DATA, L_FILE };
-enum Convert { C_NONE, C_COLOR_SWAP, C_COLOR_SWAP_ARGB, C_DEG_ANG };
+enum LinkKind {
+    L_STRUCT,
+    L_DATA,
+    L_FILE
+};
+enum Convert {
+    C_NONE,
+    C_COLOR_SWAP,
+    C_COLOR_SWAP_ARGB,
+    C_DEG_ANG
+};
 
 struct StructDef;
 
@@ -184,10 +190,11 @@ struct StructDef {
 FieldKind KindOf(const std::string& type)
 {
     static const std::unordered_map<std::string_view, FieldKind> kinds = {
-        {"SINT", K_SINT},           {"UINT", K_UINT},           {"FLOAT", K_FLOAT},
-        {"COLOR_ARGB", K_COLOR},    {"STRING", K_STRING},       {"POINTER", K_POINTER},
-        {"DATA_SIZE", K_DATA_SIZE}, {"FILE_INDEX", K_FILE_INDEX}, {"FILE_SIZE", K_FILE_SIZE},
-        {"ARRAY_SIZE", K_ARRAY_SIZE},
+        {"SINT", K_SINT},           {"UINT", K_UINT},
+        {"FLOAT", K_FLOAT},         {"COLOR_ARGB", K_COLOR},
+        {"STRING", K_STRING},       {"POINTER", K_POINTER},
+        {"DATA_SIZE", K_DATA_SIZE}, {"FILE_INDEX", K_FILE_INDEX},
+        {"FILE_SIZE", K_FILE_SIZE}, {"ARRAY_SIZE", K_ARRAY_SIZE},
     };
     auto it = kinds.find(type);
     return it != kinds.end() ? it->second : K_NESTED;
@@ -237,7 +244,10 @@ struct Frame {
     int32_t lastFileIndex = -1;
 };
 
-enum Pass { PASS_SIZE, PASS_WRITE };
+enum Pass {
+    PASS_SIZE,
+    PASS_WRITE
+};
 
 } // namespace
 
@@ -247,22 +257,22 @@ struct AtrCompiler::Impl {
     std::deque<StructDef> defStore;
 
     AtrCompilerStrings strings;
-    AtrBlockList<uint32_t> stringOrder; // string numbers in slot order (sizing pass)
+    AtrBlockList<uint32_t> stringOrder;   // string numbers in slot order (sizing pass)
     const int32_t* parkedOrder = nullptr; // the same, parked in the image (writing pass)
     size_t stringCursor = 0;              // next of them (writing pass)
     std::vector<Block> blocks;
     std::vector<LocalFile> files;
     std::unordered_map<std::string, uint32_t> fileIndex;
     CvkFileList* resources = nullptr;
-    std::vector<Frame> stack;              // reused by every structure walk
-    std::vector<AtrNode*> sources;         // scratch of file pointer fields
-    std::vector<const AtrNode*> targets;   // scratch of structure pointer fields
+    std::vector<Frame> stack;            // reused by every structure walk
+    std::vector<AtrNode*> sources;       // scratch of file pointer fields
+    std::vector<const AtrNode*> targets; // scratch of structure pointer fields
 
     Pass pass = PASS_SIZE;
     uint32_t align = 16;
-    uint64_t pos = 0;        // running offset from the chunk start
-    uint64_t entries = 0;    // type entries counted by the sizing pass
-    uint64_t wideTotal = 0;  // wide structure bytes
+    uint64_t pos = 0;       // running offset from the chunk start
+    uint64_t entries = 0;   // type entries counted by the sizing pass
+    uint64_t wideTotal = 0; // wide structure bytes
     uint32_t blockCursor = 0;
     uint32_t structIndex = 0;
     bool failed = false;
@@ -272,10 +282,10 @@ struct AtrCompiler::Impl {
     uint64_t structEnd = 0, stringStart = 0, blockStart = 0, fileStart = 0;
     uint8_t* buffer = nullptr; // first buffer: the "ATRB" chunk
     uint64_t bufferSize = 0;
-    uint64_t atrbSize = 0;     // the data chunk's size after its head
-    uint64_t wideSize = 0;     // wide structure bytes, rounded (from the sizing pass)
-    uint64_t reserve = 0;      // bytes of the buffer: the whole image's upper bound
-    uint64_t typesAt = 0;      // where the type description is collected (behind the largest pointer table)
+    uint64_t atrbSize = 0; // the data chunk's size after its head
+    uint64_t wideSize = 0; // wide structure bytes, rounded (from the sizing pass)
+    uint64_t reserve = 0;  // bytes of the buffer: the whole image's upper bound
+    uint64_t typesAt = 0;  // where the type description is collected (behind the largest pointer table)
     uint64_t imageSize = 0;
     // The pointer table: in the sizing pass the bytes of a table of every
     // slot that may hold a pointer (structure pointers whose target turns out
@@ -589,7 +599,9 @@ void AtrCompiler::Impl::WalkStructure(AtrNode* root, const StructDef* rootDef)
                 continue;
             }
             f.iter = NextSibling(c);
-            if (f.skipFlagged && Flag(c, ATR_NODE_FLAG_LEFT_OUT | ATR_NODE_FLAG_NO_STRUCT | ATR_NODE_FLAG_COMMENT | ATR_NODE_FLAG_INSTRUCTION)) continue;
+            if (f.skipFlagged && Flag(c, ATR_NODE_FLAG_LEFT_OUT | ATR_NODE_FLAG_NO_STRUCT | ATR_NODE_FLAG_COMMENT |
+                                             ATR_NODE_FLAG_INSTRUCTION))
+                continue;
             --f.remaining;
             const StructDef* d = DefOf(c);
             if (d == nullptr) continue;
@@ -615,7 +627,8 @@ void AtrCompiler::Impl::WalkStructure(AtrNode* root, const StructDef* rootDef)
         if (fd.array == 1) {
             AtrNode* c = nullptr;
             for (AtrNode* k = FirstChild(f.node); k != nullptr; k = NextSibling(k))
-                if (std::strcmp(Element(k), fd.type.c_str()) == 0 && TextIs(AttrValue(k, "ATRC_NAME"), fd.name.c_str())) {
+                if (std::strcmp(Element(k), fd.type.c_str()) == 0 &&
+                    TextIs(AttrValue(k, "ATRC_NAME"), fd.name.c_str())) {
                     c = k;
                     break;
                 }
@@ -1134,8 +1147,10 @@ void AtrCompiler::Impl::CountField(Frame& f, const Field& fd)
         const std::string p = TextOf(path);
         const int64_t index = AddResource(p, Flag(node, ATR_NODE_FLAG_NO_FILE) ? 1 : 0);
         if (index < 0) {
-            if (!p.empty()) Fail(ATRC_ERR_FILE_OPEN, p.c_str());
-            else FailQuiet();
+            if (!p.empty())
+                Fail(ATRC_ERR_FILE_OPEN, p.c_str());
+            else
+                FailQuiet();
             return;
         }
         f.lastFileIndex = int32_t(index);
@@ -1148,7 +1163,8 @@ void AtrCompiler::Impl::CountField(Frame& f, const Field& fd)
         }
     } else {
         for (AtrNode* c = FirstChild(node); c != nullptr; c = NextSibling(c)) {
-            if (std::strcmp(Element(c), fd.arrayText.c_str()) != 0 && !TextIs(AttrValue(c, "ATRC_NAME"), fd.arrayText.c_str()))
+            if (std::strcmp(Element(c), fd.arrayText.c_str()) != 0 &&
+                !TextIs(AttrValue(c, "ATRC_NAME"), fd.arrayText.c_str()))
                 continue;
             if (const CvVariant* n = AttrValue(c, "ATRC_ARRAY_SIZE")) {
                 value = uint32_t(n->GetS32());
@@ -1164,9 +1180,9 @@ void AtrCompiler::Impl::CountField(Frame& f, const Field& fd)
 
 // ---- the compiler -----------------------------------------------------------
 
-AtrCompiler::AtrCompiler()
-    : m_impl(new Impl), m_image(nullptr), m_imageSize(0), m_colorType(0), m_fxShift(0), m_align(16),
-      m_imageLimit(0x40000000u)
+AtrCompiler::AtrCompiler() :
+    m_impl(new Impl), m_image(nullptr), m_imageSize(0), m_colorType(0), m_fxShift(0), m_align(16),
+    m_imageLimit(0x40000000u)
 {
     SetTag(CvChunkMakeTag("ATRC"));
     m_impl->owner = this;
@@ -1187,15 +1203,9 @@ void AtrCompiler::_freeImage()
     m_imageSize = 0;
 }
 
-CvkFileList* AtrCompiler::GetFileList() const
-{
-    return m_impl->resources;
-}
+CvkFileList* AtrCompiler::GetFileList() const { return m_impl->resources; }
 
-const void* AtrCompiler::GetResourceChunk() const
-{
-    return m_resourceChunk;
-}
+const void* AtrCompiler::GetResourceChunk() const { return m_resourceChunk; }
 
 uint32_t AtrCompiler::GetResourceSize() const
 {
@@ -1390,8 +1400,8 @@ bool AtrCompiler::Impl::Assemble(uint64_t limit)
     const uint64_t tableEnd = pofStart + CVK_CHUNK_HEAD_SIZE + tableSize;
     const uint64_t extStart = RoundUp(tableEnd, align);
     const uint64_t typesStart = extStart + CVK_CHUNK_HEAD_SIZE + ATRC_EXT_HEAD_WORDS_SIZE;
-    const uint32_t descSize = ext.CalcDataSize(uint32_t(entries), uint32_t(strings.Count()), uint32_t(blocks.size()),
-                                               uint32_t(files.size()));
+    const uint32_t descSize =
+        ext.CalcDataSize(uint32_t(entries), uint32_t(strings.Count()), uint32_t(blocks.size()), uint32_t(files.size()));
     const uint64_t eofcStart = RoundUp(extStart + CVK_CHUNK_HEAD_SIZE + RoundUp(descSize, align), align);
     const uint64_t total = eofcStart + CVK_CHUNK_HEAD_SIZE;
     if (total > limit) {

@@ -52,17 +52,14 @@ uint8_t* PutWord(uint8_t* p, uint32_t v)
 
 } // namespace
 
-AtrCompilerExtChunk::AtrCompilerExtChunk()
-    : m_table(nullptr), m_tableEntries(0), m_writePos(0), m_requested(0), m_sintCount(0), m_uintCount(0),
-      m_colorCount(0), m_floatCount(0), m_structCount(0), m_depth(0), m_maxDepth(0), m_ptrWriteIndex(0)
+AtrCompilerExtChunk::AtrCompilerExtChunk() :
+    m_table(nullptr), m_tableEntries(0), m_writePos(0), m_requested(0), m_sintCount(0), m_uintCount(0), m_colorCount(0),
+    m_floatCount(0), m_structCount(0), m_depth(0), m_maxDepth(0), m_ptrWriteIndex(0)
 {
     SetTag(CvChunkMakeTag("ATEX"));
 }
 
-AtrCompilerExtChunk::~AtrCompilerExtChunk()
-{
-    ExitChunk();
-}
+AtrCompilerExtChunk::~AtrCompilerExtChunk() { ExitChunk(); }
 
 int AtrCompilerExtChunk::InitChunk(uint32_t entryCount)
 {
@@ -159,6 +156,7 @@ int AtrCompilerExtChunk::_add(uint32_t code)
     return 1;
 }
 
+// clang-format off
 int AtrCompilerExtChunk::AddTypeS32() { ++m_sintCount; return _add(ATRC_EXT_S32); }
 int AtrCompilerExtChunk::AddTypeS16() { ++m_sintCount; return _add(ATRC_EXT_S16); }
 int AtrCompilerExtChunk::AddTypeS8() { ++m_sintCount; return _add(ATRC_EXT_S8); }
@@ -169,6 +167,7 @@ int AtrCompilerExtChunk::AddTypeC32() { ++m_colorCount; return _add(ATRC_EXT_C32
 int AtrCompilerExtChunk::AddTypeC16() { ++m_colorCount; return _add(ATRC_EXT_C16); }
 int AtrCompilerExtChunk::AddTypeC8() { ++m_colorCount; return _add(ATRC_EXT_C8); }
 int AtrCompilerExtChunk::AddTypeF32() { ++m_floatCount; return _add(ATRC_EXT_F32); }
+// clang-format on
 
 int AtrCompilerExtChunk::AddTypePtr()
 {

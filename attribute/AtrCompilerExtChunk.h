@@ -129,8 +129,8 @@ public:
     // Writes the chunk header and the words from offset 32 to 96; returns
     // the position behind them (chunk + 100).
     uint8_t* WriteExtChunkHead(CvChunk* chunk, uint32_t entryCount, uint32_t structSize, uint32_t wideSize,
-                               uint32_t stringCount, uint32_t stringOffset, uint32_t blockCount,
-                               uint32_t blockOffset, uint32_t fileCount, uint32_t fileOffset);
+                               uint32_t stringCount, uint32_t stringOffset, uint32_t blockCount, uint32_t blockOffset,
+                               uint32_t fileCount, uint32_t fileOffset);
     // Writes entryCount type entries (at most the table) and returns the
     // position behind them. A caller's table may lie at or above `position`
     // in the same buffer; it is moved there (and no longer holds the entries).
@@ -169,9 +169,9 @@ private:
 
     uint32_t* m_table;
     bool m_tableOwned = true; // false: the caller's storage
-    uint32_t m_tableEntries; // capacity in entries
-    uint32_t m_writePos;     // entries written
-    uint32_t m_requested;    // entries added, also when they did not fit
+    uint32_t m_tableEntries;  // capacity in entries
+    uint32_t m_writePos;      // entries written
+    uint32_t m_requested;     // entries added, also when they did not fit
 
     uint32_t m_sintCount;
     uint32_t m_uintCount;

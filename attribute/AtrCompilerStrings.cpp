@@ -67,10 +67,7 @@ bool AtrCompilerStrings::_grow()
     return true;
 }
 
-void AtrCompilerStrings::DropIndex()
-{
-    std::vector<uint64_t>().swap(m_slots);
-}
+void AtrCompilerStrings::DropIndex() { std::vector<uint64_t>().swap(m_slots); }
 
 void AtrCompilerStrings::CopyTo(uint8_t* area)
 {

@@ -89,8 +89,8 @@ private:
     std::string_view _view(uint32_t i) const { return std::string_view(m_texts[i], Length(i)); }
     bool _grow();
 
-    std::vector<uint64_t> m_slots;        // open addressing: a text's hash and number + 1, 0 when empty
-    AtrBlockList<const char*> m_texts;    // where each text is
-    AtrBlockList<uint32_t> m_offsets;     // each string's offset in the area, then the area's end
-    std::deque<std::string> m_copies;     // the texts that would not stay put
+    std::vector<uint64_t> m_slots;     // open addressing: a text's hash and number + 1, 0 when empty
+    AtrBlockList<const char*> m_texts; // where each text is
+    AtrBlockList<uint32_t> m_offsets;  // each string's offset in the area, then the area's end
+    std::deque<std::string> m_copies;  // the texts that would not stay put
 };

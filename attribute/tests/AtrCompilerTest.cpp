@@ -270,6 +270,66 @@ TEST_F(AtrCompilerTest, PointersCountsAndLeftOutChildren)
     EXPECT_EQ(r.U32(list + 8), 0xFFFFFFFFu);
 }
 
+// The compiler's marks and scratch on the nodes must not leak from one
+// compilation into the next: a mark the caller left is ignored and gone
+// afterwards, and neither a compilation with another template nor a failed one
+// changes what the next compilation writes.
+TEST_F(AtrCompilerTest, CompilationsOfOneTreeAreIndependent)
+{
+    const char* const instance = "<L><items ATRC_LIST_BLOCK = 1>"
+                                 "<I v = 1><V ATRC_NAME = \"at\", x = 7 /></I><I v = 2, ATR_NODE_FLAG = 256 />"
+                                 "<I v = 3><V ATRC_NAME = \"at\", x = 8 /></I></items></L>";
+    const std::string list = "<L><f type = \"POINTER\", link = \"I\", name = \"items\", array = 3 /></L>";
+    const std::string v = "<V><f type = \"SINT\", name = \"x\", size = 2 /></V>";
+    const std::string withI = "<T>" + list + "<I><f type = \"SINT\", name = \"v\", size = 4 /><f type = \"V\", name = \"at\" /></I>" + v + "</T>";
+    const std::string withoutI = "<T>" + list + v + "</T>";
+    // Fails behind the V written in place.
+    const std::string failing = "<T>" + list + "<I><f type = \"V\", name = \"at\" /><f type = \"STRING\" /></I>" + v + "</T>";
+    AtrNode* data = Parse(instance);
+    AtrNode* defs[3] = {Parse(withI), Parse(withoutI), Parse(failing)};
+    ASSERT_TRUE(data != nullptr && defs[0] != nullptr && defs[1] != nullptr && defs[2] != nullptr);
+    auto marked = [](AtrNode* root) {
+        int n = 0;
+        std::vector<AtrNode*> todo{root};
+        while (!todo.empty()) {
+            AtrNode* k = todo.back();
+            todo.pop_back();
+            n += k->CheckFlag(ATR_NODE_FLAG_VISIT) != 0;
+            for (AtrNode* c = k->GetChild(0); c != nullptr; c = c->GetNext()) todo.push_back(c);
+        }
+        return n;
+    };
+    Result first, again, other, fresh, failed, after;
+    ASSERT_EQ(Run(data, defs[0], 32, 0, 0, &first), 1) << first.log;
+    EXPECT_EQ(first.U32(32), 44u) << "the list points at the I structures behind L";
+    EXPECT_EQ(first.U32(36), 50u);
+
+    AtrNode* items = data->GetChild(0);
+    items->GetChild(0)->SetFlag(~0u, ATR_NODE_FLAG_VISIT);               // a structure
+    items->GetChild(1)->SetFlag(~0u, ATR_NODE_FLAG_VISIT);               // a left-out node
+    items->GetChild(0)->GetChild(0)->SetFlag(~0u, ATR_NODE_FLAG_VISIT);  // written in place
+    ASSERT_EQ(Run(data, defs[0], 32, 0, 0, &again), 1) << again.log;
+    EXPECT_EQ(again.image, first.image) << "the caller's marks change nothing";
+    EXPECT_EQ(marked(data), 0);
+
+    ASSERT_EQ(Run(data, defs[1], 32, 0, 0, &other), 1) << other.log;
+    AtrNode* copy = Parse(instance);
+    ASSERT_EQ(Run(copy, defs[1], 32, 0, 0, &fresh), 1) << fresh.log;
+    AtrNodeDestroyChain(copy);
+    EXPECT_EQ(other.image, fresh.image) << "no pointer to a structure of the compilation before";
+    EXPECT_EQ(other.U32(32), 0u);
+
+    EXPECT_EQ(Run(data, defs[2], 32, 0, 0, &failed), 0);
+    EXPECT_EQ(marked(data), 0);
+    ASSERT_EQ(Run(data, defs[1], 32, 0, 0, &after), 1) << after.log;
+    EXPECT_EQ(after.image, fresh.image) << "a failed compilation leaves nothing behind";
+    ASSERT_EQ(Run(data, defs[0], 32, 0, 0, &again), 1) << again.log;
+    EXPECT_EQ(again.image, first.image);
+
+    AtrNodeDestroyChain(data);
+    for (AtrNode* d : defs) AtrNodeDestroyChain(d);
+}
+
 TEST_F(AtrCompilerTest, NestedStructureInPlaceAndByteBlock)
 {
     const Result r = Compile("<S blob = \"KEYS\"><V ATRC_NAME = \"pos\", x = 3, y = 4 /></S>",

@@ -308,6 +308,27 @@ TEST_F(CvkPofControlTest, ManyPointersInReverseOrder)
     for (uint32_t i = 4 + n; i < tableSize; ++i) EXPECT_EQ(out[i], 0) << i;
 }
 
+// The table written word by word stays inside the room it was given: a word
+// whose entry would pass it is refused, and so is every later one.
+TEST_F(CvkPofControlTest, StreamedTableStaysInItsRoom)
+{
+    const uint32_t offsets[] = {40, 48};
+    std::vector<uint8_t> expected(8);
+    ASSERT_EQ(CvkPointerOffsetWriteTable(offsets, 2, expected.data()), 8u);
+    std::vector<uint8_t> out(12, 0xEE);
+    CvkPointerOffsetStream fits(out.data(), 8);
+    EXPECT_TRUE(fits.Add(40) && fits.Add(48));
+    EXPECT_EQ(fits.Finish(), 8u);
+    EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.begin() + 8), expected);
+    EXPECT_EQ(out[8], 0xEE);
+
+    CvkPointerOffsetStream tight(out.data(), 7);
+    EXPECT_TRUE(tight.Add(40) && tight.Add(48));
+    EXPECT_FALSE(tight.Add(70000)) << "a 4-byte entry behind 6 bytes";
+    EXPECT_FALSE(tight.Add(70004));
+    EXPECT_EQ(tight.Finish(), 0u);
+}
+
 // The table from offsets known in order: the same bytes as the collector's
 // for the same words, and a refusal of offsets off the word grid or out of
 // order.
