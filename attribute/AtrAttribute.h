@@ -72,11 +72,13 @@ private:
     friend class AtrNode;
     // Direct construction of the value, without a temporary AtrData copied
     // in (the tag keeps these out of the public overload set).
+    // `home` is the arena the tree placed the attribute in (null outside
+    // arenas): its name and text are shared from there without lookups.
     struct DirectTag {};
     template <class V>
-    AtrAttribute(DirectTag, const CvString& name_, const V& v) : name(name_), data(v), next(nullptr)
-    {
-    }
+    AtrAttribute(DirectTag, CvkArena* home, const CvString& name_, const V& v) :
+        name(name_, home), data(AtrData::HomeTag{}, home, v), next(nullptr)
+    {}
 
     CvString name;
     AtrData data;

@@ -56,5 +56,16 @@ public:
 private:
     friend class AtrNode;
     friend class AtrAttribute;
+    // Construction by the tree, which knows `home`, the arena it placed the
+    // value in (null outside arenas): a text of that arena is shared without
+    // looking anything up.
+    struct HomeTag {};
+    template <class V>
+    AtrData(HomeTag, CvkArena* home, const V& v) : CvVariant(v), next(nullptr)
+    {
+        (void)home;
+    }
+    AtrData(HomeTag, CvkArena* home, const CvString& text) : CvVariant(text, home), next(nullptr) {}
+
     AtrData* next;
 };

@@ -5,6 +5,7 @@
 #include "kit/CvkFileName.h"
 #include "kit/CvkStringScan.h"
 
+#include <cassert>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -192,8 +193,10 @@ Node* NextPreOrder(Node* n, const AtrNode* root)
 
 AtrNode::AtrNode() : AtrNode(CvString()) {}
 
-AtrNode::AtrNode(const CvString& element_) :
-    element(element_), parent(nullptr), child(nullptr), childTail(nullptr), prev(nullptr), next(nullptr),
+AtrNode::AtrNode(const CvString& element_) : AtrNode(element_, CvkArenaOf(this)) {}
+
+AtrNode::AtrNode(const CvString& element_, CvkArena* home) :
+    element(element_, home), parent(nullptr), child(nullptr), childTail(nullptr), prev(nullptr), next(nullptr),
     attributes(nullptr), attributeTail(nullptr), data(nullptr), dataTail(nullptr), historyManager(nullptr),
     childIndex(0), childCount(0), attributeCount(0), dataCount(0), historyId(-1), address(0), ptrIndex(-1), flags(0)
 {
@@ -371,9 +374,9 @@ void AtrNode::_setParent(AtrNode* newParent)
     parent = newParent;
 }
 
-void AtrNode::_appendNew(AtrNode* node)
+void AtrNode::_appendNew(AtrNode* node, CvkArena* arena)
 {
-    if (CvkArena* arena = CvkArenaOf(node)) {
+    if (arena != nullptr) {
         arena->AddRoots(-1);
     }
     node->parent = this;
@@ -400,7 +403,7 @@ T* AtrNode::_make(CvkArena* arena, Args&&... args)
 
 AtrNode* AtrNode::_newNode(CvkArena* arena, const CvString& element)
 {
-    AtrNode* node = _make<AtrNode>(arena, element);
+    AtrNode* node = _make<AtrNode>(arena, element, arena);
     if (node == nullptr) {
         return nullptr;
     }
@@ -420,7 +423,7 @@ AtrNode* AtrNode::_newDocument(const CvString& element)
     if (arena == nullptr) {
         return _newNode(nullptr, element); // the pools' way
     }
-    AtrNode* node = _make<AtrNode>(arena, element);
+    AtrNode* node = _make<AtrNode>(arena, element, arena);
     if (node == nullptr) {
         arena->Release();
         return nullptr;
@@ -436,20 +439,24 @@ AtrNode* AtrNode::_newDocument(const CvString& element)
 AtrNode* AtrNode::Create(AtrNode* parent, const CvString& element, const char* label)
 {
     (void)label;
-    AtrNode* node = parent != nullptr ? _newNode(CvkArenaOf(parent), element) : _newDocument(element);
+    return parent != nullptr ? parent->_appendChild(CvkArenaOf(parent), element) : _newDocument(element);
+}
+
+AtrNode* AtrNode::_appendChild(CvkArena* arena, const CvString& element_)
+{
+    assert(arena == CvkArenaOf(this));
+    AtrNode* node = _newNode(arena, element_);
     if (node == nullptr) {
         return nullptr;
     }
-    if (parent != nullptr) {
-        parent->_appendNew(node);
-        if (parent->historyManager != nullptr) {
-            MarkMixed(CvkArenaOf(node));
-            node->historyManager = parent->historyManager;
-            node->historyId = parent->historyManager->NewHistoryId();
-            node->flags |= parent->flags & ATR_NODE_FLAG_HISTORY;
-            if (parent->_recording()) {
-                parent->historyManager->NodeAdded(node, "ADD NEW NORD");
-            }
+    _appendNew(node, arena);
+    if (historyManager != nullptr) {
+        MarkMixed(arena);
+        node->historyManager = historyManager;
+        node->historyId = historyManager->NewHistoryId();
+        node->flags |= flags & ATR_NODE_FLAG_HISTORY;
+        if (_recording()) {
+            historyManager->NodeAdded(node, "ADD NEW NORD");
         }
     }
     return node;
@@ -827,12 +834,12 @@ AtrNode* AtrNode::Duplicate(AtrNode* newParent)
             delete root;
             return nullptr;
         }
-        under->_appendNew(c);
+        under->_appendNew(c, arena);
         d = c;
     }
 
     if (newParent != nullptr) {
-        newParent->_appendNew(root);
+        newParent->_appendNew(root, CvkArenaOf(root));
         if (newParent->historyManager != nullptr) {
             const bool record = newParent->_recording();
             root->_attachHistoryManager(newParent->historyManager, record ? 1 : 0);
@@ -977,9 +984,10 @@ AtrAttribute* AtrNode::AddAttribute(const CvString& name, const AtrData& value, 
 }
 
 template <class V>
-AtrAttribute* AtrNode::_addAttributeDirect(const CvString& name, const V& v)
+AtrAttribute* AtrNode::_addAttributeIn(CvkArena* arena, const CvString& name, const V& v)
 {
-    AtrAttribute* a = _make<AtrAttribute>(CvkArenaOf(this), AtrAttribute::DirectTag{}, name, v);
+    assert(arena == CvkArenaOf(this));
+    AtrAttribute* a = _make<AtrAttribute>(arena, AtrAttribute::DirectTag{}, arena, name, v);
     if (a == nullptr) {
         return nullptr;
     }
@@ -992,6 +1000,27 @@ AtrAttribute* AtrNode::_addAttributeDirect(const CvString& name, const V& v)
         historyManager->AttributeAdded(this, a, "ADD ATTRIBUTE");
     }
     return a;
+}
+
+template <class V>
+AtrAttribute* AtrNode::_addAttributeDirect(const CvString& name, const V& v)
+{
+    return _addAttributeIn(CvkArenaOf(this), name, v);
+}
+
+AtrAttribute* AtrNode::_appendAttribute(CvkArena* arena, const CvString& name, int32_t v)
+{
+    return _addAttributeIn(arena, name, v);
+}
+
+AtrAttribute* AtrNode::_appendAttribute(CvkArena* arena, const CvString& name, float v)
+{
+    return _addAttributeIn(arena, name, v);
+}
+
+AtrAttribute* AtrNode::_appendAttribute(CvkArena* arena, const CvString& name, const CvString& text)
+{
+    return _addAttributeIn(arena, name, text);
 }
 
 AtrAttribute* AtrNode::AddAttribute(const CvString& name, const char* text) { return _addAttributeDirect(name, text); }
@@ -1239,9 +1268,10 @@ AtrAttribute* AtrNode::ResetAttributeList(AtrAttribute* head)
 void AtrNode::_insertData(AtrData* value, int32_t index) { InsertAt(data, dataTail, dataCount, value, index); }
 
 template <class V>
-AtrData* AtrNode::_addDataDirect(const V& v, int32_t index)
+AtrData* AtrNode::_addDataIn(CvkArena* arena, const V& v, int32_t index)
 {
-    AtrData* d = _make<AtrData>(CvkArenaOf(this), v);
+    assert(arena == CvkArenaOf(this));
+    AtrData* d = _make<AtrData>(arena, AtrData::HomeTag{}, arena, v);
     if (d == nullptr) {
         return nullptr;
     }
@@ -1255,6 +1285,16 @@ AtrData* AtrNode::_addDataDirect(const V& v, int32_t index)
     }
     return d;
 }
+
+template <class V>
+AtrData* AtrNode::_addDataDirect(const V& v, int32_t index)
+{
+    return _addDataIn(CvkArenaOf(this), v, index);
+}
+
+AtrData* AtrNode::_appendData(CvkArena* arena, int32_t v) { return _addDataIn(arena, v, -1); }
+AtrData* AtrNode::_appendData(CvkArena* arena, float v) { return _addDataIn(arena, v, -1); }
+AtrData* AtrNode::_appendData(CvkArena* arena, const CvString& text) { return _addDataIn(arena, text, -1); }
 
 AtrData* AtrNode::AddData(const AtrData& value, int32_t index)
 {

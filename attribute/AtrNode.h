@@ -288,6 +288,19 @@ public:
     // added or changed, not recorded.
     void _setHistoryIdToAttribute();
 
+    // ---- reading support ----
+    // AddChild, AddAttribute and AddData (appended, recorded as they are) for
+    // a reader that knows `arena`, the arena holding this node (null outside
+    // arenas): nothing is looked up per object, and names and texts that
+    // already live in that arena are shared.
+    AtrNode* _appendChild(CvkArena* arena, const CvString& element);
+    AtrAttribute* _appendAttribute(CvkArena* arena, const CvString& name, int32_t v);
+    AtrAttribute* _appendAttribute(CvkArena* arena, const CvString& name, float v);
+    AtrAttribute* _appendAttribute(CvkArena* arena, const CvString& name, const CvString& text);
+    AtrData* _appendData(CvkArena* arena, int32_t v);
+    AtrData* _appendData(CvkArena* arena, float v);
+    AtrData* _appendData(CvkArena* arena, const CvString& text);
+
     // ---- binary compiler scratch ----
     void _setAddress(uint32_t a) { address = a; }
     uint32_t _getAddress() const { return address; }
@@ -309,8 +322,9 @@ private:
     static AtrNode* _newNode(CvkArena* arena, const CvString& element);
     // A detached node named `element` that starts a document of its own.
     static AtrNode* _newDocument(const CvString& element);
-    // Appends a node just made in this node's arena.
-    void _appendNew(AtrNode* node);
+    // Appends a node just made in this node's arena (`arena`).
+    void _appendNew(AtrNode* node, CvkArena* arena);
+    AtrNode(const CvString& element, CvkArena* home);
     // Every change of `parent` goes through here: it keeps the arena's count
     // of parentless nodes and marks arenas whose objects get mixed.
     void _setParent(AtrNode* newParent);
@@ -333,6 +347,11 @@ private:
     AtrAttribute* _addAttributeDirect(const CvString& name, const V& v);
     template <class V>
     AtrData* _addDataDirect(const V& v, int32_t index);
+    // The same where `arena` is known to hold this node.
+    template <class V>
+    AtrAttribute* _addAttributeIn(CvkArena* arena, const CvString& name, const V& v);
+    template <class V>
+    AtrData* _addDataIn(CvkArena* arena, const V& v, int32_t index);
     AtrAttribute* _unlinkAttribute(AtrAttribute* attribute);
     int32_t _setAttributeValue(const char* name, const AtrData& value);
     int32_t _setDataValue(int32_t index, const AtrData& value);

@@ -5,15 +5,45 @@
 #include <cstring>
 
 struct AtrSharedText::Slot : CvkAllocator {
-    uint32_t hash = 0;
-    uint32_t length = 0;
-    uint64_t words[kWords] = {}; // the bytes of `text` as Load gives them, compared without touching it
+    uint32_t length = 0;         // 0: empty
+    uint64_t words[kWords] = {}; // the bytes of `text` as Get loads them, compared without touching it
     CvString text;
 };
+
+namespace {
+
+constexpr uint64_t kMix = 0x9E3779B97F4A7C15ull;
+
+// True when the first `count` words agree.
+[[gnu::always_inline]] inline bool SameWords(const uint64_t* a, const uint64_t* b, uint32_t count)
+{
+    uint64_t differ = 0;
+    for (uint32_t k = 0; k < count; ++k) {
+        differ |= a[k] ^ b[k];
+    }
+    return differ == 0;
+}
+
+} // namespace
 
 AtrSharedText::AtrSharedText(const char* readableEnd) : m_slots(new Slot[kSlots]), m_readableEnd(readableEnd) {}
 
 AtrSharedText::~AtrSharedText() { delete[] m_slots; }
+
+void AtrSharedText::SetHome(CvkArena* home)
+{
+    if (home == m_home) {
+        return;
+    }
+    for (uint32_t i = 0; m_slots != nullptr && i < kSlots; ++i) {
+        if (m_slots[i].length != 0) { // an unused slot holds no text
+            m_slots[i].length = 0;
+            m_slots[i].text.Erase();
+        }
+    }
+    m_scratch.Erase();
+    m_home = home;
+}
 
 // The `rest` (1 to 8) bytes at q as the low bytes of a word. The word is
 // loaded whole and masked when eight bytes are readable there, else byte by
@@ -31,59 +61,47 @@ AtrSharedText::~AtrSharedText() { delete[] m_slots; }
     return w;
 }
 
-// The 1 to kMaxLength bytes at `begin` as words (the last one padded with
-// zeros) and their hash: one multiplication per word; the high half is the
-// hash (the slot index takes its top bits).
-[[gnu::always_inline]] inline uint32_t AtrSharedText::Load(const char* begin, uint32_t n, uint64_t* words) const
-{
-    const uint32_t last = (n - 1) / 8;
-    uint64_t h = n;
-    for (uint32_t k = 0; k < last; ++k) {
-        memcpy(&words[k], begin + 8 * k, 8);
-        h = (h ^ words[k]) * 0x9E3779B97F4A7C15ull;
-    }
-    words[last] = TailWord(begin + 8 * last, n - 8 * last);
-    h = (h ^ words[last]) * 0x9E3779B97F4A7C15ull;
-    return static_cast<uint32_t>(h >> 32);
-}
-
-// True when the first `count` words agree.
-[[gnu::always_inline]] inline bool SameWords(const uint64_t* a, const uint64_t* b, uint32_t count)
-{
-    uint64_t differ = 0;
-    for (uint32_t k = 0; k < count; ++k) {
-        differ |= a[k] ^ b[k];
-    }
-    return differ == 0;
-}
-
+// A text of 1 to kMaxLength bytes is loaded as words (the last one padded
+// with zeros) and hashed with one multiplication per word; the slot index is
+// the top bits of the hash. Texts of one word, most names, take the short
+// way.
 const CvString& AtrSharedText::Get(const char* begin, const char* end)
 {
-    static const CvString none;
-    const uint32_t n = static_cast<uint32_t>(end - begin);
-    if (m_slots == nullptr || n > kMaxLength) {
-        m_scratch = CvString(begin, end);
-        return m_scratch;
-    }
-    if (n == 0) {
-        return none;
+    const auto n = static_cast<uint32_t>(end - begin);
+    if (n - 1 >= kMaxLength || m_slots == nullptr) {
+        return n == 0 ? m_none : Unshared(begin, end);
     }
     uint64_t words[kWords];
-    const uint32_t h = Load(begin, n, words);
-    Slot& slot = m_slots[h >> (32 - kSlotBits)];
-    if (slot.hash == h && slot.length == n && SameWords(slot.words, words, (n + 7) / 8)) {
+    uint64_t h = n;
+    const uint32_t last = (n - 1) / 8;
+    for (uint32_t k = 0; k < last; ++k) {
+        memcpy(&words[k], begin + 8 * k, 8);
+        h = (h ^ words[k]) * kMix;
+    }
+    words[last] = TailWord(begin + 8 * last, n - 8 * last);
+    h = (h ^ words[last]) * kMix;
+    Slot& slot = m_slots[h >> (64 - kSlotBits)];
+    if (slot.length == n && SameWords(slot.words, words, last + 1)) {
         return slot.text;
     }
-    slot.text = CvString(begin, end);
+    return Miss(slot, words, n, begin);
+}
+
+// A new text takes the slot; when its copy fails it is not shared.
+const CvString& AtrSharedText::Miss(Slot& slot, const uint64_t* words, uint32_t n, const char* begin)
+{
+    slot.text.AssignIn(m_home, begin, begin + n);
     if (slot.text.GetLength() != static_cast<int32_t>(n)) {
-        slot.hash = 0;
         slot.length = 0;
-        m_scratch = slot.text; // out of memory: not shared
-        slot.text = CvString();
-        return m_scratch;
+        return Unshared(begin, begin + n);
     }
-    slot.hash = h;
     slot.length = n;
-    memcpy(slot.words, words, sizeof words);
+    memcpy(slot.words, words, 8 * ((n + 7) / 8));
     return slot.text;
+}
+
+const CvString& AtrSharedText::Unshared(const char* begin, const char* end)
+{
+    m_scratch.AssignIn(m_home, begin, end);
+    return m_scratch;
 }

@@ -8,9 +8,16 @@
 // hashed and compared straight from the document's bytes (no CvString is
 // built to look it up), and a new text evicts the one in its slot. Texts
 // longer than kMaxLength are not shared.
+//
+// The pool makes its values in the arena of the document being built (its
+// home), so that the document's strings take them by reference count alone.
+// It lets go of them when the home changes and when it is destroyed, which
+// must happen before that arena is released.
 #include "kit/CvString.h"
 
 #include <cstdint>
+
+class CvkArena;
 
 class AtrSharedText {
 public:
@@ -23,11 +30,19 @@ public:
     AtrSharedText(const AtrSharedText&) = delete;
     AtrSharedText& operator=(const AtrSharedText&) = delete;
 
+    // Values from now on are made in `home` (null: the buffer heap); the
+    // texts held so far are let go when the home changes.
+    void SetHome(CvkArena* home);
+    CvkArena* Home() const { return m_home; }
+
     // The string with the bytes [begin, end): the shared one when the pool
     // holds it. The reference stays valid until the next call. When memory
     // runs out the text is still given whole (not shared), or as an empty
     // string when it cannot be copied at all.
     const CvString& Get(const char* begin, const char* end);
+    // The string with the bytes [begin, end), made in the home but not
+    // shared; valid until the next call of Get or Unshared.
+    const CvString& Unshared(const char* begin, const char* end);
 
 private:
     struct Slot;
@@ -36,9 +51,11 @@ private:
     static constexpr uint32_t kWords = (kMaxLength + 7) / 8;
 
     uint64_t TailWord(const char* q, uint32_t rest) const;
-    uint32_t Load(const char* begin, uint32_t n, uint64_t* words) const;
+    const CvString& Miss(Slot& slot, const uint64_t* words, uint32_t n, const char* begin);
 
     Slot* m_slots; // null when memory ran out: nothing shared
     const char* m_readableEnd;
+    CvkArena* m_home = nullptr;
     CvString m_scratch; // the text when it is not shared
+    CvString m_none;    // the empty text
 };

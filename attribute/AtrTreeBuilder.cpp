@@ -3,6 +3,7 @@
 #include "attribute/AtrNode.h"
 #include "attribute/AtrParser.h"
 #include "attribute/AtrTextNumber.h"
+#include "kit/CvkArena.h"
 #include "kit/CvkStringScan.h"
 
 #include <cstring>
@@ -72,7 +73,18 @@ AtrTreeBuilder::AtrTreeBuilder(const char* text, const AtrDefAnalyzer* constants
     m_lexer(text, constants), m_names(m_lexer.ReadableEnd()), m_values(m_lexer.ReadableEnd())
 {}
 
-AtrTreeBuilder::~AtrTreeBuilder() { AtrNodeDestroyChain(m_firstTop); }
+AtrTreeBuilder::~AtrTreeBuilder()
+{
+    SetArena(nullptr); // the pools let go of the arena's texts before it may be released
+    AtrNodeDestroyChain(m_firstTop);
+}
+
+void AtrTreeBuilder::SetArena(CvkArena* arena)
+{
+    m_arena = arena;
+    m_names.SetHome(arena);
+    m_values.SetHome(arena);
+}
 
 AtrNode* AtrTreeBuilder::ReleaseChain()
 {
@@ -103,6 +115,9 @@ bool AtrTreeBuilder::Read(AtrNode* root)
 {
     m_current = root;
     m_depth = 0;
+    if (root != nullptr) {
+        SetArena(CvkArenaOf(root));
+    }
     for (;;) {
         const Token t = m_lexer.Next();
         Step step = STEP_ON;
@@ -181,7 +196,7 @@ AtrTreeBuilder::Step AtrTreeBuilder::AddContentValue(const Token& t)
     if (m_current == nullptr) {
         return STEP_ON; // top-level values without a root are dropped
     }
-    if (!WithValue(t, [&](const auto& x) { return m_current->AddData(x) != nullptr; })) {
+    if (!WithValue(t, [&](const auto& x) { return m_current->_appendData(m_arena, x) != nullptr; })) {
         Fail(AtrTextErrorKind::Memory);
         return STEP_FAILED;
     }
@@ -251,8 +266,9 @@ AtrTreeBuilder::TagResult AtrTreeBuilder::ReadAttribute(AtrNode* node, const Tok
         SetNodeFlags(node, v);
         return TAG_MORE;
     }
-    if (!WithValue(
-            v, [&](const auto& x) { return node->AddAttribute(m_names.Get(name.begin, name.end), x) != nullptr; })) {
+    if (!WithValue(v, [&](const auto& x) {
+            return node->_appendAttribute(m_arena, m_names.Get(name.begin, name.end), x) != nullptr;
+        })) {
         Fail(AtrTextErrorKind::Memory);
         return TAG_FAILED;
     }
@@ -295,21 +311,14 @@ bool AtrTreeBuilder::WithValue(const Token& t, Add&& add)
     case Lexer::TK_CONSTANT: return add(static_cast<int32_t>(t.constant));
     case Lexer::TK_INTEGER: return add(static_cast<int32_t>(AtrTextParseInteger(t.begin)));
     case Lexer::TK_REAL: return add(AtrTextParseReal(t.begin, t.end));
-    default:
-        if (t.end - t.begin <= static_cast<ptrdiff_t>(AtrSharedText::kMaxLength) &&
-            FindQuoteName(t.begin, t.end) == nullptr) {
-            return add(m_values.Get(t.begin, t.end));
-        }
-        return add(TextValue(t));
+    default: return add(TextValue(t));
     }
 }
 
-// The value of a text token, "ATR_TEXT_DQ" turned into '"'.
-CvString AtrTreeBuilder::TextValue(const Token& t)
+// The value of a text token, "ATR_TEXT_DQ" turned into '"': a string of the
+// document's arena, valid until the next value.
+const CvString& AtrTreeBuilder::TextValue(const Token& t)
 {
-    if (t.begin == t.end) {
-        return CvString();
-    }
     const char* hit = FindQuoteName(t.begin, t.end);
     if (hit == nullptr) {
         return m_values.Get(t.begin, t.end);
@@ -323,23 +332,28 @@ CvString AtrTreeBuilder::TextValue(const Token& t)
         hit = FindQuoteName(from, t.end);
     }
     s.append(from, t.end);
-    return CvString(s.data(), s.data() + s.size());
+    return m_values.Unshared(s.data(), s.data() + s.size());
 }
 
 // A child of the node being read; at the top level without a root, the
 // next node of the chain.
 AtrNode* AtrTreeBuilder::CreateChild(const CvString& element)
 {
-    if (m_current != nullptr) {
-        return AtrNode::Create(m_current, element);
-    }
-    // Behind the last one, a top-level node joins its document.
+    return m_current != nullptr ? m_current->_appendChild(m_arena, element) : CreateTop(element);
+}
+
+// Behind the last one, a top-level node joins its document; the first one
+// starts it, and the pools move into its arena.
+AtrNode* AtrTreeBuilder::CreateTop(const CvString& element)
+{
     AtrNode* node = m_lastTop != nullptr ? m_lastTop->AddNext(element) : AtrNode::Create(nullptr, element);
-    if (node != nullptr) {
-        if (m_lastTop == nullptr) {
-            m_firstTop = node;
-        }
-        m_lastTop = node;
+    if (node == nullptr) {
+        return nullptr;
     }
+    if (m_lastTop == nullptr) {
+        m_firstTop = node;
+        SetArena(CvkArenaOf(node));
+    }
+    m_lastTop = node;
     return node;
 }

@@ -6,8 +6,12 @@
 // machine stack): it keeps the node whose content is being read and its
 // depth. Names and short values come from two shared-text pools, one for
 // names and one for values (an attribute's name is looked up while its value
-// is held and must not evict it). The first failure of a reading is recorded
-// once, with its kind and line; the parser formats its message.
+// is held and must not evict it). The pools make their texts in the arena of
+// the document (known once its first node exists), and the builder hands
+// that arena to the tree's additions, so that a name or value costs a
+// reference count and nothing is looked up per object. The first failure of
+// a reading is recorded once, with its kind and line; the parser formats its
+// message.
 #include "attribute/AtrSharedText.h"
 #include "attribute/AtrTextLexer.h"
 #include "kit/CvString.h"
@@ -17,6 +21,7 @@
 
 class AtrDefAnalyzer;
 class AtrNode;
+class CvkArena;
 
 // The first failure of a reading.
 struct AtrTextError {
@@ -69,8 +74,11 @@ private:
     void SetNodeFlags(AtrNode* node, const Token& v);
     template <class Add>
     bool WithValue(const Token& t, Add&& add);
-    CvString TextValue(const Token& t);
+    const CvString& TextValue(const Token& t);
     AtrNode* CreateChild(const CvString& element);
+    AtrNode* CreateTop(const CvString& element);
+    // The document's arena (null outside arenas) for the pools and additions.
+    void SetArena(CvkArena* arena);
     // Records the first failure; later ones change nothing.
     void Fail(AtrTextErrorKind kind);
     void FailCloseMismatch(const CvString& open, const Token& close);
@@ -79,6 +87,7 @@ private:
     AtrSharedText m_names;
     AtrSharedText m_values;
     AtrTextError m_error;
+    CvkArena* m_arena = nullptr;   // the arena of the document's nodes
     AtrNode* m_current = nullptr;  // the node whose content is being read
     int64_t m_depth = 0;           // its level below the top
     AtrNode* m_firstTop = nullptr; // without a root: the chain of top-level nodes

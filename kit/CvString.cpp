@@ -4,6 +4,7 @@
 #include "kit/CvkArena.h"
 #include "kit/CvkHeap.h"
 
+#include <cassert>
 #include <cstdio>
 #include <cstring>
 
@@ -32,10 +33,9 @@ int32_t CapacityFor(int32_t n)
     return c;
 }
 
-// A private value of length 0 with capacity for n bytes, made where a
-// string at `home` keeps its values (its arena, else the buffer heap); null
-// when there is no memory.
-CvStringValue* NewValue(int32_t n, const void* home)
+// A private value of length 0 with capacity for n bytes, made in `arena`
+// (null: the buffer heap); null when there is no memory.
+CvStringValue* NewValueIn(int32_t n, CvkArena* arena)
 {
     const int32_t capacity = CapacityFor(n);
     if (capacity < 0) {
@@ -43,7 +43,7 @@ CvStringValue* NewValue(int32_t n, const void* home)
     }
     CvStringValue* v;
     char* text;
-    if (CvkArena* arena = CvkArenaOf(home)) {
+    if (arena != nullptr) {
         v = static_cast<CvStringValue*>(arena->Alloc(sizeof(CvStringValue) + static_cast<size_t>(capacity)));
         if (v == nullptr) {
             return nullptr;
@@ -68,13 +68,18 @@ CvStringValue* NewValue(int32_t n, const void* home)
     v->length = 0;
     v->refCount = 1;
     v->text = text;
+    v->arena = arena;
     return v;
 }
 
-// A private value holding the n bytes at src, or null.
-CvStringValue* NewValueFrom(const char* src, int32_t n, const void* home)
+// The same where a string at `home` keeps its values (its arena, else the
+// buffer heap).
+CvStringValue* NewValue(int32_t n, const void* home) { return NewValueIn(n, CvkArenaOf(home)); }
+
+// A private value holding the n bytes at src, made in `arena`, or null.
+CvStringValue* NewValueFrom(const char* src, int32_t n, CvkArena* arena)
 {
-    CvStringValue* v = NewValue(n, home);
+    CvStringValue* v = NewValueIn(n, arena);
     if (v != nullptr) {
         std::memcpy(v->text, src, static_cast<size_t>(n));
         v->text[n] = 0;
@@ -107,8 +112,7 @@ void ReleaseValue(CvStringValue* v)
     if (v == nullptr || --v->refCount > 0) {
         return;
     }
-    if (v->inArena != 0) {
-        CvkArena* arena = CvkArenaOf(v);
+    if (CvkArena* arena = v->arena) {
         if (v->inArena >= kCachedCopy) {
             ForgetCopy(arena, v->inArena - kCachedCopy);
         }
@@ -140,11 +144,11 @@ bool Exclusive(const CvStringValue* v)
 
 // The copy in `arena` of the outside value `v`: the cached one when `v` was
 // copied in before, so that names copied in again and again share one value.
-CvStringValue* CopyIntoArena(CvStringValue* v, CvkArena* arena, const void* home)
+CvStringValue* CopyIntoArena(CvStringValue* v, CvkArena* arena)
 {
     CvkArena::CopySlot* slots = arena->CopySlots();
     if (slots == nullptr) {
-        return NewValueFrom(v->text, v->length, home);
+        return NewValueFrom(v->text, v->length, arena);
     }
     const auto k = static_cast<int32_t>(static_cast<uint32_t>((reinterpret_cast<uintptr_t>(v) >> 4) * 0x9E3779B1u) >>
                                         22) &
@@ -155,7 +159,7 @@ CvStringValue* CopyIntoArena(CvStringValue* v, CvkArena* arena, const void* home
         ++copy->refCount;
         return copy;
     }
-    CvStringValue* copy = NewValueFrom(v->text, v->length, home);
+    CvStringValue* copy = NewValueFrom(v->text, v->length, arena);
     if (copy == nullptr) {
         return nullptr;
     }
@@ -169,24 +173,30 @@ CvStringValue* CopyIntoArena(CvStringValue* v, CvkArena* arena, const void* home
     return copy;
 }
 
-// The value a string at `home` takes as a copy of `v`: `v` itself, shared,
-// when both lie on the same side (the heap, or one arena); otherwise a
-// private copy made on the string's side (null when there is no memory).
-CvStringValue* ShareOrCopy(CvStringValue* v, const void* home)
+// The value a string in `here` (its arena, or null outside arenas) takes as
+// a copy of `v`: `v` itself, shared, when both lie on the same side (the
+// heap, or one arena); otherwise a private copy made on the string's side
+// (null when there is no memory). The copy across the line stays out of line.
+CvStringValue* CopyAcross(CvStringValue* v, CvkArena* here);
+
+[[gnu::always_inline]] inline CvStringValue* ShareOrCopy(CvStringValue* v, CvkArena* here)
 {
     if (v == nullptr) {
         return nullptr;
     }
-    CvkArena* here = CvkArenaOf(home);
-    CvkArena* there = v->inArena != 0 ? CvkArenaOf(v) : nullptr;
-    if (here == there) {
+    if (v->arena == here) {
         ++v->refCount;
         return v;
     }
-    if (there == nullptr) {
-        return CopyIntoArena(v, here, home);
+    return CopyAcross(v, here);
+}
+
+[[gnu::noinline]] CvStringValue* CopyAcross(CvStringValue* v, CvkArena* here)
+{
+    if (v->arena == nullptr) {
+        return CopyIntoArena(v, here);
     }
-    return NewValueFrom(v->text, v->length, home);
+    return NewValueFrom(v->text, v->length, here);
 }
 
 // Byte length of a terminated text, or -1 beyond what a string can hold.
@@ -249,9 +259,15 @@ const uint16_t kWideKana[64] = {
 
 // ---- construction and assignment -------------------------------------------
 
-CvString::CvString() : value(nullptr) {}
+CvString::CvString(const CvString& other) : value(ShareOrCopy(other.value, CvkArenaOf(this))) {}
 
-CvString::CvString(const CvString& other) : value(ShareOrCopy(other.value, this)) {}
+CvStringValue* CvString::_copyFor(CvStringValue* v, CvkArena* home) { return ShareOrCopy(v, home); }
+
+void CvString::_checkHome(CvkArena* home) const
+{
+    assert(home == CvkArenaOf(this));
+    (void)home;
+}
 
 CvString::CvString(int32_t count, char ch) : value(nullptr) { Assign(count, ch); }
 CvString::CvString(const char* begin, const char* end) : value(nullptr) { Assign(begin, end); }
@@ -270,14 +286,14 @@ void CvString::_release()
 // is made before the old one is let go, so src may point into this string.
 void CvString::_assignBytes(const char* src, int32_t length)
 {
-    CvStringValue* v = (src != nullptr && length > 0) ? NewValueFrom(src, length, this) : nullptr;
+    CvStringValue* v = (src != nullptr && length > 0) ? NewValueFrom(src, length, CvkArenaOf(this)) : nullptr;
     _release();
     value = v;
 }
 
 CvString& CvString::Assign(const CvString& other)
 {
-    CvStringValue* v = ShareOrCopy(other.value, this);
+    CvStringValue* v = ShareOrCopy(other.value, CvkArenaOf(this));
     _release();
     value = v;
     return *this;
@@ -325,12 +341,21 @@ CvString& CvString::Assign(const char* text, int32_t start, int32_t end)
     return *this;
 }
 
+CvString& CvString::AssignIn(CvkArena* arena, const char* begin, const char* end)
+{
+    CvStringValue* v = begin != nullptr && end > begin && end - begin < kMaxCapacity
+                           ? NewValueFrom(begin, static_cast<int32_t>(end - begin), arena)
+                           : nullptr;
+    _release();
+    value = v;
+    return *this;
+}
+
 CvString& CvString::operator=(const CvString& other) { return Assign(other); }
 CvString& CvString::operator=(const char* text) { return Assign(text, 0); }
 
 // ---- reading ---------------------------------------------------------------
 
-int32_t CvString::GetLength() const { return value != nullptr ? value->length : 0; }
 int32_t CvString::Capacity() const { return value != nullptr ? value->capacity - 1 : 0; }
 char* CvString::GetBuffer() const { return value != nullptr ? value->text : s_emptyText; }
 
@@ -658,7 +683,7 @@ static bool Unshare(CvStringValue*& value)
     if (value == nullptr || Exclusive(value)) {
         return true;
     }
-    CvStringValue* v = NewValueFrom(value->text, value->length, &value);
+    CvStringValue* v = NewValueFrom(value->text, value->length, CvkArenaOf(&value));
     if (v == nullptr) {
         return false;
     }

@@ -29,6 +29,8 @@
 #include <cstdarg>
 #include <cstdint>
 
+class CvkArena;
+
 // One shared text. Both the record and `text` come from the buffer heap, or
 // for a string that lives in an arena (CvkArena.h) from one block of that
 // arena, `text` right behind the record.
@@ -38,12 +40,28 @@ struct CvStringValue {
     int32_t refCount; // strings holding this value
     int32_t inArena;  // non-zero: the value is a block of an arena
     char* text;       // NUL-terminated at `length`
+    CvkArena* arena;  // the arena of the block, null for a heap value
 };
 
 class LUMIVOR_EXPORT CvString : public CvkAllocator {
 public:
-    CvString();
+    CvString() : value(nullptr) {}
     CvString(const CvString& other);
+    // The copy for a string placed in `home` (the arena of this string's own
+    // memory, null outside arenas): the same value as the plain copy, without
+    // looking up where this string lives. For containers that place their
+    // strings themselves.
+    CvString(const CvString& other, CvkArena* home) : value(other.value)
+    {
+        if (value != nullptr && value->arena == home) {
+            ++value->refCount; // the common case, kept inline: the same arena
+        } else {
+            value = _copyFor(value, home);
+        }
+#ifndef NDEBUG
+        _checkHome(home);
+#endif
+    }
     CvString(int32_t count, char ch);
     CvString(const char* begin, const char* end);
     // length < 1: up to the terminator. Null or empty text: empty string.
@@ -56,11 +74,16 @@ public:
     CvString& Assign(const char* begin, const char* end);
     CvString& Assign(const char* text, int32_t length = 0);
     CvString& Assign(const char* text, int32_t start, int32_t end);
+    // A value of [begin, end) made in `arena` (null: the buffer heap) rather
+    // than where this string lives: for a cache of texts that it hands to the
+    // strings of one arena. The holder lets go of such a value before the
+    // arena is released. Empty when memory runs out.
+    CvString& AssignIn(CvkArena* arena, const char* begin, const char* end);
     CvString& operator=(const CvString& other);
     CvString& operator=(const char* text);
 
     // Reading never unshares the value.
-    int32_t GetLength() const;
+    int32_t GetLength() const { return value != nullptr ? value->length : 0; }
     int32_t Capacity() const;
     char* GetBuffer() const;
     operator char*() const { return GetBuffer(); }
@@ -109,6 +132,10 @@ public:
     int32_t Compare(const char* text) const;
 
 private:
+    // The value a string in `home` takes as a copy of `v` (CvString.cpp).
+    static CvStringValue* _copyFor(CvStringValue* v, CvkArena* home);
+    // Asserts that `home` is where this string lives (a no-op under NDEBUG).
+    void _checkHome(CvkArena* home) const;
     void _release();
     // Private writable value for a text of newLength bytes; keeps the old
     // text. False (string unchanged) when no memory.

@@ -30,6 +30,9 @@ public:
     CvVariant();
     CvVariant(const CvVariant& other);
     CvVariant(const CvString& text);
+    // "STRING" for a variant placed in `home` (the arena of its own memory,
+    // null outside arenas): the text copied as CvString(text, home) does.
+    CvVariant(const CvString& text, CvkArena* home);
     CvVariant(const char* text);
     // Stores text with the given kind and, unless the kind is "STRING",
     // parses the native value from it (see Set).

@@ -3,6 +3,7 @@
 // (x86-64 preset) reports any read of released memory; the fixture checks
 // that the heap gets every block back.
 #include "attribute/AtrNode.h"
+#include "attribute/AtrParser.h"
 
 #include "kit/CvkArena.h"
 #include "kit/tests/AlignedTestHeap.h"
@@ -177,6 +178,39 @@ TEST_F(AtrNodeArenaTest, ArenaOutOfMemoryLeavesTheTreeUnchanged)
     CvString out = root->GetAttribute("big")->GetCvString();
     AtrNode::Destroy(root);
     EXPECT_EQ(out.GetLength(), static_cast<int32_t>(big.size()));
+}
+
+// A parsed document takes its repeated names and values from one copy in
+// its own arena, whether the reader makes the document or is given its
+// root; copies taken out survive it, and a reading that fails leaves
+// nothing behind (the fixture checks the heap).
+TEST_F(AtrNodeArenaTest, ParsedDocumentsShareTheirTextsInTheirArena)
+{
+    const char* text = "<menu><item key = \"OK\", x = 1 /><item key = \"OK\", x = 2>\"OK\"</item></menu>";
+    AtrParser parser;
+    AtrNode* menu = parser.CreateTreeFromText(text, nullptr);
+    ASSERT_NE(menu, nullptr);
+    AtrNode* root = AtrNode::Create(nullptr, "root");
+    ASSERT_EQ(AtrParser().CreateTreeFromText(text, root), root);
+
+    for (AtrNode* m : {menu, root->GetChild(0)}) {
+        CvkArena* arena = CvkArenaOf(m);
+        ASSERT_NE(arena, nullptr);
+        AtrNode* first = m->GetChild(0);
+        AtrNode* second = m->GetChild(1);
+        EXPECT_EQ(first->GetElement().GetBuffer(), second->GetElement().GetBuffer());
+        EXPECT_EQ(first->GetAttribute(0)->GetName().GetBuffer(), second->GetAttribute(0)->GetName().GetBuffer());
+        EXPECT_EQ(first->GetAttribute(0)->GetString(), second->GetData(0)->GetString());
+        EXPECT_EQ(CvkArenaOf(first->GetAttribute(0)->GetString()), arena);
+        EXPECT_EQ(CvkArenaOf(second->GetElement().GetBuffer()), arena);
+    }
+    CvString key = menu->GetChild(1)->GetAttribute(0)->GetCvString();
+    AtrNode::Destroy(menu);
+    AtrNode::Destroy(root);
+    EXPECT_EQ(S(key), "OK");
+
+    AtrParser failing;
+    EXPECT_EQ(failing.CreateTreeFromText("<menu><item key = \"OK\" /></other>", nullptr), nullptr);
 }
 
 } // namespace

@@ -185,4 +185,43 @@ TEST_F(CvkArenaTest, RepeatedCopiesOfOneOutsideValueShareOneCopy)
     EXPECT_STREQ(name.GetBuffer(), "element");
 }
 
+// A cache may hold values made for an arena (AssignIn): strings of that
+// arena share them, whether or not they are told their arena, and every
+// other string takes a private copy on its own side.
+TEST_F(CvkArenaTest, ValuesMadeForAnArenaAreSharedByItsStringsOnly)
+{
+    CvkArena* arena = CvkArena::Create();
+    CvkArena* other = CvkArena::Create();
+    ASSERT_NE(arena, nullptr);
+    ASSERT_NE(other, nullptr);
+    CvString cached;
+    const std::string text = "a name kept for the document";
+    cached.AssignIn(arena, text.data(), text.data() + text.size());
+    ASSERT_EQ(CvkArenaOf(cached.GetBuffer()), arena);
+
+    auto place = [](CvkArena* a, const CvString& from, bool told) {
+        void* at = a->Alloc(sizeof(CvString));
+        return told ? new (at) CvString(from, a) : new (at) CvString(from);
+    };
+    CvString* told = place(arena, cached, true);
+    CvString* plain = place(arena, cached, false);
+    CvString* elsewhere = place(other, cached, true);
+    CvString outside(cached);
+    CvString toldOutside(cached, nullptr);
+    EXPECT_EQ(told->GetBuffer(), cached.GetBuffer());
+    EXPECT_EQ(plain->GetBuffer(), cached.GetBuffer());
+    EXPECT_EQ(CvkArenaOf(elsewhere->GetBuffer()), other);
+    EXPECT_EQ(CvkArenaOf(outside.GetBuffer()), nullptr);
+    EXPECT_EQ(CvkArenaOf(toldOutside.GetBuffer()), nullptr);
+    // An outside value told into an arena is copied in as by the plain copy.
+    CvString* in = place(other, outside, true);
+    EXPECT_EQ(CvkArenaOf(in->GetBuffer()), other);
+
+    cached.Erase(); // the holder lets go before the arena goes
+    arena->Release();
+    other->Release();
+    EXPECT_EQ(std::string(outside.GetBuffer()), text);
+    EXPECT_EQ(std::string(toldOutside.GetBuffer()), text);
+}
+
 } // namespace
