@@ -176,6 +176,7 @@ struct Field {
     Convert convert = C_NONE;
     LinkKind linkKind = L_STRUCT;
     const StructDef* nested = nullptr; // the structure of a nested field
+    uint32_t entry = 0;                // the type entry of a number or colour field's values
     // Texts of the tree found equal to `name`: as an attribute, as a child.
     mutable const char* nameSeen = nullptr;
     mutable const char* childSeen = nullptr;
@@ -198,6 +199,18 @@ FieldKind KindOf(const std::string& type)
     };
     auto it = kinds.find(type);
     return it != kinds.end() ? it->second : K_NESTED;
+}
+
+// The type entry of a number or colour field's values read as `kind`.
+uint32_t ScalarEntry(FieldKind kind, const Field& fd)
+{
+    const int32_t s = fd.size;
+    const bool color =
+        kind == K_COLOR || (kind == K_UINT && (fd.convert == C_COLOR_SWAP || fd.convert == C_COLOR_SWAP_ARGB));
+    if (color) return s == 2 ? ATRC_EXT_C16 : s == 1 ? ATRC_EXT_C8 : ATRC_EXT_C32;
+    if (kind == K_SINT) return s == 2 ? ATRC_EXT_S16 : s == 1 ? ATRC_EXT_S8 : ATRC_EXT_S32;
+    if (kind == K_UINT) return s == 2 ? ATRC_EXT_U16 : s == 1 ? ATRC_EXT_U8 : ATRC_EXT_U32;
+    return ATRC_EXT_F32;
 }
 
 std::string TextOf(const CvVariant* v)
@@ -385,10 +398,18 @@ struct AtrCompiler::Impl {
     void Put(uint64_t at, uint32_t value, int32_t size)
     {
         if (pass != PASS_WRITE || failed) return;
-        if (size != 4 || at + 4 > structEnd) return PutNarrow(at, value, size);
-        const uint32_t v = swapped ? CvkSwap32(value) : value;
-        std::memcpy(buffer + at, &v, 4);
+        if (at + 4 > structEnd) return PutNarrow(at, value, size);
+        if (size == 4) {
+            const uint32_t v = swapped ? CvkSwap32(value) : value;
+            std::memcpy(buffer + at, &v, 4);
+        } else if (size == 2) {
+            const uint16_t v = swapped ? CvkSwap16(uint16_t(value)) : uint16_t(value);
+            std::memcpy(buffer + at, &v, 2);
+        } else if (size == 1) {
+            buffer[at] = uint8_t(value);
+        }
     }
+    // The same near the structure area's end, which cuts the value.
     void PutNarrow(uint64_t at, uint32_t value, int32_t size);
     void AddEntry(int ok)
     {
@@ -398,8 +419,7 @@ struct AtrCompiler::Impl {
     {
         if (pass == PASS_SIZE) entries += n;
     }
-    void Scalar(Frame& f, const Field& fd, FieldKind kind, const CvVariant* v, uint64_t at);
-    void ScalarEntry(FieldKind kind, const Field& fd);
+    void Scalar(const Field& fd, FieldKind kind, const CvVariant* v, uint64_t at);
     void AddString(std::string_view text, bool stable, uint64_t at);
     void AddValueString(const CvVariant* v, const Field& fd, uint64_t at);
     void WriteString(uint64_t at);
@@ -456,6 +476,7 @@ void AtrCompiler::Impl::BuildDefinitions(AtrNode* definition)
                              : cv == "CVK_DEG_ANG"         ? C_DEG_ANG
                                                            : C_NONE;
             }
+            fd.entry = ScalarEntry(fd.kind, fd);
             d.fields.push_back(std::move(fd));
         }
         defs.emplace(std::string_view(d.element), &d);
@@ -699,29 +720,12 @@ void AtrCompiler::Impl::RecordPointer(uint64_t at)
     if (at > UINT32_MAX || !pointerTable.Add(uint32_t(at))) Fail(ATRC_ERR_EXT_ALGORITHM);
 }
 
-void AtrCompiler::Impl::ScalarEntry(FieldKind kind, const Field& fd)
+// A number or colour value of the writing pass: its type entry, then the
+// value (none leaves the field 0).
+void AtrCompiler::Impl::Scalar(const Field& fd, FieldKind kind, const CvVariant* v, uint64_t at)
 {
-    if (pass != PASS_WRITE) return;
-    const int32_t s = fd.size;
-    int ok = 0;
-    switch (kind) {
-    case K_SINT: ok = s == 2 ? ext.AddTypeS16() : s == 1 ? ext.AddTypeS8() : ext.AddTypeS32(); break;
-    case K_UINT:
-        if (fd.convert == C_COLOR_SWAP || fd.convert == C_COLOR_SWAP_ARGB)
-            ok = s == 2 ? ext.AddTypeC16() : s == 1 ? ext.AddTypeC8() : ext.AddTypeC32();
-        else
-            ok = s == 2 ? ext.AddTypeU16() : s == 1 ? ext.AddTypeU8() : ext.AddTypeU32();
-        break;
-    case K_COLOR: ok = s == 2 ? ext.AddTypeC16() : s == 1 ? ext.AddTypeC8() : ext.AddTypeC32(); break;
-    default: ok = ext.AddTypeF32(); break;
-    }
-    AddEntry(ok);
-}
-
-void AtrCompiler::Impl::Scalar(Frame&, const Field& fd, FieldKind kind, const CvVariant* v, uint64_t at)
-{
-    ScalarEntry(kind, fd);
-    if (pass != PASS_WRITE || v == nullptr) return;
+    AddEntry(ext.AddScalarType(kind == fd.kind ? fd.entry : ScalarEntry(kind, fd)));
+    if (v == nullptr) return;
     const int colorType = owner->m_colorType;
     switch (kind) {
     case K_SINT: Put(at, uint32_t(v->GetS32()), fd.size); break;
@@ -1090,7 +1094,7 @@ void AtrCompiler::Impl::ScalarField(Frame& f, const Field& fd)
                 }
             }
         }
-        Scalar(f, fd, kind, v, start);
+        Scalar(fd, kind, v, start);
         return;
     }
     AtrNode* c = FindChild(node, fd.name.c_str(), &fd.childSeen);
@@ -1103,9 +1107,10 @@ void AtrCompiler::Impl::ScalarField(Frame& f, const Field& fd)
         return;
     }
     if (c != nullptr) Mark(c);
+    if (pass == PASS_SIZE) return;
     const AtrData* d = c != nullptr ? c->GetData(0) : nullptr;
     for (int64_t i = 0; i < count && !failed; ++i) {
-        Scalar(f, fd, fd.kind, d, start + uint64_t(fd.size) * uint64_t(i));
+        Scalar(fd, fd.kind, d, start + uint64_t(fd.size) * uint64_t(i));
         if (d != nullptr) d = d->GetNext();
     }
 }

@@ -125,7 +125,7 @@ void AtrCompilerExtChunk::ExitChunk()
     m_ptrWriteIndex = 0;
 }
 
-int AtrCompilerExtChunk::_push(List& list, int32_t value)
+int AtrCompilerExtChunk::_pushGrowing(List& list, int32_t value)
 {
     if (list.count == list.capacity) {
         if (!list.owned) return 0;
@@ -148,14 +148,6 @@ void AtrCompilerExtChunk::_free(List& list)
     list = List{};
 }
 
-int AtrCompilerExtChunk::_add(uint32_t code)
-{
-    ++m_requested;
-    if (m_writePos >= m_tableEntries) return 0;
-    m_table[m_writePos++] = code;
-    return 1;
-}
-
 // clang-format off
 int AtrCompilerExtChunk::AddTypeS32() { ++m_sintCount; return _add(ATRC_EXT_S32); }
 int AtrCompilerExtChunk::AddTypeS16() { ++m_sintCount; return _add(ATRC_EXT_S16); }
@@ -168,6 +160,24 @@ int AtrCompilerExtChunk::AddTypeC16() { ++m_colorCount; return _add(ATRC_EXT_C16
 int AtrCompilerExtChunk::AddTypeC8() { ++m_colorCount; return _add(ATRC_EXT_C8); }
 int AtrCompilerExtChunk::AddTypeF32() { ++m_floatCount; return _add(ATRC_EXT_F32); }
 // clang-format on
+
+int AtrCompilerExtChunk::AddScalarType(uint32_t code)
+{
+    switch (code) {
+    case ATRC_EXT_S32:
+    case ATRC_EXT_S16:
+    case ATRC_EXT_S8: ++m_sintCount; break;
+    case ATRC_EXT_U32:
+    case ATRC_EXT_U16:
+    case ATRC_EXT_U8: ++m_uintCount; break;
+    case ATRC_EXT_C32:
+    case ATRC_EXT_C16:
+    case ATRC_EXT_C8: ++m_colorCount; break;
+    case ATRC_EXT_F32: ++m_floatCount; break;
+    default: return 0;
+    }
+    return _add(code);
+}
 
 int AtrCompilerExtChunk::AddTypePtr()
 {

@@ -97,6 +97,9 @@ public:
     int AddTypeC16();
     int AddTypeC8();
     int AddTypeF32();
+    // One of the entries above by its code (ATRC_EXT_S32 ... ATRC_EXT_F32);
+    // 0 for any other code.
+    int AddScalarType(uint32_t code);
     // Also appends -1 to the pointer-target list.
     int AddTypePtr();
     // Also append index to their list; Str and Mem fail for a negative index.
@@ -163,9 +166,21 @@ private:
         uint32_t capacity = 0;
         bool owned = true;
     };
-    static int _push(List& list, int32_t value);
+    static int _push(List& list, int32_t value)
+    {
+        if (list.count == list.capacity) return _pushGrowing(list, value);
+        list.data[list.count++] = value;
+        return 1;
+    }
+    static int _pushGrowing(List& list, int32_t value);
     static void _free(List& list);
-    int _add(uint32_t code);
+    int _add(uint32_t code)
+    {
+        ++m_requested;
+        if (m_writePos >= m_tableEntries) return 0;
+        m_table[m_writePos++] = code;
+        return 1;
+    }
 
     uint32_t* m_table;
     bool m_tableOwned = true; // false: the caller's storage

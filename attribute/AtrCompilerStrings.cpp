@@ -4,20 +4,37 @@
 
 namespace {
 
-// Mixes the text a word at a time (the hash only orders the probes).
+uint64_t Load(const char* p, size_t n)
+{
+    uint64_t w = 0;
+    std::memcpy(&w, p, n);
+    return w;
+}
+
+// Mixes the text a word at a time (the hash only orders the probes); the
+// last word of a longer text overlaps the one before, and a short text is
+// read in at most two overlapping pieces, so no byte outside it is read.
 uint32_t Hash(std::string_view text)
 {
-    uint64_t h = 0x9E3779B97F4A7C15ull ^ text.size();
-    size_t i = 0;
-    for (; i + 8 <= text.size(); i += 8) {
-        uint64_t w;
-        std::memcpy(&w, text.data() + i, 8);
-        h = (h ^ w) * 0xFF51AFD7ED558CCDull;
-        h ^= h >> 32;
-    }
+    const char* p = text.data();
+    const size_t n = text.size();
+    uint64_t h = 0x9E3779B97F4A7C15ull ^ n;
     uint64_t w = 0;
-    if (i < text.size()) std::memcpy(&w, text.data() + i, text.size() - i);
+    if (n >= 8) {
+        for (size_t i = 0; i + 8 < n; i += 8) {
+            h = (h ^ Load(p + i, 8)) * 0xFF51AFD7ED558CCDull;
+            h ^= h >> 32;
+        }
+        w = Load(p + n - 8, 8);
+    } else if (n >= 4) {
+        w = Load(p, 4) | (Load(p + n - 4, 4) << 32);
+    } else if (n > 0) {
+        w = uint64_t(uint8_t(p[0])) | uint64_t(uint8_t(p[n / 2])) << 8 | uint64_t(uint8_t(p[n - 1])) << 16;
+    }
+    // A last mix, so that every byte reaches the low bits that pick the slot.
     h = (h ^ w) * 0xC4CEB9FE1A85EC53ull;
+    h ^= h >> 33;
+    h *= 0xFF51AFD7ED558CCDull;
     return uint32_t(h >> 32);
 }
 

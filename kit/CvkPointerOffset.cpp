@@ -440,7 +440,7 @@ int CvkPofControl::WriteChunk(void* buffer)
     return Write(static_cast<uint8_t*>(buffer) + CVK_CHUNK_HEAD_SIZE);
 }
 
-bool CvkPointerOffsetStream::Add(uint32_t offset)
+bool CvkPointerOffsetStream::_add(uint32_t offset)
 {
     if (m_refused || offset % 4 != 0 || (m_started && offset <= m_previous)) {
         m_refused = true;

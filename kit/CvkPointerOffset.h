@@ -69,7 +69,19 @@ public:
     // Records the pointer word at `offset` from the chunk start. False, and
     // every later word refused too, when it is not a multiple of 4 above the
     // word before or the table would pass its capacity.
-    bool Add(uint32_t offset);
+    bool Add(uint32_t offset)
+    {
+        // Most words lie close behind the one before: a one-byte entry.
+        const uint32_t distance = (offset - m_previous) / 4;
+        if (m_refused || offset % 4 != 0 || (m_started && offset <= m_previous) || distance >= 64 ||
+            m_bytes + 1 > m_capacity)
+            return _add(offset);
+        if (m_table != nullptr) m_table[m_bytes] = uint8_t(0x40 | distance);
+        ++m_bytes;
+        m_previous = offset;
+        m_started = true;
+        return true;
+    }
     // Table bytes so far: the size word, the entries and the padding to 4.
     uint32_t Size() const { return uint32_t((m_bytes + 3) & ~uint64_t(3)); }
     // Writes the size word and the zero padding; Size(), or 0 after a
@@ -77,6 +89,8 @@ public:
     uint32_t Finish();
 
 private:
+    bool _add(uint32_t offset); // any entry, and the refusals
+
     uint8_t* m_table;
     uint64_t m_capacity;
     uint64_t m_bytes = 4;
