@@ -161,24 +161,6 @@ int AtrCompilerExtChunk::AddTypeC8() { ++m_colorCount; return _add(ATRC_EXT_C8);
 int AtrCompilerExtChunk::AddTypeF32() { ++m_floatCount; return _add(ATRC_EXT_F32); }
 // clang-format on
 
-int AtrCompilerExtChunk::AddScalarType(uint32_t code)
-{
-    switch (code) {
-    case ATRC_EXT_S32:
-    case ATRC_EXT_S16:
-    case ATRC_EXT_S8: ++m_sintCount; break;
-    case ATRC_EXT_U32:
-    case ATRC_EXT_U16:
-    case ATRC_EXT_U8: ++m_uintCount; break;
-    case ATRC_EXT_C32:
-    case ATRC_EXT_C16:
-    case ATRC_EXT_C8: ++m_colorCount; break;
-    case ATRC_EXT_F32: ++m_floatCount; break;
-    default: return 0;
-    }
-    return _add(code);
-}
-
 int AtrCompilerExtChunk::AddTypePtr()
 {
     const int listed = _push(m_ptr, -1);

@@ -99,7 +99,23 @@ public:
     int AddTypeF32();
     // One of the entries above by its code (ATRC_EXT_S32 ... ATRC_EXT_F32);
     // 0 for any other code.
-    int AddScalarType(uint32_t code);
+    int AddScalarType(uint32_t code)
+    {
+        switch (code) {
+        case ATRC_EXT_S32:
+        case ATRC_EXT_S16:
+        case ATRC_EXT_S8: ++m_sintCount; break;
+        case ATRC_EXT_U32:
+        case ATRC_EXT_U16:
+        case ATRC_EXT_U8: ++m_uintCount; break;
+        case ATRC_EXT_C32:
+        case ATRC_EXT_C16:
+        case ATRC_EXT_C8: ++m_colorCount; break;
+        case ATRC_EXT_F32: ++m_floatCount; break;
+        default: return 0;
+        }
+        return _add(code);
+    }
     // Also appends -1 to the pointer-target list.
     int AddTypePtr();
     // Also append index to their list; Str and Mem fail for a negative index.
