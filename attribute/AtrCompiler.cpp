@@ -524,7 +524,7 @@ void AtrCompiler::Impl::CleanTree(AtrNode* data)
 // the node is compiled as if it had none. The writing pass cleans every node
 // it meets: the pointers to it are written already (they come from its
 // ancestors), and it needs nothing more.
-bool AtrCompiler::Impl::MetInPlace(AtrNode* n)
+inline bool AtrCompiler::Impl::MetInPlace(AtrNode* n)
 {
     const bool marked = Flag(n, ATR_NODE_FLAG_VISIT);
     if (pass == PASS_WRITE) {
@@ -709,7 +709,7 @@ void AtrCompiler::Impl::PutNarrow(uint64_t at, uint32_t value, int32_t size)
 // counts the bytes of the table of every word that may (far too many when
 // the words are not in order: the writing pass then fails on them); the
 // writing pass writes the table, within the room the count gave.
-void AtrCompiler::Impl::RecordPointer(uint64_t at)
+inline void AtrCompiler::Impl::RecordPointer(uint64_t at)
 {
     if (failed) return;
     if (pass == PASS_SIZE) {

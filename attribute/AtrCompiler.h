@@ -21,12 +21,16 @@
 // found through hash indexes; the order of everything written is the order
 // of a linear search.
 //
-// The image is built in one buffer sized after the sizing pass: the data
-// chunk is written in place, the type entries are collected behind the room
-// of the largest possible pointer table and moved down once the table's size
-// is known, and the pointer table is written from the pointer words recorded
-// in slot order (those of the writing pass and the structure pointers,
-// merged).
+// The sizing pass lays out every structure (each node's address and
+// structure number are kept on the node, clean again after the writing pass
+// or a failure) and counts the strings, the type description and a bound of
+// the pointer table. The image is then built in one buffer: the data chunk
+// is written in place, structure pointers are filled as soon as they are met
+// (their targets are laid out already), the pointer table is written word by
+// word behind the data chunk, and the type description is collected behind
+// the table's room and moved down once the table is complete. Beyond the
+// image the compiler keeps only the distinct strings (where their texts are
+// in the tree, and their offsets) and small lists.
 //
 // Value sources for a field named `name`: an attribute of the data node, else
 // the first data value of its child element `name`, else that child's first

@@ -161,19 +161,6 @@ int AtrCompilerExtChunk::AddTypeC8() { ++m_colorCount; return _add(ATRC_EXT_C8);
 int AtrCompilerExtChunk::AddTypeF32() { ++m_floatCount; return _add(ATRC_EXT_F32); }
 // clang-format on
 
-int AtrCompilerExtChunk::AddTypePtr()
-{
-    const int listed = _push(m_ptr, -1);
-    return _add(ATRC_EXT_PTR) && listed;
-}
-
-int AtrCompilerExtChunk::AddTypeStr(int32_t stringIndex)
-{
-    if (stringIndex < 0) return 0;
-    const int listed = _push(m_str, stringIndex);
-    return _add(ATRC_EXT_STR) && listed;
-}
-
 int AtrCompilerExtChunk::AddTypeMem(int32_t blockIndex)
 {
     if (blockIndex < 0) return 0;
@@ -199,35 +186,6 @@ uint32_t AtrCompilerExtChunk::GetStructCode(const char* element)
 int AtrCompilerExtChunk::AddTypeStructBegin(const char* element)
 {
     return AddTypeStructBeginCode(GetStructCode(element));
-}
-
-int AtrCompilerExtChunk::AddTypeStructBeginCode(uint32_t code)
-{
-    ++m_structCount;
-    ++m_depth;
-    if (m_depth > m_maxDepth) m_maxDepth = m_depth;
-    return _add(code);
-}
-
-int AtrCompilerExtChunk::AddTypeStructEnd()
-{
-    if (m_depth == 0) return 0;
-    --m_depth;
-    return _add(ATRC_EXT_STRUCT_END);
-}
-
-int AtrCompilerExtChunk::SetTypePtrIndex(int32_t index)
-{
-    if (m_ptrWriteIndex >= m_ptr.count) return 0;
-    m_ptr.data[m_ptrWriteIndex++] = index;
-    return 1;
-}
-
-int AtrCompilerExtChunk::IncrementPtrWriteIndex()
-{
-    if (m_ptrWriteIndex >= m_ptr.count) return 0;
-    ++m_ptrWriteIndex;
-    return 1;
 }
 
 uint32_t AtrCompilerExtChunk::CalcDataSize(uint32_t entryCount, uint32_t stringCount, uint32_t blockCount,

@@ -117,9 +117,18 @@ public:
         return _add(code);
     }
     // Also appends -1 to the pointer-target list.
-    int AddTypePtr();
+    int AddTypePtr()
+    {
+        const int listed = _push(m_ptr, -1);
+        return _add(ATRC_EXT_PTR) && listed;
+    }
     // Also append index to their list; Str and Mem fail for a negative index.
-    int AddTypeStr(int32_t stringIndex);
+    int AddTypeStr(int32_t stringIndex)
+    {
+        if (stringIndex < 0) return 0;
+        const int listed = _push(m_str, stringIndex);
+        return _add(ATRC_EXT_STR) && listed;
+    }
     int AddTypeMem(int32_t blockIndex);
     int AddTypeFile(int32_t fileIndex);
     // The structure code of element; raises the structure count and the
@@ -127,15 +136,36 @@ public:
     int AddTypeStructBegin(const char* element);
     // The same with the code of GetStructCode, for a writer that looks each
     // structure's code up once.
-    int AddTypeStructBeginCode(uint32_t code);
+    int AddTypeStructBeginCode(uint32_t code)
+    {
+        ++m_structCount;
+        ++m_depth;
+        if (m_depth > m_maxDepth) m_maxDepth = m_depth;
+        return _add(code);
+    }
     // 0 (nothing added) when no structure is open.
-    int AddTypeStructEnd();
+    int AddTypeStructEnd()
+    {
+        if (m_depth == 0) return 0;
+        --m_depth;
+        return _add(ATRC_EXT_STRUCT_END);
+    }
 
     // Sets the pointer-target entry at the write index and advances it; 0
     // when the list is shorter.
-    int SetTypePtrIndex(int32_t index);
+    int SetTypePtrIndex(int32_t index)
+    {
+        if (m_ptrWriteIndex >= m_ptr.count) return 0;
+        m_ptr.data[m_ptrWriteIndex++] = index;
+        return 1;
+    }
     // Advances the write index, leaving the entry at -1; 0 past the end.
-    int IncrementPtrWriteIndex();
+    int IncrementPtrWriteIndex()
+    {
+        if (m_ptrWriteIndex >= m_ptr.count) return 0;
+        ++m_ptrWriteIndex;
+        return 1;
+    }
 
     // Description size without the chunk header:
     // 68 + 4 x (entries + pointer, string, block and file entries + strings
