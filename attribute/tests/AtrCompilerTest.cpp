@@ -330,6 +330,28 @@ TEST_F(AtrCompilerTest, CompilationsOfOneTreeAreIndependent)
     for (AtrNode* d : defs) AtrNodeDestroyChain(d);
 }
 
+// The pointer table's room is counted before the writing pass knows which
+// structure pointers stay 0; a dropped one between two strings can turn their
+// 1- and 2-byte entries into one 4-byte entry, and the table must still fit.
+TEST_F(AtrCompilerTest, PointerTableFitsWhenStructurePointersDropOut)
+{
+    const Result r = Compile("<P a = \"x\", b = \"y\" />",
+                             "<T><P><f type = \"STRING\", name = \"a\" />"
+                             "<f type = \"SINT\", name = \"pad\", size = 4, array = 62 />"
+                             "<f type = \"POINTER\", link = \"Q\", name = \"q\" />"
+                             "<f type = \"SINT\", name = \"pad\", size = 4, array = 16382 />"
+                             "<f type = \"STRING\", name = \"b\" /></P></T>");
+    ASSERT_EQ(r.ok, 1) << r.log;
+    const CvChunk* pof = r.Chunk("POF0");
+    ASSERT_NE(pof, nullptr);
+    const size_t t = r.At(pof) + 32;
+    // The strings lie at words 8 and 8 + 63 + 16383; the pointer between them is 0.
+    EXPECT_EQ(r.U32(t), 12u);
+    const uint8_t entries[] = {0x40 | 8, 0xC0, 0x00, 0x40, 0x3E, 0, 0, 0};
+    EXPECT_EQ(std::memcmp(&r.image[t + 4], entries, sizeof entries), 0);
+    EXPECT_EQ(r.U32(32 + 4 * 63), 0u);
+}
+
 TEST_F(AtrCompilerTest, NestedStructureInPlaceAndByteBlock)
 {
     const Result r = Compile("<S blob = \"KEYS\"><V ATRC_NAME = \"pos\", x = 3, y = 4 /></S>",
