@@ -631,16 +631,15 @@ void AtrCompiler::Impl::WalkStructure(AtrNode* root, const StructDef* rootDef)
             continue;
         }
         if (!f.begun) BeginStructure(f);
-        if (f.field >= f.def->fields.size()) {
+        // The plain fields up to the next nested structure, in one run.
+        const std::vector<Field>& fields = f.def->fields;
+        while (f.field < fields.size() && fields[f.field].kind != K_NESTED && !failed) Field_(f, fields[f.field++]);
+        if (failed) break;
+        if (f.field >= fields.size()) {
             EndStructure();
             continue;
         }
-        const Field& fd = f.def->fields[f.field];
-        if (fd.kind != K_NESTED) {
-            Field_(f, fd);
-            ++f.field;
-            continue;
-        }
+        const Field& fd = fields[f.field];
         if (fd.nested == nullptr) {
             Fail(ATRC_ERR_STRUCT_NOT_FOUND, fd.type.c_str(), fd.name.c_str());
             break;
