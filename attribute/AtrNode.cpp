@@ -124,7 +124,7 @@ AtrNode* ChainEnd(AtrNode* node)
 // Inserts `item` into a list of attributes or data values at `index` (< 0
 // or past the end: appended; 0: first; else behind the entry at index - 1).
 template <class T>
-void InsertAt(T*& head, T*& tail, int32_t& count, T* item, int32_t index)
+inline void InsertAt(T*& head, T*& tail, int32_t& count, T* item, int32_t index)
 {
     if (index < 0 || index >= count || head == nullptr) {
         item->SetNext(nullptr);
@@ -995,7 +995,7 @@ AtrAttribute* AtrNode::_addAttributeIn(CvkArena* arena, const CvString& name, co
         delete a;
         return nullptr;
     }
-    _insertAttribute(a, -1);
+    InsertAt(attributes, attributeTail, attributeCount, a, -1);
     if (_recording()) {
         historyManager->AttributeAdded(this, a, "ADD ATTRIBUTE");
     }
@@ -1279,7 +1279,7 @@ AtrData* AtrNode::_addDataIn(CvkArena* arena, const V& v, int32_t index)
         delete d;
         return nullptr;
     }
-    _insertData(d, index);
+    InsertAt(data, dataTail, dataCount, d, index);
     if (_recording()) {
         historyManager->DataAdded(this, d, "ADD DATA");
     }

@@ -1,18 +1,8 @@
 #include "attribute/AtrSharedText.h"
 
-#include "kit/CvkAllocator.h"
-
 #include <cstring>
 
-struct AtrSharedText::Slot : CvkAllocator {
-    uint32_t length = 0;         // 0: empty
-    uint64_t words[kWords] = {}; // the bytes of `text` as Get loads them, compared without touching it
-    CvString text;
-};
-
 namespace {
-
-constexpr uint64_t kMix = 0x9E3779B97F4A7C15ull;
 
 // True when the first `count` words agree.
 [[gnu::always_inline]] inline bool SameWords(const uint64_t* a, const uint64_t* b, uint32_t count)
@@ -45,27 +35,19 @@ void AtrSharedText::SetHome(CvkArena* home)
     m_home = home;
 }
 
-// The `rest` (1 to 8) bytes at q as the low bytes of a word. The word is
-// loaded whole and masked when eight bytes are readable there, else byte by
-// byte.
-[[gnu::always_inline]] inline uint64_t AtrSharedText::TailWord(const char* q, uint32_t rest) const
+// The `rest` bytes at q, near the end of the readable bytes: one by one.
+uint64_t AtrSharedText::TailBytes(const char* q, uint32_t rest)
 {
     uint64_t w = 0;
-    if (m_readableEnd - q >= 8) {
-        memcpy(&w, q, 8);
-        return rest == 8 ? w : w & (~0ull >> (64 - 8 * rest));
-    }
     for (uint32_t k = 0; k < rest; ++k) {
         w |= static_cast<uint64_t>(static_cast<unsigned char>(q[k])) << (8 * k);
     }
     return w;
 }
 
-// A text of 1 to kMaxLength bytes is loaded as words (the last one padded
-// with zeros) and hashed with one multiplication per word; the slot index is
-// the top bits of the hash. Texts of one word, most names, take the short
-// way.
-const CvString& AtrSharedText::Get(const char* begin, const char* end)
+// Texts of more than one word: loaded as words (the last one padded with
+// zeros) and hashed with one multiplication per word.
+const CvString& AtrSharedText::GetLong(const char* begin, const char* end)
 {
     const auto n = static_cast<uint32_t>(end - begin);
     if (n - 1 >= kMaxLength || m_slots == nullptr) {

@@ -14,8 +14,10 @@
 // It lets go of them when the home changes and when it is destroyed, which
 // must happen before that arena is released.
 #include "kit/CvString.h"
+#include "kit/CvkAllocator.h"
 
 #include <cstdint>
+#include <cstring>
 
 class CvkArena;
 
@@ -45,12 +47,20 @@ public:
     const CvString& Unshared(const char* begin, const char* end);
 
 private:
-    struct Slot;
     static constexpr uint32_t kSlotBits = 12;
     static constexpr uint32_t kSlots = 1u << kSlotBits;
     static constexpr uint32_t kWords = (kMaxLength + 7) / 8;
+    static constexpr uint64_t kMix = 0x9E3779B97F4A7C15ull;
+
+    struct Slot : CvkAllocator {
+        uint32_t length = 0;         // 0: empty
+        uint64_t words[kWords] = {}; // the bytes of `text` as Get loads them, compared without touching it
+        CvString text;
+    };
 
     uint64_t TailWord(const char* q, uint32_t rest) const;
+    static uint64_t TailBytes(const char* q, uint32_t rest);
+    const CvString& GetLong(const char* begin, const char* end);
     const CvString& Miss(Slot& slot, const uint64_t* words, uint32_t n, const char* begin);
 
     Slot* m_slots; // null when memory ran out: nothing shared
@@ -59,3 +69,35 @@ private:
     CvString m_scratch; // the text when it is not shared
     CvString m_none;    // the empty text
 };
+
+// The `rest` (1 to 8) bytes at q as the low bytes of a word: loaded whole
+// and masked when eight bytes are readable there.
+inline uint64_t AtrSharedText::TailWord(const char* q, uint32_t rest) const
+{
+    static constexpr uint64_t kKeep[9] = {
+        0,    0xFFull, 0xFFFFull, 0xFFFFFFull, 0xFFFFFFFFull, 0xFFFFFFFFFFull, 0xFFFFFFFFFFFFull, 0xFFFFFFFFFFFFFFull,
+        ~0ull};
+    if (m_readableEnd - q < 8) {
+        return TailBytes(q, rest);
+    }
+    uint64_t w;
+    memcpy(&w, q, 8);
+    return w & kKeep[rest];
+}
+
+// A text is hashed with one multiplication per word; the slot index is the
+// top bits of the hash. Texts of one word, most names, are looked up here
+// (inline in the reader's loops); longer ones by GetLong.
+inline const CvString& AtrSharedText::Get(const char* begin, const char* end)
+{
+    const auto n = static_cast<uint32_t>(end - begin);
+    if (n - 1 >= 8 || m_slots == nullptr) {
+        return GetLong(begin, end);
+    }
+    const uint64_t word = TailWord(begin, n);
+    Slot& slot = m_slots[((n ^ word) * kMix) >> (64 - kSlotBits)];
+    if (slot.length == n && slot.words[0] == word) {
+        return slot.text;
+    }
+    return Miss(slot, &word, n, begin);
+}

@@ -8,103 +8,9 @@
 #include <emmintrin.h>
 #endif
 
+using namespace atr_text;
+
 namespace {
-
-// ---------------------------------------------------------------------------
-// Character classes, one table for the process.
-
-enum : uint8_t {
-    CC_NAME_START = 0x01, // A-Z a-z _
-    CC_DIGIT = 0x02,      // 0-9
-    CC_QUOTE = 0x04,      // "
-    CC_BLANK = 0x08,      // TAB LF FF CR space
-    CC_CONTROL = 0x10,    // 0x00-0x1F, 0x7F
-    CC_SIGN = 0x20,       // + - .
-    CC_PUNCT = 0x40,      // < > , = NUL
-    CC_NAME = CC_NAME_START | CC_DIGIT,
-    CC_VALUE = CC_NAME_START | CC_DIGIT | CC_SIGN,
-};
-
-struct CharClassTable {
-    uint8_t c[256];
-    constexpr CharClassTable() : c()
-    {
-        for (int i = 0; i < 256; ++i) {
-            uint8_t v = 0;
-            if ((i >= 'A' && i <= 'Z') || (i >= 'a' && i <= 'z') || i == '_') {
-                v |= CC_NAME_START;
-            }
-            if (i >= '0' && i <= '9') {
-                v |= CC_DIGIT;
-            }
-            if (i == '"') {
-                v |= CC_QUOTE;
-            }
-            if (i == '\t' || i == '\n' || i == '\f' || i == '\r' || i == ' ') {
-                v |= CC_BLANK;
-            }
-            if (i < 0x20 || i == 0x7F) {
-                v |= CC_CONTROL;
-            }
-            if (i == '+' || i == '-' || i == '.') {
-                v |= CC_SIGN;
-            }
-            if (i == '<' || i == '>' || i == ',' || i == '=' || i == 0) {
-                v |= CC_PUNCT;
-            }
-            c[i] = v;
-        }
-    }
-};
-
-constexpr CharClassTable kCharClass;
-
-// What a byte begins where a token is expected.
-enum : uint8_t {
-    TS_OTHER,        // nothing: an error
-    TS_END,          // NUL
-    TS_BLANK,        // blanks before the token
-    TS_LINE_COMMENT, // '
-    TS_SLASH,        // a comment, or "/>"
-    TS_ANGLE,        // <
-    TS_TAG_END,      // >
-    TS_QUESTION,     // "?>"
-    TS_NAME,         // name-start
-    TS_QUOTE,        // "
-    TS_NUMBER,       // digit or sign
-};
-
-struct TokenStartTable {
-    uint8_t c[256];
-    constexpr TokenStartTable() : c()
-    {
-        for (int i = 0; i < 256; ++i) {
-            const uint8_t k = kCharClass.c[i];
-            uint8_t v = TS_OTHER;
-            if (i == 0) {
-                v = TS_END;
-            } else if (k & CC_BLANK) {
-                v = TS_BLANK;
-            } else if (k & CC_NAME_START) {
-                v = TS_NAME;
-            } else if (k & CC_QUOTE) {
-                v = TS_QUOTE;
-            } else if (k & (CC_DIGIT | CC_SIGN)) {
-                v = TS_NUMBER;
-            }
-            c[i] = v;
-        }
-        c[static_cast<unsigned char>('\'')] = TS_LINE_COMMENT;
-        c[static_cast<unsigned char>('/')] = TS_SLASH;
-        c[static_cast<unsigned char>('<')] = TS_ANGLE;
-        c[static_cast<unsigned char>('>')] = TS_TAG_END;
-        c[static_cast<unsigned char>('?')] = TS_QUESTION;
-    }
-};
-
-constexpr TokenStartTable kTokenStart;
-
-inline uint8_t Cls(char ch) { return kCharClass.c[static_cast<unsigned char>(ch)]; }
 
 // Quoted texts are searched sixteen bytes at a time for their end: one
 // mask test per block instead of a branch per byte.
@@ -126,19 +32,7 @@ constexpr bool kWideQuote = false;
 inline uint32_t QuoteStopMask(const char*) { return 1; }
 #endif
 
-inline const char* ScanName(const char* q)
-{
-    while (Cls(*q) & CC_NAME) {
-        ++q;
-    }
-    return q;
-}
-
 } // namespace
-
-// The lexer's stages, each used once or in the innermost loops, are inlined
-// into Next.
-#define ATR_LEX_INLINE [[gnu::always_inline]] inline
 
 AtrTextLexer::AtrTextLexer(const char* text, const AtrDefAnalyzer* constants) :
     m_p(text), m_textEnd(text + strlen(text)), m_constants(constants)
@@ -178,76 +72,24 @@ void AtrTextLexer::SkipBlockComment()
     m_p = end;
 }
 
-// Blanks only (inside tags around names); line feeds counted.
-ATR_LEX_INLINE const char* AtrTextLexer::SkipBlanks(const char* q)
+// A run of blanks: mostly a line feed and the next line's indent.
+const char* AtrTextLexer::SkipBlankRun(const char* q)
 {
-    int32_t lines = 0;
-    while (Cls(*q) & CC_BLANK) {
-        lines += *q == '\n';
-        ++q;
-    }
-    m_line += lines;
-    return q;
-}
-
-// After a value: blanks and one ','.
-ATR_LEX_INLINE void AtrTextLexer::SkipValueTail()
-{
-    m_p = SkipBlanks(m_p);
-    if (*m_p == ',') {
-        ++m_p;
-    }
-}
-
-// One token: blanks and comments before it are skipped in the same
-// dispatch on the byte at hand.
-AtrTextLexer::Token AtrTextLexer::Next()
-{
-    Token t;
     for (;;) {
-        t.begin = t.end = m_p;
-        switch (kTokenStart.c[static_cast<unsigned char>(*m_p)]) {
-        case TS_END: t.type = TK_END; return t;
-        case TS_BLANK: m_p = SkipBlanks(m_p); continue;
-        case TS_LINE_COMMENT: SkipLineComment(); continue;
-        case TS_SLASH:
-            if (m_p[1] == '/') {
-                SkipLineComment();
-                continue;
-            }
-            if (m_p[1] == '*') {
-                SkipBlockComment();
-                continue;
-            }
-            LexEmptyClose(t);
-            if (t.type != TK_CLOSE) {
-                t.error = AtrTextErrorKind::BadToken;
-            }
-            return t;
-        case TS_ANGLE: LexAngle(t); return t;
-        case TS_TAG_END:
-            ++m_p;
-            t.type = TK_TAG_END;
-            return t;
-        case TS_QUESTION:
-            if (m_p[1] == '>') {
-                m_p += 2;
-                t.type = TK_TAG_END;
-            } else {
-                t.error = AtrTextErrorKind::BadToken;
-            }
-            return t;
-        case TS_NAME: LexName(t); return t;
-        case TS_QUOTE: LexQuoted(t); return t;
-        case TS_NUMBER: LexNumber(t); return t;
-        default: t.error = AtrTextErrorKind::BadToken; return t; // a byte that begins no token
+        if (*q == '\n') {
+            ++m_line;
+            for (++q; *q == '\t'; ++q) {}
+        } else if (Cls(*q) & CC_BLANK) {
+            ++q;
+        } else {
+            return q;
         }
     }
 }
 
 // "<!--", "<?" name, "</" name ">" or "<" name; anything else after '<' is
 // an error without a message.
-ATR_LEX_INLINE void AtrTextLexer::LexAngle(Token& t)
+void AtrTextLexer::LexAngle(Token& t)
 {
     const char* p = m_p;
     if (p[1] == '!') {
@@ -286,7 +128,7 @@ ATR_LEX_INLINE void AtrTextLexer::LexAngle(Token& t)
 
 // "/>" or "/" blanks ">" (a comment would have been skipped); otherwise
 // the token stays an error and the line count is as before.
-ATR_LEX_INLINE void AtrTextLexer::LexEmptyClose(Token& t)
+void AtrTextLexer::LexEmptyClose(Token& t)
 {
     const int32_t lineBefore = m_line;
     const char* q = SkipBlanks(m_p + 1);
@@ -299,20 +141,10 @@ ATR_LEX_INLINE void AtrTextLexer::LexEmptyClose(Token& t)
     m_line = lineBefore;
 }
 
-// An attribute name (name "="), a constant, or a text running up to '<'.
-ATR_LEX_INLINE void AtrTextLexer::LexName(Token& t)
+// A name not followed by '=': a constant, or a text running up to '<'.
+void AtrTextLexer::LexNameValue(Token& t, const char* nameEnd)
 {
-    const char* nameEnd = ScanName(m_p);
-    const int32_t lineBefore = m_line;
-    const char* q = SkipBlanks(nameEnd);
-    if (*q == '=') {
-        m_p = SkipBlanks(q + 1);
-        t.type = TK_ATTRIBUTE_NAME;
-        t.end = nameEnd;
-        return;
-    }
-    m_line = lineBefore;
-    if (m_constants != nullptr && m_constants->FindParam(m_p, static_cast<size_t>(nameEnd - m_p), &t.constant) != 0) {
+    if (m_constants != nullptr && m_constants->FindParam(m_p, static_cast<size_t>(nameEnd - m_p), &t.integer) != 0) {
         t.type = TK_CONSTANT;
         t.end = nameEnd;
         m_p = nameEnd;
@@ -326,7 +158,7 @@ ATR_LEX_INLINE void AtrTextLexer::LexName(Token& t)
 
 // A value between double quotes; a control byte other than a blank, or the
 // end of the text, inside the quotes is an error without a message.
-ATR_LEX_INLINE void AtrTextLexer::LexQuoted(Token& t)
+void AtrTextLexer::LexQuoted(Token& t)
 {
     const char* begin = m_p + 1;
     const char* q = begin;
@@ -361,28 +193,6 @@ ATR_LEX_INLINE void AtrTextLexer::LexQuoted(Token& t)
     m_p = q + 1;
     SkipValueTail();
     t.type = TK_TEXT;
-    t.begin = begin;
-    t.end = q;
-}
-
-// An unquoted value: an integer, or a real when it holds a '.'. One that
-// runs into anything but a blank or punctuation is a text up to '<' or '>'.
-ATR_LEX_INLINE void AtrTextLexer::LexNumber(Token& t)
-{
-    const char* begin = m_p;
-    const char* q = begin;
-    bool real = false;
-    while (Cls(*q) & CC_VALUE) {
-        real |= *q == '.';
-        ++q;
-    }
-    if (!(Cls(*q) & (CC_BLANK | CC_PUNCT))) {
-        TextUpTo(begin, true, t);
-        return;
-    }
-    m_p = q;
-    SkipValueTail();
-    t.type = real ? TK_REAL : TK_INTEGER;
     t.begin = begin;
     t.end = q;
 }

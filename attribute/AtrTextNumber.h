@@ -35,15 +35,26 @@ inline uint32_t AtrTextParseInteger(const char* p)
     return negative ? 0u - value : value;
 }
 
-// atof of the real value token [begin, end), as a float. Inline as well.
-// Plain decimals ([sign] digits '.' digits, at most 15 significant digits)
-// are converted exactly as strtod does: the digits form an integer that a
-// double holds exactly, and one correctly rounded division by an exact power
-// of ten gives the nearest double. Everything else goes to atof.
-inline float AtrTextParseReal(const char* begin, const char* end)
+// The real whose decimal digits, read as one integer, are `digits` (at most
+// 15 significant ones) with `fraction` of them behind the point: one
+// correctly rounded division by an exact power of ten gives the nearest
+// double, exactly as strtod does.
+inline float AtrTextRealFromDigits(uint64_t digits, int fraction, bool negative)
 {
     static const double powers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                     1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    double v = static_cast<double>(digits);
+    if (fraction > 0) {
+        v /= powers[fraction];
+    }
+    return static_cast<float>(negative ? -v : v);
+}
+
+// atof of the real value token [begin, end), as a float. Plain decimals
+// ([sign] digits '.' digits, at most 15 significant digits) are converted
+// by AtrTextRealFromDigits; everything else goes to atof.
+inline float AtrTextParseReal(const char* begin, const char* end)
+{
     const char* p = begin;
     bool negative = false;
     if (*p == '-' || *p == '+') {
@@ -72,9 +83,5 @@ inline float AtrTextParseReal(const char* begin, const char* end)
     if (!any || fraction > 15) {
         return static_cast<float>(atof(begin));
     }
-    double v = static_cast<double>(digits);
-    if (fraction > 0) {
-        v /= powers[fraction];
-    }
-    return static_cast<float>(negative ? -v : v);
+    return AtrTextRealFromDigits(digits, fraction, negative);
 }

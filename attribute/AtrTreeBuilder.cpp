@@ -2,7 +2,6 @@
 
 #include "attribute/AtrNode.h"
 #include "attribute/AtrParser.h"
-#include "attribute/AtrTextNumber.h"
 #include "kit/CvkArena.h"
 #include "kit/CvkStringScan.h"
 
@@ -248,8 +247,9 @@ AtrTreeBuilder::TagResult AtrTreeBuilder::ReadTag(AtrNode* node)
 }
 
 // One attribute: its value, or the flags for ATR_NODE_FLAG_NAME. A tag end
-// or a close tag in place of the value ends the tag.
-AtrTreeBuilder::TagResult AtrTreeBuilder::ReadAttribute(AtrNode* node, const Token& name)
+// or a close tag in place of the value ends the tag. Compiled into ReadTag's
+// loop (as is WithValue): a call per tag rather than per attribute.
+[[gnu::always_inline]] inline AtrTreeBuilder::TagResult AtrTreeBuilder::ReadAttribute(AtrNode* node, const Token& name)
 {
     const Token v = m_lexer.Next();
     if (!IsValue(v.type)) {
@@ -292,7 +292,7 @@ void AtrTreeBuilder::SetNodeFlags(AtrNode* node, const Token& v)
 {
     uint32_t flags;
     if (v.type == Lexer::TK_CONSTANT) {
-        flags = static_cast<uint32_t>(v.constant);
+        flags = static_cast<uint32_t>(v.integer);
     } else if (v.type == Lexer::TK_TEXT) {
         flags = CvkStringCnvAtoI(TextValue(v).GetBuffer());
     } else {
@@ -305,12 +305,12 @@ void AtrTreeBuilder::SetNodeFlags(AtrNode* node, const Token& v)
 // float or the text as a CvString), so the tree builds the value in place;
 // add's result is passed back.
 template <class Add>
-bool AtrTreeBuilder::WithValue(const Token& t, Add&& add)
+[[gnu::always_inline]] inline bool AtrTreeBuilder::WithValue(const Token& t, Add&& add)
 {
     switch (t.type) {
-    case Lexer::TK_CONSTANT: return add(static_cast<int32_t>(t.constant));
-    case Lexer::TK_INTEGER: return add(static_cast<int32_t>(AtrTextParseInteger(t.begin)));
-    case Lexer::TK_REAL: return add(AtrTextParseReal(t.begin, t.end));
+    case Lexer::TK_CONSTANT:
+    case Lexer::TK_INTEGER: return add(t.integer);
+    case Lexer::TK_REAL: return add(t.real);
     default: return add(TextValue(t));
     }
 }

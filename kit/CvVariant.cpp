@@ -106,12 +106,6 @@ CvVariant::CvVariant(const char* t, CVK_VARIANT_TYPE kind) : CvVariant()
     Set(t, kind);
 }
 
-CvVariant::CvVariant(int32_t v) : type(CVK_VARIANT_TYPE_SINT), value(static_cast<uint32_t>(v)), buffer(nullptr) {}
-
-CvVariant::CvVariant(uint32_t v) : type(CVK_VARIANT_TYPE_UINT), value(v), buffer(nullptr) {}
-
-CvVariant::CvVariant(float v) : type(CVK_VARIANT_TYPE_FLOAT), value(FloatToWord(v)), buffer(nullptr) {}
-
 CvVariant::CvVariant(const void* bytes, uint32_t size) : CvVariant()
 {
     SetBuffer(bytes, size);

@@ -12,6 +12,7 @@
 #include "kit/CvkAllocator.h"
 #include "platform/PlatformExport.h"
 
+#include <bit>
 #include <cstdint>
 
 enum CVK_VARIANT_TYPE : int32_t {
@@ -37,9 +38,9 @@ public:
     // Stores text with the given kind and, unless the kind is "STRING",
     // parses the native value from it (see Set).
     CvVariant(const char* text, CVK_VARIANT_TYPE kind);
-    CvVariant(int32_t v);
-    CvVariant(uint32_t v);
-    CvVariant(float v);
+    CvVariant(int32_t v) : type(CVK_VARIANT_TYPE_SINT), value(static_cast<uint32_t>(v)), buffer(nullptr) {}
+    CvVariant(uint32_t v) : type(CVK_VARIANT_TYPE_UINT), value(v), buffer(nullptr) {}
+    CvVariant(float v) : type(CVK_VARIANT_TYPE_FLOAT), value(std::bit_cast<uint32_t>(v)), buffer(nullptr) {}
     // "BUF": a copy of size bytes.
     CvVariant(const void* bytes, uint32_t size);
     virtual ~CvVariant();

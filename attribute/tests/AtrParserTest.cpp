@@ -8,6 +8,7 @@
 #include "kit/CvkFcpCurrent.h"
 #include "kit/CvkFileServer.h"
 #include "kit/CvkHeap.h"
+#include "kit/CvkStringScan.h"
 #include "kit/CvkSystem.h"
 #include "platform/PlatformCodePage.h"
 
@@ -227,6 +228,45 @@ TEST_F(AtrParserTest, RealsReadAsAtofReadsThem)
         const float expected = static_cast<float>(atof(values[i].c_str()));
         const float got = d->GetF32();
         EXPECT_EQ(memcmp(&expected, &got, sizeof got), 0) << values[i] << " gave " << got;
+    }
+    AtrNodeDestroyChain(tree);
+}
+
+TEST_F(AtrParserTest, IntegersReadAsCvkStringCnvAtoIReadsThem)
+{
+    // Decimals up to and past the 32-bit range, hexadecimals of any length,
+    // signs and prefixes out of place: each value is what CvkStringCnvAtoI
+    // gives for its text.
+    std::vector<std::string> values = {"0",          "-0",         "-",          "007",        "999999999",
+                                       "1000000000", "4294967295", "4294967296", "-2147483648", "12345678901234567890",
+                                       "0x",         "0x1f",       "0xFFFFFFFF", "0x123456789", "0X1F",
+                                       "-0x10",      "00x5",       "1e5",        "0xff00ffz",  "12ab"};
+    uint32_t seed = 11;
+    auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
+    for (int i = 0; i < 2000; ++i) {
+        char buffer[32];
+        const unsigned digits = 1 + (next() >> 28) % 12;
+        std::string number = (next() & 1) != 0 ? "-" : "";
+        for (unsigned k = 0; k < digits; ++k) {
+            number += static_cast<char>('0' + (next() >> 20) % 10);
+        }
+        values.push_back(number);
+        snprintf(buffer, sizeof buffer, "0x%0*X", static_cast<int>(1 + (next() >> 28) % 10), next());
+        values.push_back(buffer);
+    }
+    std::string text = "<A>";
+    for (const std::string& v : values) {
+        text += v + " ";
+    }
+    text += "</A>";
+    AtrParser parser;
+    AtrNode* tree = parser.CreateTreeFromText(text.c_str(), nullptr);
+    ASSERT_NE(tree, nullptr);
+    ASSERT_EQ(tree->GetDataSize(), static_cast<int32_t>(values.size()));
+    size_t i = 0;
+    for (AtrData* d = tree->GetData(0); d != nullptr; d = d->GetNext(), ++i) {
+        ASSERT_EQ(d->GetType(), CVK_VARIANT_TYPE_SINT) << values[i];
+        EXPECT_EQ(d->GetU32(), CvkStringCnvAtoI(values[i].c_str())) << values[i];
     }
     AtrNodeDestroyChain(tree);
 }
