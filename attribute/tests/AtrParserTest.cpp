@@ -194,6 +194,28 @@ TEST_F(AtrParserTest, TextValuesCarryNothingOfTheValueBefore)
     AtrNodeDestroyChain(tree);
 }
 
+// Reads `values` as the data of one element: each must come back as one
+// value of `type`, which `check` compares with its text.
+void ReadEachValue(const std::vector<std::string>& values, CVK_VARIANT_TYPE type,
+                   const std::function<void(const AtrData&, const std::string&)>& check)
+{
+    std::string text = "<A>";
+    for (const std::string& v : values) {
+        text += v + " ";
+    }
+    text += "</A>";
+    AtrParser parser;
+    AtrNode* tree = parser.CreateTreeFromText(text.c_str(), nullptr);
+    ASSERT_NE(tree, nullptr);
+    EXPECT_EQ(tree->GetDataSize(), static_cast<int32_t>(values.size()));
+    size_t i = 0;
+    for (AtrData* d = tree->GetData(0); d != nullptr && i < values.size(); d = d->GetNext(), ++i) {
+        EXPECT_EQ(d->GetType(), type) << values[i];
+        check(*d, values[i]);
+    }
+    AtrNodeDestroyChain(tree);
+}
+
 TEST_F(AtrParserTest, RealsReadAsAtofReadsThem)
 {
     // Short decimals, long ones, exponents, extra points, signs: the
@@ -213,23 +235,11 @@ TEST_F(AtrParserTest, RealsReadAsAtofReadsThem)
                  (seed >> 4) % 1000000000u);
         values.push_back(buffer);
     }
-    std::string text = "<A>";
-    for (const std::string& v : values) {
-        text += v + " ";
-    }
-    text += "</A>";
-    AtrParser parser;
-    AtrNode* tree = parser.CreateTreeFromText(text.c_str(), nullptr);
-    ASSERT_NE(tree, nullptr);
-    ASSERT_EQ(tree->GetDataSize(), static_cast<int32_t>(values.size()));
-    size_t i = 0;
-    for (AtrData* d = tree->GetData(0); d != nullptr; d = d->GetNext(), ++i) {
-        ASSERT_EQ(d->GetType(), CVK_VARIANT_TYPE_FLOAT) << values[i];
-        const float expected = static_cast<float>(atof(values[i].c_str()));
-        const float got = d->GetF32();
-        EXPECT_EQ(memcmp(&expected, &got, sizeof got), 0) << values[i] << " gave " << got;
-    }
-    AtrNodeDestroyChain(tree);
+    ReadEachValue(values, CVK_VARIANT_TYPE_FLOAT, [](const AtrData& d, const std::string& v) {
+        const float expected = static_cast<float>(atof(v.c_str()));
+        const float got = d.GetF32();
+        EXPECT_EQ(memcmp(&expected, &got, sizeof got), 0) << v << " gave " << got;
+    });
 }
 
 TEST_F(AtrParserTest, IntegersReadAsCvkStringCnvAtoIReadsThem)
@@ -254,21 +264,9 @@ TEST_F(AtrParserTest, IntegersReadAsCvkStringCnvAtoIReadsThem)
         snprintf(buffer, sizeof buffer, "0x%0*X", static_cast<int>(1 + (next() >> 28) % 10), next());
         values.push_back(buffer);
     }
-    std::string text = "<A>";
-    for (const std::string& v : values) {
-        text += v + " ";
-    }
-    text += "</A>";
-    AtrParser parser;
-    AtrNode* tree = parser.CreateTreeFromText(text.c_str(), nullptr);
-    ASSERT_NE(tree, nullptr);
-    ASSERT_EQ(tree->GetDataSize(), static_cast<int32_t>(values.size()));
-    size_t i = 0;
-    for (AtrData* d = tree->GetData(0); d != nullptr; d = d->GetNext(), ++i) {
-        ASSERT_EQ(d->GetType(), CVK_VARIANT_TYPE_SINT) << values[i];
-        EXPECT_EQ(d->GetU32(), CvkStringCnvAtoI(values[i].c_str())) << values[i];
-    }
-    AtrNodeDestroyChain(tree);
+    ReadEachValue(values, CVK_VARIANT_TYPE_SINT, [](const AtrData& d, const std::string& v) {
+        EXPECT_EQ(d.GetU32(), CvkStringCnvAtoI(v.c_str())) << v;
+    });
 }
 
 TEST_F(AtrParserTest, TopLevelNodesFormOneChain)
