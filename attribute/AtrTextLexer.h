@@ -247,6 +247,7 @@ ATR_LEX_INLINE void AtrTextLexer::SkipValueTail()
 ATR_LEX_INLINE AtrTextLexer::Token AtrTextLexer::Next()
 {
     Token t;
+    m_p = SkipBlanks(m_p); // most tokens follow a blank or two: no second dispatch
     for (;;) {
         t.begin = t.end = m_p;
         switch (atr_text::kTokenStart.c[static_cast<unsigned char>(*m_p)]) {
@@ -346,14 +347,13 @@ ATR_LEX_INLINE void AtrTextLexer::LexNumber(Token& t)
     t.begin = begin;
     t.end = q;
     if (!real) {
-        // Up to nine decimal digits cannot wrap, and hexadecimal digits wrap
-        // as the text's conversion does; anything else is converted from
-        // the text.
-        const auto count = point - digits;
+        // Up to 19 decimal digits are held exactly, and their low 32 bits
+        // are what the text's conversion (modulo 2^32) gives; hexadecimal
+        // digits wrap alike. Anything else is converted from the text.
         const auto v = static_cast<uint32_t>(value);
         t.type = TK_INTEGER;
-        t.integer = static_cast<int32_t>(plain && (hex || (count >= 1 && count <= 9)) ? (negative ? 0u - v : v)
-                                                                                      : AtrTextParseInteger(begin));
+        t.integer =
+            static_cast<int32_t>(plain && point - digits <= 19 ? (negative ? 0u - v : v) : AtrTextParseInteger(begin));
         return;
     }
     const auto count = q - digits - 1; // the digits around the point

@@ -250,7 +250,8 @@ TEST_F(AtrParserTest, IntegersReadAsCvkStringCnvAtoIReadsThem)
     std::vector<std::string> values = {"0",          "-0",         "-",          "007",        "999999999",
                                        "1000000000", "4294967295", "4294967296", "-2147483648", "12345678901234567890",
                                        "0x",         "0x1f",       "0xFFFFFFFF", "0x123456789", "0X1F",
-                                       "-0x10",      "00x5",       "1e5",        "0xff00ffz",  "12ab"};
+                                       "-0x10",      "00x5",       "1e5",        "0xff00ffz",  "12ab",
+                                       "9999999999999999999", "-18446744073709551615"};
     uint32_t seed = 11;
     auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
     for (int i = 0; i < 2000; ++i) {
