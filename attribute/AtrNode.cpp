@@ -984,7 +984,7 @@ AtrAttribute* AtrNode::AddAttribute(const CvString& name, const AtrData& value, 
 }
 
 template <class V>
-AtrAttribute* AtrNode::_addAttributeIn(CvkArena* arena, const CvString& name, const V& v)
+inline AtrAttribute* AtrNode::_addAttributeIn(CvkArena* arena, const CvString& name, const V& v)
 {
     assert(arena == CvkArenaOf(this));
     AtrAttribute* a = _make<AtrAttribute>(arena, AtrAttribute::DirectTag{}, arena, name, v);
@@ -1268,7 +1268,7 @@ AtrAttribute* AtrNode::ResetAttributeList(AtrAttribute* head)
 void AtrNode::_insertData(AtrData* value, int32_t index) { InsertAt(data, dataTail, dataCount, value, index); }
 
 template <class V>
-AtrData* AtrNode::_addDataIn(CvkArena* arena, const V& v, int32_t index)
+inline AtrData* AtrNode::_addDataIn(CvkArena* arena, const V& v, int32_t index)
 {
     assert(arena == CvkArenaOf(this));
     AtrData* d = _make<AtrData>(arena, AtrData::HomeTag{}, arena, v);

@@ -95,10 +95,6 @@ CvVariant::CvVariant(const CvVariant& other)
 
 CvVariant::CvVariant(const CvString& t) : type(CVK_VARIANT_TYPE_STRING), value(0), text(t), buffer(nullptr) {}
 
-CvVariant::CvVariant(const CvString& t, CvkArena* home) :
-    type(CVK_VARIANT_TYPE_STRING), value(0), text(t, home), buffer(nullptr)
-{}
-
 CvVariant::CvVariant(const char* t) : type(CVK_VARIANT_TYPE_STRING), value(0), text(t), buffer(nullptr) {}
 
 CvVariant::CvVariant(const char* t, CVK_VARIANT_TYPE kind) : CvVariant()

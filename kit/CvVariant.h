@@ -32,8 +32,10 @@ public:
     CvVariant(const CvVariant& other);
     CvVariant(const CvString& text);
     // "STRING" for a variant placed in `home` (the arena of its own memory,
-    // null outside arenas): the text copied as CvString(text, home) does.
-    CvVariant(const CvString& text, CvkArena* home);
+    // null outside arenas): the text `t` copied as CvString(t, home) does.
+    CvVariant(const CvString& t, CvkArena* home) :
+        type(CVK_VARIANT_TYPE_STRING), value(0), text(t, home), buffer(nullptr)
+    {}
     CvVariant(const char* text);
     // Stores text with the given kind and, unless the kind is "STRING",
     // parses the native value from it (see Set).
