@@ -15,8 +15,6 @@ const char kSourceTag[] = "cvk_string";
 // Largest capacity the signed 32-bit field can hold under the power-of-two rule.
 constexpr int32_t kMaxCapacity = 0x40000000;
 
-char s_emptyText[1] = {0};
-
 // Capacity for a wanted size n (see the header); -1 when too large.
 int32_t CapacityFor(int32_t n)
 {
@@ -357,7 +355,7 @@ CvString& CvString::operator=(const char* text) { return Assign(text, 0); }
 // ---- reading ---------------------------------------------------------------
 
 int32_t CvString::Capacity() const { return value != nullptr ? value->capacity - 1 : 0; }
-char* CvString::GetBuffer() const { return value != nullptr ? value->text : s_emptyText; }
+char CvString::s_emptyText[1] = {0};
 
 char CvString::operator[](int32_t i) const
 {

@@ -85,7 +85,7 @@ public:
     // Reading never unshares the value.
     int32_t GetLength() const { return value != nullptr ? value->length : 0; }
     int32_t Capacity() const;
-    char* GetBuffer() const;
+    char* GetBuffer() const { return value != nullptr ? value->text : s_emptyText; }
     operator char*() const { return GetBuffer(); }
     // The byte at i, or 0 outside [0, length).
     char operator[](int32_t i) const;
@@ -132,6 +132,8 @@ public:
     int32_t Compare(const char* text) const;
 
 private:
+    // What GetBuffer gives for the empty string.
+    static char s_emptyText[1];
     // The value a string in `home` takes as a copy of `v` (CvString.cpp).
     static CvStringValue* _copyFor(CvStringValue* v, CvkArena* home);
     // Asserts that `home` is where this string lives (a no-op under NDEBUG).

@@ -28,7 +28,7 @@ constexpr std::size_t kPageBytes = std::size_t(1) << kPageShift;
 constexpr std::size_t kPagesPerChunk = kChunkBytes / kPageBytes;
 constexpr uint32_t kMaxSpanPages = 256; // 1 MiB
 constexpr int kSpanClasses = 9;         // spans of 1, 2, 4, ... 256 pages
-constexpr std::size_t kAlign = 16;
+constexpr std::size_t kAlign = CvkArena::kAlign;
 constexpr std::size_t kIdleChunks = 128; // 256 MiB kept between documents at most
 
 // The head of every chunk, at its 2 MiB-aligned start.
@@ -446,7 +446,7 @@ CvkArena* Space::OwnerOf(const void* address) const
 // to kMaxBlock) and the size the class hands out.
 int BlockClass(std::size_t size, std::size_t& rounded)
 {
-    if (size <= 256) {
+    if (size <= CvkArena::kMaxSmall) {
         rounded = size == 0 ? kAlign : (size + kAlign - 1) & ~(kAlign - 1);
         return static_cast<int>(rounded / kAlign) - 1;
     }
@@ -524,7 +524,7 @@ bool CvkArena::_newSpan(std::size_t atLeast) noexcept
     return true;
 }
 
-void* CvkArena::Alloc(std::size_t size) noexcept
+void* CvkArena::_alloc(std::size_t size) noexcept
 {
     if (size > kMaxBlock) {
         return _allocLarge(size);

@@ -30,6 +30,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 class CvkArena;
 
@@ -40,14 +41,40 @@ class LUMIVOR_EXPORT CvkArena {
 public:
     // Blocks above this size get chunks of their own.
     static constexpr std::size_t kMaxBlock = 64 * 1024;
+    // Every block's alignment and size step; sizes up to kMaxSmall have a
+    // free list per step.
+    static constexpr std::size_t kAlign = 16;
+    static constexpr std::size_t kMaxSmall = 256;
 
     // A new, empty arena; null when the space cannot grow.
     static CvkArena* Create() noexcept;
     // Gives the chunks kept idle between documents back to their heap.
     static void Trim() noexcept;
 
-    // A block of `size` bytes aligned to 16; null when no memory.
-    void* Alloc(std::size_t size) noexcept;
+    // A block of `size` bytes aligned to 16; null when no memory. Small
+    // blocks come inline from their free list or the current span: a
+    // document's nodes, attributes, data and texts are nearly all small.
+    void* Alloc(std::size_t size) noexcept
+    {
+#if !defined(__SANITIZE_ADDRESS__) // poisoning needs the out-of-line way
+        if (size <= kMaxSmall) {
+            const std::size_t rounded = size == 0 ? kAlign : (size + kAlign - 1) & ~(kAlign - 1);
+            void*& head = m_free[rounded / kAlign - 1];
+            unsigned char* block = static_cast<unsigned char*>(head);
+            if (block != nullptr) {
+                std::memcpy(&head, block, sizeof(void*));
+            } else if (static_cast<std::size_t>(m_bumpEnd - m_bump) >= rounded) {
+                block = m_bump;
+                m_bump += rounded;
+            } else {
+                return _alloc(size);
+            }
+            ++m_live;
+            return block;
+        }
+#endif
+        return _alloc(size);
+    }
     // Frees a block of Alloc (`size` as allocated). The arena releases
     // itself with its last live block.
     void Free(void* block, std::size_t size) noexcept;
@@ -91,6 +118,7 @@ private:
     struct Span;
     struct Large;
     static constexpr int kClasses = 24;
+    void* _alloc(std::size_t size) noexcept;
 
     CvkArena() = default;
     bool _newSpan(std::size_t atLeast) noexcept;
