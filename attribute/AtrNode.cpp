@@ -1,5 +1,6 @@
 #include "attribute/AtrNode.h"
 
+#include "attribute/AtrNodeAppend.h"
 #include "attribute/AtrNodePool.h"
 #include "kit/CvkArena.h"
 #include "kit/CvkFileName.h"
@@ -15,7 +16,9 @@
 
 namespace {
 
-const uint32_t kTagAtrn = 0x4154524Eu; // "ATRN"
+using atr_node::CopiedWhole;
+using atr_node::InsertAt;
+
 // Internal bookkeeping during RenewNodeTree: the node's recording (flag 0x1)
 // is suspended and comes back when the node is finished.
 const char kHistoryIdName[] = "ATR_HISTORY_ID";
@@ -121,50 +124,6 @@ AtrNode* ChainEnd(AtrNode* node)
     return node;
 }
 
-// Inserts `item` into a list of attributes or data values at `index` (< 0
-// or past the end: appended; 0: first; else behind the entry at index - 1).
-template <class T>
-inline void InsertAt(T*& head, T*& tail, int32_t& count, T* item, int32_t index)
-{
-    if (index < 0 || index >= count || head == nullptr) {
-        item->SetNext(nullptr);
-        if (tail != nullptr) {
-            tail->SetNext(item);
-        } else {
-            head = item;
-        }
-        tail = item;
-    } else if (index == 0) {
-        item->SetNext(head);
-        head = item;
-    } else {
-        T* before = head;
-        while (--index > 0) {
-            before = before->GetNext();
-        }
-        item->SetNext(before->GetNext());
-        before->SetNext(item);
-    }
-    ++count;
-}
-
-// False when memory ran out while a text or buffer was copied into a new
-// value (the copy came out short); numbers always copy whole.
-bool CopiedWhole(const AtrData& made, const CvVariant& from)
-{
-    return made.GetStrLength() == from.GetStrLength() && (made.GetBuffer() == nullptr) == (from.GetBuffer() == nullptr);
-}
-bool CopiedWhole(const AtrData& made, const CvString& from) { return made.GetStrLength() == from.GetLength(); }
-bool CopiedWhole(const AtrData& made, const char* from)
-{
-    return made.GetStrLength() == (from != nullptr ? static_cast<int32_t>(std::strlen(from)) : 0);
-}
-template <class V>
-bool CopiedWhole(const AtrData&, const V&)
-{
-    return true;
-}
-
 void CopyText(char* out, int32_t length, const char* text)
 {
     if (out == nullptr || length <= 0) {
@@ -194,14 +153,6 @@ Node* NextPreOrder(Node* n, const AtrNode* root)
 AtrNode::AtrNode() : AtrNode(CvString()) {}
 
 AtrNode::AtrNode(const CvString& element_) : AtrNode(element_, CvkArenaOf(this)) {}
-
-AtrNode::AtrNode(const CvString& element_, CvkArena* home) :
-    element(element_, home), parent(nullptr), child(nullptr), childTail(nullptr), prev(nullptr), next(nullptr),
-    attributes(nullptr), attributeTail(nullptr), data(nullptr), dataTail(nullptr), historyManager(nullptr),
-    childIndex(0), childCount(0), attributeCount(0), dataCount(0), historyId(-1), address(0), ptrIndex(-1), flags(0)
-{
-    SetTag(kTagAtrn);
-}
 
 struct AtrNode::_FreeBatches {
     // Pooled objects whose destructor has run, freed to their pool in groups
@@ -374,49 +325,6 @@ void AtrNode::_setParent(AtrNode* newParent)
     parent = newParent;
 }
 
-void AtrNode::_appendNew(AtrNode* node, CvkArena* arena)
-{
-    if (arena != nullptr) {
-        arena->AddRoots(-1);
-    }
-    node->parent = this;
-    node->prev = childTail;
-    node->next = nullptr;
-    if (childTail != nullptr) {
-        childTail->next = node;
-    } else {
-        child = node;
-    }
-    childTail = node;
-    node->childIndex = childCount++;
-}
-
-template <class T, class... Args>
-T* AtrNode::_make(CvkArena* arena, Args&&... args)
-{
-    if (arena == nullptr) {
-        return new T(std::forward<Args>(args)...);
-    }
-    void* place = arena->Alloc(sizeof(T));
-    return place != nullptr ? new (place) T(std::forward<Args>(args)...) : nullptr;
-}
-
-AtrNode* AtrNode::_newNode(CvkArena* arena, const CvString& element)
-{
-    AtrNode* node = _make<AtrNode>(arena, element, arena);
-    if (node == nullptr) {
-        return nullptr;
-    }
-    if (arena != nullptr) {
-        arena->AddRoots(1);
-    }
-    if (node->element.GetLength() != element.GetLength()) {
-        delete node; // no memory for the name in the arena
-        return nullptr;
-    }
-    return node;
-}
-
 AtrNode* AtrNode::_newDocument(const CvString& element)
 {
     CvkArena* arena = CvkArena::Create();
@@ -442,24 +350,15 @@ AtrNode* AtrNode::Create(AtrNode* parent, const CvString& element, const char* l
     return parent != nullptr ? parent->_appendChild(CvkArenaOf(parent), element) : _newDocument(element);
 }
 
-AtrNode* AtrNode::_appendChild(CvkArena* arena, const CvString& element_)
+void AtrNode::_joinHistory(AtrNode* node, CvkArena* arena)
 {
-    assert(arena == CvkArenaOf(this));
-    AtrNode* node = _newNode(arena, element_);
-    if (node == nullptr) {
-        return nullptr;
+    MarkMixed(arena);
+    node->historyManager = historyManager;
+    node->historyId = historyManager->NewHistoryId();
+    node->flags |= flags & ATR_NODE_FLAG_HISTORY;
+    if (_recording()) {
+        historyManager->NodeAdded(node, "ADD NEW NORD");
     }
-    _appendNew(node, arena);
-    if (historyManager != nullptr) {
-        MarkMixed(arena);
-        node->historyManager = historyManager;
-        node->historyId = historyManager->NewHistoryId();
-        node->flags |= flags & ATR_NODE_FLAG_HISTORY;
-        if (_recording()) {
-            historyManager->NodeAdded(node, "ADD NEW NORD");
-        }
-    }
-    return node;
 }
 
 AtrNode* AtrNode::Create(AtrNode* parent, const char* element, const char* label)
@@ -984,43 +883,9 @@ AtrAttribute* AtrNode::AddAttribute(const CvString& name, const AtrData& value, 
 }
 
 template <class V>
-inline AtrAttribute* AtrNode::_addAttributeIn(CvkArena* arena, const CvString& name, const V& v)
-{
-    assert(arena == CvkArenaOf(this));
-    AtrAttribute* a = _make<AtrAttribute>(arena, AtrAttribute::DirectTag{}, arena, name, v);
-    if (a == nullptr) {
-        return nullptr;
-    }
-    if (a->name.GetLength() != name.GetLength() || !CopiedWhole(a->data, v)) {
-        delete a;
-        return nullptr;
-    }
-    InsertAt(attributes, attributeTail, attributeCount, a, -1);
-    if (_recording()) {
-        historyManager->AttributeAdded(this, a, "ADD ATTRIBUTE");
-    }
-    return a;
-}
-
-template <class V>
 AtrAttribute* AtrNode::_addAttributeDirect(const CvString& name, const V& v)
 {
     return _addAttributeIn(CvkArenaOf(this), name, v);
-}
-
-AtrAttribute* AtrNode::_appendAttribute(CvkArena* arena, const CvString& name, int32_t v)
-{
-    return _addAttributeIn(arena, name, v);
-}
-
-AtrAttribute* AtrNode::_appendAttribute(CvkArena* arena, const CvString& name, float v)
-{
-    return _addAttributeIn(arena, name, v);
-}
-
-AtrAttribute* AtrNode::_appendAttribute(CvkArena* arena, const CvString& name, const CvString& text)
-{
-    return _addAttributeIn(arena, name, text);
 }
 
 AtrAttribute* AtrNode::AddAttribute(const CvString& name, const char* text) { return _addAttributeDirect(name, text); }
@@ -1268,33 +1133,10 @@ AtrAttribute* AtrNode::ResetAttributeList(AtrAttribute* head)
 void AtrNode::_insertData(AtrData* value, int32_t index) { InsertAt(data, dataTail, dataCount, value, index); }
 
 template <class V>
-inline AtrData* AtrNode::_addDataIn(CvkArena* arena, const V& v, int32_t index)
-{
-    assert(arena == CvkArenaOf(this));
-    AtrData* d = _make<AtrData>(arena, AtrData::HomeTag{}, arena, v);
-    if (d == nullptr) {
-        return nullptr;
-    }
-    if (!CopiedWhole(*d, v)) {
-        delete d;
-        return nullptr;
-    }
-    InsertAt(data, dataTail, dataCount, d, index);
-    if (_recording()) {
-        historyManager->DataAdded(this, d, "ADD DATA");
-    }
-    return d;
-}
-
-template <class V>
 AtrData* AtrNode::_addDataDirect(const V& v, int32_t index)
 {
     return _addDataIn(CvkArenaOf(this), v, index);
 }
-
-AtrData* AtrNode::_appendData(CvkArena* arena, int32_t v) { return _addDataIn(arena, v, -1); }
-AtrData* AtrNode::_appendData(CvkArena* arena, float v) { return _addDataIn(arena, v, -1); }
-AtrData* AtrNode::_appendData(CvkArena* arena, const CvString& text) { return _addDataIn(arena, text, -1); }
 
 AtrData* AtrNode::AddData(const AtrData& value, int32_t index)
 {

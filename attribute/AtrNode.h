@@ -292,14 +292,13 @@ public:
     // AddChild, AddAttribute and AddData (appended, recorded as they are) for
     // a reader that knows `arena`, the arena holding this node (null outside
     // arenas): nothing is looked up per object, and names and texts that
-    // already live in that arena are shared.
+    // already live in that arena are shared. The value `v` is an int32_t, a
+    // float or a CvString; the additions are inline in AtrNodeAppend.h.
     AtrNode* _appendChild(CvkArena* arena, const CvString& element);
-    AtrAttribute* _appendAttribute(CvkArena* arena, const CvString& name, int32_t v);
-    AtrAttribute* _appendAttribute(CvkArena* arena, const CvString& name, float v);
-    AtrAttribute* _appendAttribute(CvkArena* arena, const CvString& name, const CvString& text);
-    AtrData* _appendData(CvkArena* arena, int32_t v);
-    AtrData* _appendData(CvkArena* arena, float v);
-    AtrData* _appendData(CvkArena* arena, const CvString& text);
+    template <class V>
+    AtrAttribute* _appendAttribute(CvkArena* arena, const CvString& name, const V& v);
+    template <class V>
+    AtrData* _appendData(CvkArena* arena, const V& v);
 
     // ---- binary compiler scratch ----
     void _setAddress(uint32_t a) { address = a; }
@@ -324,6 +323,8 @@ private:
     static AtrNode* _newDocument(const CvString& element);
     // Appends a node just made in this node's arena (`arena`).
     void _appendNew(AtrNode* node, CvkArena* arena);
+    // A node just appended here meets this node's history manager.
+    void _joinHistory(AtrNode* node, CvkArena* arena);
     AtrNode(const CvString& element, CvkArena* home);
     // Every change of `parent` goes through here: it keeps the arena's count
     // of parentless nodes and marks arenas whose objects get mixed.

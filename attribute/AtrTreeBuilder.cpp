@@ -1,6 +1,6 @@
 #include "attribute/AtrTreeBuilder.h"
 
-#include "attribute/AtrNode.h"
+#include "attribute/AtrNodeAppend.h"
 #include "attribute/AtrParser.h"
 #include "kit/CvkArena.h"
 #include "kit/CvkStringScan.h"
@@ -10,6 +10,9 @@
 namespace {
 
 using Lexer = AtrTextLexer;
+
+// The additions of values compiled into the loops that read them.
+#define ATR_BUILD_INLINE __attribute__((always_inline))
 
 constexpr size_t kQuoteNameLength = sizeof ATR_TEXT_DQ_NAME - 1;
 constexpr size_t kFlagNameLength = sizeof ATR_NODE_FLAG_NAME - 1;
@@ -195,7 +198,7 @@ AtrTreeBuilder::Step AtrTreeBuilder::AddContentValue(const Token& t)
     if (m_current == nullptr) {
         return STEP_ON; // top-level values without a root are dropped
     }
-    if (!WithValue(t, [&](const auto& x) { return m_current->_appendData(m_arena, x) != nullptr; })) {
+    if (!WithValue(t, [&](const auto& x) ATR_BUILD_INLINE { return m_current->_appendData(m_arena, x) != nullptr; })) {
         Fail(AtrTextErrorKind::Memory);
         return STEP_FAILED;
     }
@@ -266,7 +269,7 @@ AtrTreeBuilder::TagResult AtrTreeBuilder::ReadTag(AtrNode* node)
         SetNodeFlags(node, v);
         return TAG_MORE;
     }
-    if (!WithValue(v, [&](const auto& x) {
+    if (!WithValue(v, [&](const auto& x) ATR_BUILD_INLINE {
             return node->_appendAttribute(m_arena, m_names.Get(name.begin, name.end), x) != nullptr;
         })) {
         Fail(AtrTextErrorKind::Memory);

@@ -411,11 +411,6 @@ const char* CvVariant::GetString() const
     return GetCvString().GetBuffer();
 }
 
-int32_t CvVariant::GetStrLength() const
-{
-    return type == CVK_VARIANT_TYPE_STRING ? text.GetLength() : 0;
-}
-
 uint32_t CvVariant::GetBufferSize() const
 {
     return type == CVK_VARIANT_TYPE_BUF ? value : 0;

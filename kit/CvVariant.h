@@ -76,7 +76,7 @@ public:
     int32_t GetFx32() const;
     const char* GetString() const;
     const CvString& GetCvString() const;
-    int32_t GetStrLength() const;
+    int32_t GetStrLength() const { return type == CVK_VARIANT_TYPE_STRING ? text.GetLength() : 0; }
     void* GetBuffer() const { return buffer; }
     uint32_t GetBufferSize() const;
     // The bit (bit AND 31) of the value as an integer; 0 for "BUF".
