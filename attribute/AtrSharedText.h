@@ -53,8 +53,8 @@ private:
     static constexpr uint64_t kMix = 0x9E3779B97F4A7C15ull;
 
     struct Slot : CvkAllocator {
-        uint32_t length = 0;         // 0: empty
-        uint64_t words[kWords] = {}; // the bytes of `text` as Get loads them, compared without touching it
+        uint32_t length = 0;    // 0: empty (the words are then not read)
+        uint64_t words[kWords]; // the bytes of `text` as Get loads them, compared without touching it
         CvString text;
     };
 

@@ -188,7 +188,8 @@ inline constexpr TokenStartTable kTokenStart;
 
 inline uint8_t Cls(char ch) { return kCharClass.c[static_cast<unsigned char>(ch)]; }
 
-inline bool IsDigit(char ch) { return static_cast<unsigned char>(ch - '0') < 10; }
+// The value of a decimal digit; 10 or more for any other byte.
+inline uint64_t DigitValue(char ch) { return static_cast<uint64_t>(static_cast<unsigned char>(ch)) - '0'; }
 
 // The value of a hexadecimal digit, 16 for any other byte.
 struct HexValueTable {
@@ -317,16 +318,15 @@ ATR_LEX_INLINE void AtrTextLexer::LexNumber(Token& t)
     const char* digits = begin + (negative ? 1 : 0);
     const char* q = digits;
     uint64_t value = 0;
-    while (atr_text::IsDigit(*q)) {
-        value = value * 10 + static_cast<uint64_t>(*q - '0');
-        ++q;
+    for (uint64_t d; (d = atr_text::DigitValue(*q)) < 10; ++q) {
+        value = value * 10 + d;
     }
     const char* point = q;
     bool real = *point == '.';
     const bool hex = *q == 'x' && q == begin + 1 && *begin == '0';
     if (real) {
-        for (++q; atr_text::IsDigit(*q); ++q) {
-            value = value * 10 + static_cast<uint64_t>(*q - '0');
+        for (uint64_t d; (d = atr_text::DigitValue(*++q)) < 10;) {
+            value = value * 10 + d;
         }
     } else if (hex) {
         for (++q; atr_text::HexValue(*q) < 16; ++q) {
