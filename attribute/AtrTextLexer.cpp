@@ -17,14 +17,14 @@ namespace {
 #if defined(__SSE2__)
 constexpr bool kWideQuote = true;
 
-// Bits of the bytes at q..q+15 that end or interrupt a quoted text: '"' and
-// the controls (0x00-0x1F, 0x7F).
+// Bits of the bytes at q..q+15 that end or interrupt a quoted text: '"',
+// the controls (0x00-0x1F, 0x7F), and 'Q' (noted for Token::noQ).
 inline uint32_t QuoteStopMask(const char* q)
 {
     const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
     const __m128i control = _mm_cmpeq_epi8(_mm_max_epu8(c, _mm_set1_epi8(0x1F)), _mm_set1_epi8(0x1F));
-    const __m128i stop = _mm_or_si128(_mm_cmpeq_epi8(c, _mm_set1_epi8('"')),
-                                      _mm_or_si128(control, _mm_cmpeq_epi8(c, _mm_set1_epi8(0x7F))));
+    const __m128i mark = _mm_or_si128(_mm_cmpeq_epi8(c, _mm_set1_epi8('"')), _mm_cmpeq_epi8(c, _mm_set1_epi8('Q')));
+    const __m128i stop = _mm_or_si128(mark, _mm_or_si128(control, _mm_cmpeq_epi8(c, _mm_set1_epi8(0x7F))));
     return static_cast<uint32_t>(_mm_movemask_epi8(stop));
 }
 #else
@@ -163,6 +163,7 @@ void AtrTextLexer::LexQuoted(Token& t)
     const char* begin = m_p + 1;
     const char* q = begin;
     int32_t lines = 0; // line feeds inside the quotes
+    bool noQ = true;
     for (;; ++q) {
         if constexpr (kWideQuote) {
             // Straight to the next quote or control byte.
@@ -179,6 +180,10 @@ void AtrTextLexer::LexQuoted(Token& t)
         if (c == '"') {
             break;
         }
+        if (c == 'Q') {
+            noQ = false;
+            continue;
+        }
         const uint8_t k = Cls(c);
         if (k & CC_CONTROL) {
             if (c == '\n') {
@@ -193,6 +198,7 @@ void AtrTextLexer::LexQuoted(Token& t)
     m_p = q + 1;
     SkipValueTail();
     t.type = TK_TEXT;
+    t.noQ = noQ;
     t.begin = begin;
     t.end = q;
 }

@@ -47,6 +47,7 @@ public:
     struct Token {
         TokenType type = TK_ERROR;
         AtrTextErrorKind error = AtrTextErrorKind::None; // TK_ERROR: its kind (None: no message)
+        bool noQ = false;                                // TK_TEXT: known to hold no 'Q' byte
         int32_t integer = 0;                             // TK_CONSTANT, TK_INTEGER: the value
         float real = 0;                                  // TK_REAL: the value
         const char* begin = nullptr;                     // name or value bytes

@@ -322,7 +322,7 @@ template <class Add>
 // document's arena, valid until the next value.
 const CvString& AtrTreeBuilder::TextValue(const Token& t)
 {
-    const char* hit = FindQuoteName(t.begin, t.end);
+    const char* hit = t.noQ ? nullptr : FindQuoteName(t.begin, t.end); // the name holds a 'Q'
     if (hit == nullptr) {
         return m_values.Get(t.begin, t.end);
     }

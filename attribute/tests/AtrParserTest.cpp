@@ -152,6 +152,8 @@ TEST_F(AtrParserTest, ReadsElementsAttributesAndData)
         {"<\tA\n>\n</ A >", "A"},
         {"<A x = \"sATR_TEXT_DQhiATR_TEXT_DQ\" />", "A(x=T:s\"hi\")"},
         {"<A>ATR_TEXT_DQ</A>", "A[T:\"]"},
+        {"<A x = \"Q ATR_TEXT_DQ 0123456789abcdef ATR_TEXT_DQ 0123456789abcdef Q\" />",
+         "A(x=T:Q \" 0123456789abcdef \" 0123456789abcdef Q)"},
         {"<A x=-3,y=+1,z=.5 />", "A(x=S:-3,y=S:0,z=F:0.5)"},
         {"<A x = 1e3 />", "A(x=S:1)"},
         {"<A x = \"\", y = 0x1F />", "A(x=T:,y=S:31)"},
