@@ -12,8 +12,8 @@
 #include "kit/CvkAllocator.h"
 #include "platform/PlatformExport.h"
 
-#include <bit>
 #include <cstdint>
+#include <cstring>
 
 enum CVK_VARIANT_TYPE : int32_t {
     CVK_VARIANT_TYPE_SINT = 0,   // "SINT": signed 32-bit integer
@@ -42,7 +42,11 @@ public:
     CvVariant(const char* text, CVK_VARIANT_TYPE kind);
     CvVariant(int32_t v) : type(CVK_VARIANT_TYPE_SINT), value(static_cast<uint32_t>(v)), buffer(nullptr) {}
     CvVariant(uint32_t v) : type(CVK_VARIANT_TYPE_UINT), value(v), buffer(nullptr) {}
-    CvVariant(float v) : type(CVK_VARIANT_TYPE_FLOAT), value(std::bit_cast<uint32_t>(v)), buffer(nullptr) {}
+    // The float's bits (memcpy: the installed header stays valid C++17).
+    CvVariant(float v) : type(CVK_VARIANT_TYPE_FLOAT), value(0), buffer(nullptr)
+    {
+        std::memcpy(&value, &v, sizeof value);
+    }
     // "BUF": a copy of size bytes.
     CvVariant(const void* bytes, uint32_t size);
     virtual ~CvVariant();
