@@ -47,7 +47,6 @@ CvStringValue* NewValueIn(int32_t n, CvkArena* arena)
             return nullptr;
         }
         text = reinterpret_cast<char*>(v + 1);
-        v->inArena = 1;
     } else {
         v = static_cast<CvStringValue*>(
             t_cvkBufferHeapAlloc(sizeof(CvStringValue), alignof(CvStringValue), kSourceTag, __LINE__));
@@ -59,7 +58,6 @@ CvStringValue* NewValueIn(int32_t n, CvkArena* arena)
             t_cvkBufferHeapFree(v, kSourceTag, __LINE__);
             return nullptr;
         }
-        v->inArena = 0;
     }
     text[0] = 0;
     v->capacity = capacity;
@@ -67,6 +65,7 @@ CvStringValue* NewValueIn(int32_t n, CvkArena* arena)
     v->refCount = 1;
     v->text = text;
     v->arena = arena;
+    v->copySlot = -1;
     return v;
 }
 
@@ -86,10 +85,8 @@ CvStringValue* NewValueFrom(const char* src, int32_t n, CvkArena* arena)
     return v;
 }
 
-// inArena: 0 for a heap value, 1 for an arena value, and 2 + k for an
-// arena value that slot k of its arena's copy cache holds as the copy of an
-// outside value (such a value is never written in place).
-constexpr int32_t kCachedCopy = 2;
+// copySlot k >= 0: the value is what slot k of its arena's copy cache holds
+// as the copy of an outside value (such a value is never written in place).
 
 void ReleaseValue(CvStringValue* v);
 
@@ -99,7 +96,7 @@ void ForgetCopy(CvkArena* arena, int32_t k)
     CvkArena::CopySlot& slot = arena->CopySlots()[k];
     auto* from = static_cast<CvStringValue*>(slot.from);
     if (auto* copy = static_cast<CvStringValue*>(slot.copy)) {
-        copy->inArena = 1;
+        copy->copySlot = -1;
     }
     slot.from = slot.copy = nullptr;
     ReleaseValue(from);
@@ -111,8 +108,8 @@ void ReleaseValue(CvStringValue* v)
         return;
     }
     if (CvkArena* arena = v->arena) {
-        if (v->inArena >= kCachedCopy) {
-            ForgetCopy(arena, v->inArena - kCachedCopy);
+        if (v->copySlot >= 0) {
+            ForgetCopy(arena, v->copySlot);
         }
         arena->Free(v, sizeof(CvStringValue) + static_cast<size_t>(v->capacity));
     } else {
@@ -137,7 +134,7 @@ const bool g_forgetCopiesHooked = (CvkArena::SetReleaseHook(&ForgetCopies), true
 // True when the string holding `v` may write it in place.
 bool Exclusive(const CvStringValue* v)
 {
-    return v->refCount == 1 && v->inArena < kCachedCopy;
+    return v->refCount == 1 && v->copySlot < 0;
 }
 
 // The copy in `arena` of the outside value `v`: the cached one when `v` was
@@ -167,7 +164,7 @@ CvStringValue* CopyIntoArena(CvStringValue* v, CvkArena* arena)
     ++v->refCount;
     slot.from = v;
     slot.copy = copy;
-    copy->inArena = kCachedCopy + k;
+    copy->copySlot = k;
     return copy;
 }
 

@@ -38,7 +38,7 @@ struct CvStringValue {
     int32_t capacity; // bytes of `text`, terminator included
     int32_t length;   // bytes of text, terminator excluded
     int32_t refCount; // strings holding this value
-    int32_t inArena;  // non-zero: the value is a block of an arena
+    int32_t copySlot; // arena values: the slot of the arena's copy cache that holds it, else -1
     char* text;       // NUL-terminated at `length`
     CvkArena* arena;  // the arena of the block, null for a heap value
 };

@@ -189,7 +189,7 @@ private:
         uint32_t pages;
     };
     SpanChunk* _newChunk();
-    // An idle chunk of the current system heap, or null.
+    // An idle chunk, or null.
     SpanChunk* _takeIdle();
     void _pushFree(void* span, uint32_t pages);
     void _shelveRest();
@@ -263,19 +263,16 @@ void Space::_freeChunk(ChunkHead* chunk)
     chunk->heap->Free(chunk, kArenaTag, 0);
 }
 
+// Idle chunks are all of the current system heap: only such chunks go idle,
+// and a change of the slot gives them back (CvkHeapSetSystem).
 SpanChunk* Space::_takeIdle()
 {
-    CvkHeap* heap = CvkHeapGetSystem();
-    while (m_idle != nullptr) {
-        SpanChunk* chunk = m_idle;
+    SpanChunk* chunk = m_idle;
+    if (chunk != nullptr) {
         m_idle = static_cast<SpanChunk*>(chunk->next);
         --m_idleCount;
-        if (chunk->heap == heap) {
-            return chunk;
-        }
-        _freeChunk(chunk);
     }
-    return nullptr;
+    return chunk;
 }
 
 SpanChunk* Space::_newChunk()
