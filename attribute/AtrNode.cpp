@@ -885,7 +885,7 @@ AtrAttribute* AtrNode::AddAttribute(const CvString& name, const AtrData& value, 
 template <class V>
 AtrAttribute* AtrNode::_addAttributeDirect(const CvString& name, const V& v)
 {
-    return _addAttributeIn(CvkArenaOf(this), name, v);
+    return _appendAttribute(CvkArenaOf(this), name, v);
 }
 
 AtrAttribute* AtrNode::AddAttribute(const CvString& name, const char* text) { return _addAttributeDirect(name, text); }

@@ -350,8 +350,6 @@ private:
     AtrData* _addDataDirect(const V& v, int32_t index);
     // The same where `arena` is known to hold this node.
     template <class V>
-    AtrAttribute* _addAttributeIn(CvkArena* arena, const CvString& name, const V& v);
-    template <class V>
     AtrData* _addDataIn(CvkArena* arena, const V& v, int32_t index);
     AtrAttribute* _unlinkAttribute(AtrAttribute* attribute);
     int32_t _setAttributeValue(const char* name, const AtrData& value);

@@ -128,7 +128,7 @@ inline AtrNode* AtrNode::_appendChild(CvkArena* arena, const CvString& element_)
 }
 
 template <class V>
-inline AtrAttribute* AtrNode::_addAttributeIn(CvkArena* arena, const CvString& name, const V& v)
+inline AtrAttribute* AtrNode::_appendAttribute(CvkArena* arena, const CvString& name, const V& v)
 {
     assert(arena == CvkArenaOf(this));
     AtrAttribute* a = _make<AtrAttribute>(arena, AtrAttribute::DirectTag{}, arena, name, v);
@@ -163,12 +163,6 @@ inline AtrData* AtrNode::_addDataIn(CvkArena* arena, const V& v, int32_t index)
         historyManager->DataAdded(this, d, "ADD DATA");
     }
     return d;
-}
-
-template <class V>
-inline AtrAttribute* AtrNode::_appendAttribute(CvkArena* arena, const CvString& name, const V& v)
-{
-    return _addAttributeIn(arena, name, v);
 }
 
 template <class V>

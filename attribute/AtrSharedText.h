@@ -35,7 +35,6 @@ public:
     // Values from now on are made in `home` (null: the buffer heap); the
     // texts held so far are let go when the home changes.
     void SetHome(CvkArena* home);
-    CvkArena* Home() const { return m_home; }
 
     // The string with the bytes [begin, end): the shared one when the pool
     // holds it. The reference stays valid until the next call. When memory
